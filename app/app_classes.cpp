@@ -1,0 +1,14 @@
+#include "app/app_classes.h"
+
+#include "capture/wave_in.h"
+#include "devices/audio_library.h"
+#include "platform/framework/controls.h"
+#include "platform/framework/properties.h"
+#include "playback/wave_out.h"
+
+void RegisterAppClasses() {
+  InitAudioLibrary();
+  RegisterStandardControls();
+  RegisterClass(TMMWaveIn::StaticClassInfo());
+  RegisterClass(TMMWaveOut::StaticClassInfo());
+}

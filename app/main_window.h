@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+
+#include "capture/wave_in.h"
+#include "platform/framework/form.h"
+#include "playback/wave_out.h"
+
+// Where the main window keeps its placement in the current user's store.
+inline constexpr const char* kPlacementKey = "Quorvane\\Tessaline";
+
+// The main window: the input and output devices with their counts and names,
+// a refresh and a close button. Its layout creates and wires every component;
+// the window only labels them and keeps its placement.
+class TForm1 : public TForm {
+ public:
+  explicit TForm1(TComponent* owner);
+  ~TForm1() override;
+
+  // Restores the placement.
+  void FormCreate(TComponent* sender);
+  // Writes the device counts and names.
+  void FormShow(TComponent* sender);
+  void btn_refreshClick(TComponent* sender);
+  void btn_closeClick(TComponent* sender);
+  // Saves the placement.
+  void FormClose(TComponent* sender, TCloseAction& action);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  TImage* Image1 = nullptr;
+  TLabel* Label1 = nullptr;
+  TLabel* Label2 = nullptr;
+  TLabel* Label3 = nullptr;
+  TLabel* Label6 = nullptr;
+  // Lab[0] ... Lab[17] are Lab1 ... Lab18: input names, then output names.
+  std::array<TLabel*, 18> Lab{};
+  // Button[0] ... Button[8] are Button1 ... Button9.
+  std::array<TPictureButton*, 9> Button{};
+  TPictureButton* btn_refresh = nullptr;
+  TPictureButton* btn_close = nullptr;
+  TBevel* Bevel3 = nullptr;
+  TMMWaveIn* MMWaveIn1 = nullptr;
+  TMMWaveIn* MMWaveIn2 = nullptr;
+  TMMWaveOut* MMWaveOut1 = nullptr;
+
+ protected:
+  void Loaded() override;
+
+ private:
+  template <class T>
+  T* Field(const std::string& name);
+};

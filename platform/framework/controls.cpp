@@ -1,0 +1,457 @@
+#include "platform/framework/controls.h"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <algorithm>
+
+#include "platform/framework/control_widget.h"
+#include "platform/framework/properties.h"
+#include "platform/messages/messages.h"
+
+// --- widget -----------------------------------------------------------------
+
+void ControlWidget::paintEvent(QPaintEvent*) {
+  if (!paint) return;
+  QPainter painter(this);
+  paint(painter);
+}
+
+void ControlWidget::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && click) {
+    pressed_ = true;
+    update();
+  }
+}
+
+void ControlWidget::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !pressed_) return;
+  pressed_ = false;
+  update();
+  if (rect().contains(event->position().toPoint()) && click) click();
+}
+
+QFont ToQFont(const TFont& font) {
+  QFont f(QString::fromStdString(font.Name));
+  if (font.Height < 0)
+    f.setPixelSize(-font.Height);
+  else if (font.Height > 0)
+    f.setPixelSize(font.Height);
+  f.setBold(font.Style & fsBold);
+  f.setItalic(font.Style & fsItalic);
+  f.setUnderline(font.Style & fsUnderline);
+  f.setStrikeOut(font.Style & fsStrikeOut);
+  return f;
+}
+
+QColor ToQColor(std::int32_t color) {
+  TColor rgb = ColorToRGB(color);
+  return QColor(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+}
+
+// --- TControl ---------------------------------------------------------------
+
+TControl::TControl(TComponent* owner) : TComponent(owner) {}
+
+TControl::~TControl() {
+  SetParent(nullptr);
+  delete widget_;
+}
+
+void TControl::SetWidget(QWidget* widget) {
+  widget_ = widget;
+  PlaceWidget();
+}
+
+void TControl::PlaceWidget() {
+  if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  PlaceWidget();
+}
+
+void TControl::SetVisible(bool v) {
+  if (v == visible_) return;
+  visible_ = v;
+  if (widget_ && parent_) widget_->setVisible(v);
+}
+
+void TControl::SetCursor(TCursor c) {
+  if (c == cursor_) return;
+  cursor_ = c;
+  if (widget_) widget_->setCursor(c == crHandPoint ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void TControl::SetColor(TColor c) {
+  if (c == color_) return;
+  color_ = c;
+  Invalidate();
+}
+
+void TControl::ApplyFont(const TFont& font, bool from_parent) {
+  parent_font_ = from_parent;
+  if (font == font_) return;
+  font_ = font;
+  if (widget_) widget_->setFont(ToQFont(font_));
+  FontChanged();
+}
+
+void TControl::SetFont(const TFont& font) {
+  ApplyFont(font, false);
+}
+
+void TControl::SetParentFont(bool v) {
+  if (v == parent_font_) return;
+  parent_font_ = v;
+  if (v) ParentFontChanged();
+}
+
+void TControl::ParentFontChanged() {
+  if (parent_font_ && parent_) ApplyFont(parent_->Font(), true);
+}
+
+void TControl::SetFontName(const std::string& v) {
+  TFont f = font_;
+  f.Name = v;
+  SetFont(f);
+}
+void TControl::SetFontHeight(int v) {
+  TFont f = font_;
+  f.Height = v;
+  SetFont(f);
+}
+void TControl::SetFontStyle(std::uint32_t v) {
+  TFont f = font_;
+  f.Style = v;
+  SetFont(f);
+}
+void TControl::SetFontColor(TColor v) {
+  TFont f = font_;
+  f.Color = v;
+  SetFont(f);
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent_) std::erase(parent_->controls_, this);
+  parent_ = parent;
+  if (parent_) {
+    parent_->controls_.push_back(this);
+    if (widget_) {
+      widget_->setParent(parent_->ClientWidget());
+      PlaceWidget();
+      widget_->setVisible(visible_);
+    }
+    ParentFontChanged();
+  } else if (widget_) {
+    widget_->hide();
+    widget_->setParent(nullptr);
+  }
+}
+
+void TControl::SetParentComponent(TComponent* parent) {
+  if (auto* p = dynamic_cast<TWinControl*>(parent)) SetParent(p);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == parent_) SetParent(nullptr);
+}
+
+void TControl::Invalidate() {
+  if (widget_) widget_->update();
+}
+
+void TControl::Click() {
+  if (OnClick) platform::Guarded([this] { OnClick(this); });
+}
+
+const TClassInfo& TControl::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TControl>("TControl", &TComponent::StaticClassInfo())
+          .Int("Left", &TControl::GetLeft, &TControl::SetLeft)
+          .Int("Top", &TControl::GetTop, &TControl::SetTop)
+          .Int("Width", &TControl::GetWidth, &TControl::SetWidth)
+          .Int("Height", &TControl::GetHeight, &TControl::SetHeight)
+          .Bool("Visible", &TControl::GetVisible, &TControl::SetVisible)
+          .Int("Cursor", &TControl::GetCursor, &TControl::SetCursor, "TCursor")
+          .Int("Color", &TControl::GetColor, &TControl::SetColor, "TColor")
+          .Bool("ParentFont", &TControl::GetParentFont, &TControl::SetParentFont)
+          .Str("Font.Name", &TControl::GetFontName, &TControl::SetFontName)
+          .Int("Font.Height", &TControl::GetFontHeight, &TControl::SetFontHeight)
+          .Set("Font.Style", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"},
+               &TControl::GetFontStyle, &TControl::SetFontStyle)
+          .Int("Font.Color", &TControl::GetFontColor, &TControl::SetFontColor, "TColor")
+          .Event("OnClick", &TControl::OnClick)
+          .Build();
+  return info;
+}
+
+// --- TWinControl ------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+
+TWinControl::~TWinControl() {
+  auto children = controls_;
+  for (TControl* c : children) c->SetParent(nullptr);
+}
+
+void TWinControl::FontChanged() {
+  TControl::FontChanged();
+  for (TControl* c : controls_) c->ParentFontChanged();
+}
+
+const TClassInfo& TWinControl::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TWinControl>("TWinControl", &TControl::StaticClassInfo()).Build();
+  return info;
+}
+
+// --- TLabel -----------------------------------------------------------------
+
+TLabel::TLabel(TComponent* owner) : TControl(owner) {
+  auto* w = new ControlWidget();
+  w->paint = [this](QPainter& p) {
+    if (!transparent_) p.fillRect(Widget()->rect(), ToQColor(GetColor()));
+    p.setFont(ToQFont(Font()));
+    p.setPen(ToQColor(Font().Color));
+    p.drawText(Widget()->rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+               QString::fromStdString(caption_));
+  };
+  SetWidget(w);
+  SetBounds(0, 0, 65, 13);
+}
+
+void TLabel::SetCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  AdjustSize();
+  Invalidate();
+}
+
+void TLabel::SetTransparent(bool v) {
+  if (v == transparent_) return;
+  transparent_ = v;
+  Invalidate();
+}
+
+void TLabel::SetAutoSize(bool v) {
+  if (v == auto_size_) return;
+  auto_size_ = v;
+  AdjustSize();
+}
+
+void TLabel::FontChanged() {
+  AdjustSize();
+  TControl::FontChanged();
+}
+
+void TLabel::AdjustSize() {
+  if (!auto_size_) return;
+  QFontMetrics metrics(ToQFont(Font()));
+  SetBounds(GetLeft(), GetTop(), metrics.horizontalAdvance(QString::fromStdString(caption_)),
+            metrics.height());
+}
+
+const TClassInfo& TLabel::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TLabel>("TLabel", &TControl::StaticClassInfo())
+          .Creatable()
+          .Str("Caption", &TLabel::GetCaption, &TLabel::SetCaption)
+          .Bool("Transparent", &TLabel::GetTransparent, &TLabel::SetTransparent)
+          .Bool("AutoSize", &TLabel::GetAutoSize, &TLabel::SetAutoSize)
+          .Build();
+  return info;
+}
+
+// --- TImage -----------------------------------------------------------------
+
+namespace {
+
+// The picture's pixels, kept on the widget so that painting needs no lookup.
+const char* const kPixmapProperty = "picture";
+
+QPixmap PixmapOf(const QWidget* w) {
+  return w->property(kPixmapProperty).value<QPixmap>();
+}
+
+}  // namespace
+
+TImage::TImage(TComponent* owner) : TControl(owner) {
+  auto* w = new ControlWidget();
+  w->paint = [this, w](QPainter& p) {
+    QPixmap pixmap = PixmapOf(w);
+    if (pixmap.isNull()) return;
+    if (stretch_)
+      p.drawPixmap(w->rect(), pixmap);
+    else
+      p.drawPixmap(0, 0, pixmap);
+    if (w->pressed()) p.fillRect(w->rect(), QColor(0, 0, 0, 90));
+  };
+  SetWidget(w);
+  SetBounds(0, 0, 105, 105);
+}
+
+void TImage::SetPicture(const std::string& file) {
+  if (file == picture_) return;
+  QPixmap pixmap;
+  if (!file.empty()) {
+    QString name = QString::fromStdString(file);
+    QString resource = ":/assets/" + name;
+    if (!pixmap.load(QFile::exists(resource) ? resource : name))
+      throw Exception("Cannot load picture " + file);
+  }
+  picture_ = file;
+  Widget()->setProperty(kPixmapProperty, pixmap);
+  Invalidate();
+}
+
+void TImage::SetStretch(bool v) {
+  if (v == stretch_) return;
+  stretch_ = v;
+  Invalidate();
+}
+
+int TImage::PictureWidth() const {
+  return PixmapOf(Widget()).width();
+}
+int TImage::PictureHeight() const {
+  return PixmapOf(Widget()).height();
+}
+
+const TClassInfo& TImage::StaticClassInfo() {
+  static const TClassInfo info = TClassInfoBuilder<TImage>("TImage", &TControl::StaticClassInfo())
+                                     .Creatable()
+                                     .Str("Picture", &TImage::GetPicture, &TImage::SetPicture)
+                                     .Bool("Stretch", &TImage::GetStretch, &TImage::SetStretch)
+                                     .Build();
+  return info;
+}
+
+TPictureButton::TPictureButton(TComponent* owner) : TImage(owner) {
+  static_cast<ControlWidget*>(Widget())->click = [this] { Click(); };
+  SetCursor(crHandPoint);
+}
+
+const TClassInfo& TPictureButton::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TPictureButton>("TPictureButton", &TImage::StaticClassInfo())
+          .Creatable()
+          .Build();
+  return info;
+}
+
+// --- TBevel -----------------------------------------------------------------
+
+TBevel::TBevel(TComponent* owner) : TControl(owner) {
+  auto* w = new ControlWidget();
+  w->setAttribute(Qt::WA_TransparentForMouseEvents);
+  w->paint = [this, w](QPainter& p) {
+    QColor light = ToQColor(clBtnHighlight);
+    QColor shadow = ToQColor(clBtnShadow);
+    QColor first = style_ == bsLowered ? shadow : light;
+    QColor second = style_ == bsLowered ? light : shadow;
+    int r = w->width() - 1, b = w->height() - 1;
+    auto line = [&](QColor c, int x1, int y1, int x2, int y2) {
+      p.setPen(c);
+      p.drawLine(x1, y1, x2, y2);
+    };
+    switch (shape_) {
+      case bsBox:
+        line(first, 0, 0, r, 0);
+        line(first, 0, 0, 0, b);
+        line(second, r, 0, r, b);
+        line(second, 0, b, r, b);
+        break;
+      case bsFrame:
+        p.setPen(shadow);
+        p.drawRect(style_ == bsLowered ? 0 : 1, style_ == bsLowered ? 0 : 1, r - 1, b - 1);
+        p.setPen(light);
+        p.drawRect(style_ == bsLowered ? 1 : 0, style_ == bsLowered ? 1 : 0, r - 1, b - 1);
+        break;
+      case bsTopLine:
+        line(first, 0, 0, r, 0);
+        line(second, 0, 1, r, 1);
+        break;
+      case bsBottomLine:
+        line(first, 0, b - 1, r, b - 1);
+        line(second, 0, b, r, b);
+        break;
+      case bsLeftLine:
+        line(first, 0, 0, 0, b);
+        line(second, 1, 0, 1, b);
+        break;
+      case bsRightLine:
+        line(first, r - 1, 0, r - 1, b);
+        line(second, r, 0, r, b);
+        break;
+      case bsSpacer:
+        break;
+    }
+  };
+  SetWidget(w);
+  SetBounds(0, 0, 50, 50);
+}
+
+void TBevel::SetShape(TBevelShape v) {
+  if (v == shape_) return;
+  shape_ = v;
+  Invalidate();
+}
+
+void TBevel::SetStyle(TBevelStyle v) {
+  if (v == style_) return;
+  style_ = v;
+  Invalidate();
+}
+
+const TClassInfo& TBevel::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TBevel>("TBevel", &TControl::StaticClassInfo())
+          .Creatable()
+          .Enum("Shape",
+                {"bsBox", "bsFrame", "bsTopLine", "bsBottomLine", "bsLeftLine", "bsRightLine",
+                 "bsSpacer"},
+                &TBevel::GetShape, &TBevel::SetShape)
+          .Enum("Style", {"bsLowered", "bsRaised"}, &TBevel::GetStyle, &TBevel::SetStyle)
+          .Build();
+  return info;
+}
+
+void RegisterStandardControls() {
+  RegisterColorIdents();
+  RegisterIntegerConsts(
+      "TCursor",
+      [](const std::string& ident, std::int64_t& value) {
+        if (ident == "crDefault")
+          value = crDefault;
+        else if (ident == "crHandPoint")
+          value = crHandPoint;
+        else
+          return false;
+        return true;
+      },
+      [](std::int64_t value, std::string& ident) {
+        if (value == crDefault)
+          ident = "crDefault";
+        else if (value == crHandPoint)
+          ident = "crHandPoint";
+        else
+          return false;
+        return true;
+      });
+  RegisterClass(TLabel::StaticClassInfo());
+  RegisterClass(TImage::StaticClassInfo());
+  RegisterClass(TPictureButton::StaticClassInfo());
+  RegisterClass(TBevel::StaticClassInfo());
+}

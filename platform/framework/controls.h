@@ -1,0 +1,194 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/framework/component.h"
+#include "platform/framework/graphics.h"
+
+class QWidget;
+class TWinControl;
+
+enum TCursor : std::int32_t { crDefault = 0, crHandPoint = -21 };
+
+// A visual control: a component that owns a widget, placed in its parent
+// control at Left, Top with Width × Height pixels. Events run on the GUI
+// thread; an exception that escapes one goes to the application's error report.
+class TControl : public TComponent {
+ public:
+  explicit TControl(TComponent* owner);
+  ~TControl() override;
+
+  int GetLeft() const { return left_; }
+  void SetLeft(int v) { SetBounds(v, top_, width_, height_); }
+  int GetTop() const { return top_; }
+  void SetTop(int v) { SetBounds(left_, v, width_, height_); }
+  int GetWidth() const { return width_; }
+  void SetWidth(int v) { SetBounds(left_, top_, v, height_); }
+  int GetHeight() const { return height_; }
+  void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
+  virtual void SetBounds(int left, int top, int width, int height);
+
+  bool GetVisible() const { return visible_; }
+  virtual void SetVisible(bool v);
+  TCursor GetCursor() const { return cursor_; }
+  void SetCursor(TCursor c);
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor c);
+
+  // The control's font; it follows the parent's while ParentFont holds.
+  const TFont& Font() const { return font_; }
+  void SetFont(const TFont& font);
+  bool GetParentFont() const { return parent_font_; }
+  void SetParentFont(bool v);
+  const std::string& GetFontName() const { return font_.Name; }
+  void SetFontName(const std::string& v);
+  int GetFontHeight() const { return font_.Height; }
+  void SetFontHeight(int v);
+  std::uint32_t GetFontStyle() const { return font_.Style; }
+  void SetFontStyle(std::uint32_t v);
+  TColor GetFontColor() const { return font_.Color; }
+  void SetFontColor(TColor v);
+
+  TWinControl* GetParent() const { return parent_; }
+  virtual void SetParent(TWinControl* parent);
+  void SetParentComponent(TComponent* parent) override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+  // Repaints the control.
+  void Invalidate();
+  // As if the user clicked it.
+  virtual void Click();
+
+  TNotifyEvent OnClick;
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  // The control's widget; for the platform layer only.
+  QWidget* Widget() const { return widget_; }
+
+ protected:
+  // Subclasses create their widget in their constructor and hand it over.
+  void SetWidget(QWidget* widget);
+  virtual void FontChanged() { Invalidate(); }
+  void ParentFontChanged();
+  // Puts the widget where the control's bounds say.
+  virtual void PlaceWidget();
+  bool visible_ = true;
+
+ private:
+  void ApplyFont(const TFont& font, bool from_parent);
+
+  QWidget* widget_ = nullptr;
+  TWinControl* parent_ = nullptr;
+  int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  TCursor cursor_ = crDefault;
+  TColor color_ = clBtnFace;
+  TFont font_;
+  bool parent_font_ = true;
+  friend class TWinControl;
+};
+
+// A control that holds other controls.
+class TWinControl : public TControl {
+ public:
+  explicit TWinControl(TComponent* owner);
+  ~TWinControl() override;
+
+  int ControlCount() const { return static_cast<int>(controls_.size()); }
+  TControl* Controls(int i) const { return controls_.at(i); }
+  // The widget child controls are placed in.
+  virtual QWidget* ClientWidget() const { return Widget(); }
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ protected:
+  void FontChanged() override;
+
+ private:
+  std::vector<TControl*> controls_;
+  friend class TControl;
+};
+
+// A line of text. With AutoSize the control takes the size of its text.
+class TLabel : public TControl {
+ public:
+  explicit TLabel(TComponent* owner);
+
+  const std::string& GetCaption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  bool GetTransparent() const { return transparent_; }
+  void SetTransparent(bool v);
+  bool GetAutoSize() const { return auto_size_; }
+  void SetAutoSize(bool v);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ protected:
+  void FontChanged() override;
+
+ private:
+  void AdjustSize();
+  std::string caption_;
+  bool transparent_ = false;
+  bool auto_size_ = true;
+};
+
+// A picture (JPEG or PNG) named by file; the layout's pictures are found
+// among the program's own resources first.
+class TImage : public TControl {
+ public:
+  explicit TImage(TComponent* owner);
+
+  const std::string& GetPicture() const { return picture_; }
+  // Raises when the picture cannot be found or read.
+  void SetPicture(const std::string& file);
+  bool GetStretch() const { return stretch_; }
+  void SetStretch(bool v);
+  // Size of the loaded picture (0 × 0 without one).
+  int PictureWidth() const;
+  int PictureHeight() const;
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ private:
+  std::string picture_;
+  bool stretch_ = false;
+};
+
+// A picture that acts as a button: it looks pressed while held and clicks
+// when released over it.
+class TPictureButton : public TImage {
+ public:
+  explicit TPictureButton(TComponent* owner);
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
+enum TBevelStyle { bsLowered, bsRaised };
+
+// A decorative bevel: a box, a frame or a line, lowered or raised.
+class TBevel : public TControl {
+ public:
+  explicit TBevel(TComponent* owner);
+
+  TBevelShape GetShape() const { return shape_; }
+  void SetShape(TBevelShape v);
+  TBevelStyle GetStyle() const { return style_; }
+  void SetStyle(TBevelStyle v);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ private:
+  TBevelShape shape_ = bsBox;
+  TBevelStyle style_ = bsLowered;
+};
+
+// Registers the controls above for layouts.
+void RegisterStandardControls();

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/framework/controls.h"
+
+enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+enum TBorderIcon : std::uint32_t {
+  biSystemMenu = 1,
+  biMinimize = 2,
+  biMaximize = 4,
+  biHelp = 8,
+};
+enum TPosition {
+  poDesigned,
+  poDefault,
+  poDefaultPosOnly,
+  poDefaultSizeOnly,
+  poScreenCenter,
+  poDesktopCenter,
+  poMainFormCenter,
+  poOwnerFormCenter
+};
+enum TFormStyle { fsNormal, fsMDIChild, fsMDIForm, fsStayOnTop };
+enum TCloseAction { caNone, caHide, caFree, caMinimize };
+
+using TCloseEvent = std::function<void(TComponent* sender, TCloseAction& action)>;
+
+// A top-level window. Left, Top, Width and Height are its outer frame;
+// ClientWidth × ClientHeight its inside. Size changes are limited by the
+// Constraints (0 is no limit).
+class TCustomForm : public TWinControl {
+ public:
+  explicit TCustomForm(TComponent* owner);
+  ~TCustomForm() override;
+
+  const std::string& GetCaption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  TFormBorderStyle GetBorderStyle() const { return border_style_; }
+  void SetBorderStyle(TFormBorderStyle v);
+  std::uint32_t GetBorderIcons() const { return border_icons_; }
+  void SetBorderIcons(std::uint32_t v);
+  TPosition GetPosition() const { return position_; }
+  void SetPosition(TPosition v) { position_ = v; }
+  TFormStyle GetFormStyle() const { return form_style_; }
+  void SetFormStyle(TFormStyle v);
+
+  int GetClientWidth() const;
+  void SetClientWidth(int v);
+  int GetClientHeight() const;
+  void SetClientHeight(int v);
+  void SetBounds(int left, int top, int width, int height) override;
+
+  int GetMaxWidth() const { return max_width_; }
+  void SetMaxWidth(int v);
+  int GetMaxHeight() const { return max_height_; }
+  void SetMaxHeight(int v);
+  int GetMinWidth() const { return min_width_; }
+  void SetMinWidth(int v);
+  int GetMinHeight() const { return min_height_; }
+  void SetMinHeight(int v);
+
+  // Where the window really is now (it may have been moved by the user).
+  void SyncFromScreen();
+
+  void SetVisible(bool v) override;
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
+  // Asks OnClose what to do and then hides (or frees) the window; closing the
+  // application's main window ends the application.
+  void Close();
+  QWidget* ClientWidget() const override;
+
+  TNotifyEvent OnCreate;
+  TNotifyEvent OnShow;
+  TNotifyEvent OnHide;
+  TCloseEvent OnClose;
+  TNotifyEvent OnDestroy;
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ protected:
+  // Reads the window's layout (a program resource such as ":/layouts/main.layout"
+  // or a file) and then runs OnCreate; a visible layout shows the window.
+  void CreateFromLayout(const std::string& layout);
+  void Loaded() override;
+  void PlaceWidget() override;
+
+ private:
+  friend class FormWidget;
+  void DoShow();
+  void DoHide();
+  void ApplyWindowFlags();
+  void ApplyPosition();
+  int FrameWidth() const;
+  int FrameHeight() const;
+
+  std::string caption_;
+  TFormBorderStyle border_style_ = bsSizeable;
+  std::uint32_t border_icons_ = biSystemMenu | biMinimize | biMaximize;
+  TPosition position_ = poDesigned;
+  TFormStyle form_style_ = fsNormal;
+  int max_width_ = 0, max_height_ = 0, min_width_ = 0, min_height_ = 0;
+  bool closing_ = false;
+};
+
+class TForm : public TCustomForm {
+ public:
+  using TCustomForm::TCustomForm;
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+// Reads a program resource (":/...") or a file; raises when it cannot.
+std::string LoadResourceText(const std::string& name);

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Window messages and notification windows. A notification window is an
+// object on the GUI thread with a window procedure; messages posted to it from
+// any thread are delivered on the GUI thread in posting order.
+
+using UINT = std::uint32_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using HWND = std::uintptr_t;  // 0 is no window
+
+inline constexpr UINT WM_USER = 0x0400;
+inline constexpr UINT WM_APP = 0x8000;
+
+struct TMessage {
+  UINT Msg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+  LRESULT Result = 0;
+};
+
+// Window procedure of a notification window; runs on the GUI thread.
+using TWndMethod = std::function<void(TMessage&)>;
+
+// Creates a notification window; GUI thread only.
+HWND AllocateHWnd(TWndMethod method);
+// Destroys it and drops its pending messages; GUI thread only. Nothing for 0.
+void DeallocateHWnd(HWND wnd);
+// Posts a message; thread-safe, keeps posting order. False when the window
+// does not exist (any more).
+bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Calls the window procedure at once; GUI thread only. 0 when the window does not exist.
+LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Removes the pending messages of one kind posted to a window; returns how many.
+int RemovePendingMessages(HWND wnd, UINT msg);
+
+// Waits the given time. Without pump a plain sleep. With pump, on the GUI
+// thread the application goes on processing its messages until the time is up
+// or the application is being destroyed; elsewhere a plain sleep.
+void WaitAndPump(unsigned milliseconds, bool pump);
+
+// Message boxes.
+inline constexpr UINT MB_OK = 0x0;
+inline constexpr UINT MB_OKCANCEL = 0x1;
+inline constexpr UINT MB_YESNO = 0x4;
+inline constexpr UINT MB_ICONERROR = 0x10;
+inline constexpr UINT MB_ICONWARNING = 0x30;
+inline constexpr UINT MB_ICONINFORMATION = 0x40;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+// Shows a modal message box on the GUI thread and returns the button chosen.
+int MessageBox(const std::string& text, const std::string& caption, UINT type);
+
+namespace platform {
+
+// Tests intercept message boxes: while a hook is set it answers instead of a
+// dialog. Without a hook, a headless run (no display) writes the text to
+// standard error and answers IDOK, so no dialog ever blocks.
+using MessageBoxHook =
+    std::function<int(const std::string& text, const std::string& caption, UINT type)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+// The application's standard error report: a message box with the exception's
+// message; the program goes on.
+void ShowException(const std::exception& e);
+// Runs an event handler and reports any exception that escapes it.
+void Guarded(const std::function<void()>& handler);
+
+}  // namespace platform
