@@ -180,7 +180,7 @@ std::unique_ptr<Object> Parse(const std::string& text) {
     stack.back()->items.emplace_back(std::move(a));
   }
   if (!top) Fail(line, "no object");
-  if (!stack.empty()) Fail(line, "missing 'end'");
+  if (!stack.empty()) Fail(stack.back()->line, "missing 'end' of " + stack.back()->name);
   return top;
 }
 

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The program under a real X server: its window has the right title and client
+# size, shows the devices, and closing it with its close button ends the
+# program and writes the placement.
+set -euo pipefail
+bin=$1
+root=$2
+source "$root/tests/integration/lib/display.bash"
+
+work=$(mktemp -d /tmp/tessaline-window.XXXXXX)
+app=""
+cleanup() {
+  [ -z "$app" ] || kill "$app" 2>/dev/null || true
+  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "main_window: $*" >&2
+  exit 1
+}
+
+start_xvfb 1600x1000x24
+export XDG_CONFIG_HOME="$work/config"
+export TESSALINE_AUDIO="virtual:in=Desk Mic@440:-6:-12|Line In;out=Speakers|Headset|HDMI"
+
+"$bin/tessaline" >"$work/out.log" 2>&1 &
+app=$!
+wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window"
+wid=$(window_id "TESSALINE AUDIO DRIVER")
+info=$(xwininfo -id "$wid")
+width=$(awk '/^  Width:/ {print $2}' <<<"$info")
+height=$(awk '/^  Height:/ {print $2}' <<<"$info")
+[ "$width" = 719 ] && [ "$height" = 775 ] || fail "client area ${width}x${height}"
+x=$(awk '/Absolute upper-left X:/ {print $4}' <<<"$info")
+y=$(awk '/Absolute upper-left Y:/ {print $4}' <<<"$info")
+[ "$x" = 723 ] && [ "$y" = 129 ] || fail "window at $x,$y instead of the layout's 723,129"
+
+# The counts are drawn in orange where the layout puts them: a screenshot of
+# the input count shows orange pixels.
+import -window "$wid" -crop 30x24+69+56 +repage "$work/count.png"
+orange=$(convert "$work/count.png" -fx 'r>0.8 && g>0.35 && g<0.65 && b<0.2 ? 1 : 0' \
+  -format '%[fx:mean*w*h]' info:)
+[ "${orange%.*}" -gt 10 ] || fail "no orange count drawn ($orange pixels)"
+
+# Click the close button in the middle of its face.
+xdotool mousemove --window "$wid" $((384 + 100)) $((696 + 16)) click 1
+for _ in $(seq 1 300); do
+  kill -0 "$app" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$app" 2>/dev/null && fail "program still running after its close button"
+wait "$app" || fail "program exit code $?"
+app=""
+
+store="$XDG_CONFIG_HOME/tessaline/registry"
+[ -f "$store" ] || fail "no placement written"
+for entry in '"top" = dword:129' '"left" = dword:723' '"wide" = dword:735' '"hei" = dword:814'; do
+  grep -qF "$entry" "$store" || fail "placement lacks $entry: $(cat "$store")"
+done
+grep -qiF '"Quorvane" "Tessaline"' "$store" || fail "placement not under Quorvane\\Tessaline"
+
+# The next start places the window where the store says.
+sed -i 's/"left" = dword:723/"left" = dword:40/' "$store"
+"$bin/tessaline" >"$work/out2.log" 2>&1 &
+app=$!
+wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window on the second start"
+wid=$(window_id "TESSALINE AUDIO DRIVER")
+x=$(xwininfo -id "$wid" | awk '/Absolute upper-left X:/ {print $4}')
+[ "$x" = 40 ] || fail "second start at x=$x, not the stored 40"
+echo "main_window: ok"

@@ -1,0 +1,103 @@
+#include "platform/messages/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "platform/framework/application.h"
+
+namespace {
+
+class MessagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::EnsureToolkit(); }
+  void TearDown() override { platform::SetMessageBoxHook(nullptr); }
+
+  // Processes posted messages until cond holds or 10 s have passed.
+  template <class Cond>
+  bool PumpUntil(Cond cond) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!cond() && std::chrono::steady_clock::now() < deadline) WaitAndPump(5, true);
+    return cond();
+  }
+};
+
+TEST_F(MessagesTest, PostsFromManyThreadsArriveOnTheGuiThreadInOrder) {
+  std::vector<std::pair<WPARAM, LPARAM>> got;
+  auto gui = std::this_thread::get_id();
+  bool wrong_thread = false;
+  HWND wnd = AllocateHWnd([&](TMessage& m) {
+    if (std::this_thread::get_id() != gui) wrong_thread = true;
+    got.emplace_back(m.WParam, m.LParam);
+  });
+  constexpr int kThreads = 4, kEach = 500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([=] {
+      for (int i = 0; i < kEach; ++i) PostMessage(wnd, WM_USER, t, i);
+    });
+  for (auto& th : threads) th.join();
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == kThreads * kEach; }));
+  EXPECT_FALSE(wrong_thread);
+  // Each thread's messages keep their order.
+  std::vector<LPARAM> next(kThreads, 0);
+  for (auto [t, i] : got) EXPECT_EQ(i, next[t]++);
+  DeallocateHWnd(wnd);
+  EXPECT_FALSE(PostMessage(wnd, WM_USER, 0, 0));
+}
+
+TEST_F(MessagesTest, RemovesPendingMessagesOfOneKindOnly) {
+  std::vector<UINT> got;
+  HWND wnd = AllocateHWnd([&](TMessage& m) { got.push_back(m.Msg); });
+  PostMessage(wnd, 0x8001, 0, 0);
+  PostMessage(wnd, 0xB1F7, 0, 0);
+  PostMessage(wnd, 0x8001, 0, 0);
+  PostMessage(wnd, 0xB1F6, 0, 0);
+  EXPECT_EQ(RemovePendingMessages(wnd, 0x8001), 2);
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  WaitAndPump(20, true);
+  EXPECT_EQ(got, (std::vector<UINT>{0xB1F7, 0xB1F6}));
+  DeallocateHWnd(wnd);
+}
+
+TEST_F(MessagesTest, WindowDestroyedFromItsOwnProcedureAndDroppedMessages) {
+  int calls = 0;
+  HWND wnd = 0;
+  wnd = AllocateHWnd([&](TMessage&) {
+    ++calls;
+    DeallocateHWnd(wnd);
+  });
+  PostMessage(wnd, WM_USER, 0, 0);
+  PostMessage(wnd, WM_USER, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return calls >= 1; }));
+  WaitAndPump(30, true);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(MessagesTest, ExceptionsFromHandlersReachTheErrorReport) {
+  std::vector<std::string> shown;
+  platform::SetMessageBoxHook([&](const std::string& text, const std::string&, UINT type) {
+    shown.push_back(text);
+    EXPECT_EQ(type & MB_ICONERROR, MB_ICONERROR);
+    return IDOK;
+  });
+  HWND wnd = AllocateHWnd([](TMessage&) { throw std::runtime_error("handler failed"); });
+  PostMessage(wnd, WM_USER, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return !shown.empty(); }));
+  EXPECT_EQ(shown, (std::vector<std::string>{"handler failed"}));
+  DeallocateHWnd(wnd);
+}
+
+TEST_F(MessagesTest, WaitAndPumpWaitsTheTime) {
+  auto start = std::chrono::steady_clock::now();
+  WaitAndPump(0, true);
+  WaitAndPump(30, false);
+  WaitAndPump(30, true);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+}
+
+}  // namespace
