@@ -1,0 +1,65 @@
+#include "platform/audio/audio_backend.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/audio/pulse/pulse_backend.h"
+#include "platform/audio/virtual/virtual_backend.h"
+
+namespace platform {
+namespace {
+
+// "none": a machine without audio devices.
+class NoAudioBackend : public AudioBackend {
+ public:
+  std::string Name() const override { return "none"; }
+  std::vector<AudioEndpoint> Endpoints(AudioDirection) override { return {}; }
+};
+
+std::mutex current_mutex;
+std::shared_ptr<AudioBackend> current;
+bool current_chosen = false;
+
+}  // namespace
+
+std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& spec, std::string* reason) {
+  if (spec.empty()) {
+    // Automatic: the sound server when one answers, else no devices.
+    std::unique_ptr<AudioBackend> pulse = PulseAudioBackend::Connect(nullptr);
+    if (pulse) return pulse;
+    return std::make_unique<NoAudioBackend>();
+  }
+  if (spec == "none") return std::make_unique<NoAudioBackend>();
+  if (spec == "pulse") return PulseAudioBackend::Connect(reason);
+  if (spec == "virtual") return std::make_unique<VirtualAudioBackend>(DemoVirtualDeviceSet());
+  const std::string prefix = "virtual:";
+  if (spec.compare(0, prefix.size(), prefix) == 0) {
+    std::optional<VirtualDeviceSet> devices =
+        ParseVirtualDeviceList(spec.substr(prefix.size()), reason);
+    if (!devices) return nullptr;
+    return std::make_unique<VirtualAudioBackend>(std::move(*devices));
+  }
+  if (reason) *reason = "unknown audio back-end \"" + spec + "\"";
+  return nullptr;
+}
+
+std::shared_ptr<AudioBackend> CurrentAudioBackend() {
+  std::lock_guard<std::mutex> lock(current_mutex);
+  if (!current_chosen) {
+    const char* spec = std::getenv("TESSALINE_AUDIO");
+    current = CreateAudioBackend(spec ? spec : "", nullptr);
+    current_chosen = true;
+  }
+  return current;
+}
+
+bool SelectAudioBackend(const std::string& spec, std::string* reason) {
+  // Created outside the lock: connecting to a server may take a while.
+  std::shared_ptr<AudioBackend> backend = CreateAudioBackend(spec, reason);
+  std::lock_guard<std::mutex> lock(current_mutex);
+  current = backend;
+  current_chosen = true;
+  return backend != nullptr;
+}
+
+}  // namespace platform

@@ -1,0 +1,222 @@
+#include "platform/audio/pulse/pulse_backend.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Waker {
+  pa_threaded_mainloop* mainloop;
+  bool fired = false;
+};
+
+void OnWakeTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+  auto* waker = static_cast<Waker*>(userdata);
+  waker->fired = true;
+  pa_threaded_mainloop_signal(waker->mainloop, 0);
+}
+
+// Waits, with the main loop locked, until done() holds or the deadline passes.
+// A timer on the loop itself wakes the wait at the deadline.
+template <typename Done>
+bool WaitUntil(pa_threaded_mainloop* mainloop, Clock::time_point deadline, Done done) {
+  if (done()) return true;
+  auto remaining = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+  if (remaining.count() <= 0) return false;
+  struct timeval when;
+  pa_gettimeofday(&when);
+  pa_timeval_add(&when, static_cast<pa_usec_t>(remaining.count()));
+  Waker waker{mainloop};
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
+  pa_time_event* timer = api->time_new(api, &when, OnWakeTimer, &waker);
+  while (!done() && !waker.fired) pa_threaded_mainloop_wait(mainloop);
+  api->time_free(timer);
+  return done();
+}
+
+void OnContextState(pa_context*, void* userdata) {
+  pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+}
+
+bool ContextUsable(pa_context* context) {
+  return pa_context_get_state(context) == PA_CONTEXT_READY;
+}
+
+// The answers of one enumeration, filled by the main loop's callbacks.
+struct Query {
+  pa_threaded_mainloop* mainloop = nullptr;
+  bool input = true;
+  bool server_done = false;
+  bool list_done = false;
+  bool failed = false;
+  std::string default_name;
+  struct Item {
+    uint32_t index;
+    std::string key;
+    std::string name;
+  };
+  std::vector<Item> items;
+
+  void Add(uint32_t index, const char* key, const char* description) {
+    std::string name = description && *description ? description : (key ? key : "");
+    items.push_back({index, key ? key : "", name});
+  }
+};
+
+void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+  auto* query = static_cast<Query*>(userdata);
+  if (info == nullptr) {
+    query->failed = true;
+  } else {
+    // A server without devices may have no default.
+    const char* name = query->input ? info->default_source_name : info->default_sink_name;
+    query->default_name = name ? name : "";
+  }
+  query->server_done = true;
+  pa_threaded_mainloop_signal(query->mainloop, 0);
+}
+
+void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+  auto* query = static_cast<Query*>(userdata);
+  if (eol != 0) {
+    if (eol < 0) query->failed = true;
+    query->list_done = true;
+    pa_threaded_mainloop_signal(query->mainloop, 0);
+    return;
+  }
+  // A monitor of a sink replays what is played; it is not a recording device.
+  if (info->monitor_of_sink != PA_INVALID_INDEX) return;
+  query->Add(info->index, info->name, info->description);
+}
+
+void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+  auto* query = static_cast<Query*>(userdata);
+  if (eol != 0) {
+    if (eol < 0) query->failed = true;
+    query->list_done = true;
+    pa_threaded_mainloop_signal(query->mainloop, 0);
+    return;
+  }
+  query->Add(info->index, info->name, info->description);
+}
+
+}  // namespace
+
+PulseAudioBackend::PulseAudioBackend() = default;
+
+std::unique_ptr<PulseAudioBackend> PulseAudioBackend::Connect(std::string* reason) {
+  std::unique_ptr<PulseAudioBackend> backend(new PulseAudioBackend());
+  backend->mainloop_ = pa_threaded_mainloop_new();
+  if (backend->mainloop_ == nullptr || pa_threaded_mainloop_start(backend->mainloop_) < 0) {
+    if (reason) *reason = "PulseAudio: cannot start the client main loop";
+    return nullptr;
+  }
+  pa_threaded_mainloop_lock(backend->mainloop_);
+  bool connected = backend->EnsureConnected(Clock::now() + kTimeout, reason);
+  pa_threaded_mainloop_unlock(backend->mainloop_);
+  if (!connected) return nullptr;
+  return backend;
+}
+
+PulseAudioBackend::~PulseAudioBackend() {
+  if (mainloop_ == nullptr) return;
+  pa_threaded_mainloop_lock(mainloop_);
+  Disconnect();
+  pa_threaded_mainloop_unlock(mainloop_);
+  pa_threaded_mainloop_stop(mainloop_);
+  pa_threaded_mainloop_free(mainloop_);
+}
+
+void PulseAudioBackend::Disconnect() {
+  if (context_ == nullptr) return;
+  pa_context_set_state_callback(context_, nullptr, nullptr);
+  pa_context_disconnect(context_);
+  pa_context_unref(context_);
+  context_ = nullptr;
+}
+
+bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string* reason) {
+  if (context_ != nullptr && ContextUsable(context_)) return true;
+  Disconnect();  // the server went away (or never answered): start over
+  if (Clock::now() < retry_after_) {
+    if (reason) *reason = "PulseAudio: the server did not answer recently";
+    return false;
+  }
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+  context_ = pa_context_new(api, "tessaline");
+  if (context_ == nullptr) {
+    if (reason) *reason = "PulseAudio: cannot create a client context";
+    return false;
+  }
+  pa_context_set_state_callback(context_, OnContextState, mainloop_);
+  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    if (reason) *reason = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context_));
+    Disconnect();
+    return false;
+  }
+  bool settled = WaitUntil(mainloop_, deadline, [this] {
+    pa_context_state_t state = pa_context_get_state(context_);
+    return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+  });
+  if (settled && ContextUsable(context_)) return true;
+  if (reason) {
+    *reason = settled ? std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context_))
+                      : std::string("PulseAudio: the server did not answer in time");
+  }
+  if (!settled) retry_after_ = Clock::now() + kRetryPause;
+  Disconnect();
+  return false;
+}
+
+std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction) {
+  std::lock_guard<std::mutex> serial(mutex_);
+  Clock::time_point deadline = Clock::now() + kTimeout;
+  pa_threaded_mainloop_lock(mainloop_);
+  std::vector<AudioEndpoint> endpoints;
+  if (!EnsureConnected(deadline, nullptr)) {
+    pa_threaded_mainloop_unlock(mainloop_);
+    return endpoints;
+  }
+  bool input = direction == AudioDirection::kInput;
+  Query query;
+  query.mainloop = mainloop_;
+  query.input = input;
+  pa_operation* server_op = pa_context_get_server_info(context_, OnServerInfo, &query);
+  pa_operation* list_op = input ? pa_context_get_source_info_list(context_, OnSourceInfo, &query)
+                                : pa_context_get_sink_info_list(context_, OnSinkInfo, &query);
+  bool answered = false;
+  if (server_op != nullptr && list_op != nullptr) {
+    answered = WaitUntil(mainloop_, deadline, [&] {
+      return (query.server_done && query.list_done) || !ContextUsable(context_);
+    });
+    answered = answered && query.server_done && query.list_done && !query.failed;
+  }
+  // Cancelled operations never call back into the query, which ends here.
+  for (pa_operation* op : {server_op, list_op}) {
+    if (op == nullptr) continue;
+    if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
+    pa_operation_unref(op);
+  }
+  if (!answered) {
+    // A server that stopped answering is dropped; the next call reconnects.
+    if (ContextUsable(context_)) retry_after_ = Clock::now() + kRetryPause;
+    Disconnect();
+    pa_threaded_mainloop_unlock(mainloop_);
+    return endpoints;
+  }
+  pa_threaded_mainloop_unlock(mainloop_);
+
+  std::stable_sort(query.items.begin(), query.items.end(),
+                   [](const Query::Item& a, const Query::Item& b) { return a.index < b.index; });
+  for (const Query::Item& item : query.items) {
+    endpoints.push_back({item.key, item.name, item.key == query.default_name});
+  }
+  return endpoints;
+}
+
+}  // namespace platform

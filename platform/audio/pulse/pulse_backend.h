@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/audio/audio_backend.h"
+
+struct pa_threaded_mainloop;
+struct pa_context;
+
+namespace platform {
+
+// The PulseAudio back-end (also PipeWire's PulseAudio service). One connection
+// for the back-end's lifetime, on a threaded main loop; each enumeration asks
+// the server again. The server is the one libpulse finds by itself
+// (PULSE_SERVER, client.conf, the user's runtime folder); a server is never
+// spawned. Every wait is bounded, so a dead or hung server costs at most about
+// two seconds and then gives empty lists.
+class PulseAudioBackend : public AudioBackend {
+ public:
+  // Connects; nullptr and *reason when no server answers in time.
+  static std::unique_ptr<PulseAudioBackend> Connect(std::string* reason);
+  ~PulseAudioBackend() override;
+
+  std::string Name() const override { return "pulse"; }
+
+  // Sources that are not monitors of sinks (input) or sinks (output), in the
+  // server's index order, named by their descriptions. A connection that went
+  // away is re-established first; any failure gives an empty list. Not to be
+  // called from the back-end's own main-loop thread.
+  std::vector<AudioEndpoint> Endpoints(AudioDirection direction) override;
+
+  // The bound on one connection attempt plus query.
+  static constexpr std::chrono::milliseconds kTimeout{2000};
+  // After a time-out (a server that accepts but does not answer) no new attempt
+  // is made for this long, so that a burst of queries does not stall each time.
+  static constexpr std::chrono::milliseconds kRetryPause{5000};
+
+ private:
+  PulseAudioBackend();
+  PulseAudioBackend(const PulseAudioBackend&) = delete;
+  PulseAudioBackend& operator=(const PulseAudioBackend&) = delete;
+
+  // Both run with the main loop locked.
+  bool EnsureConnected(std::chrono::steady_clock::time_point deadline, std::string* reason);
+  void Disconnect();
+
+  std::mutex mutex_;  // one enumeration at a time
+  pa_threaded_mainloop* mainloop_ = nullptr;
+  pa_context* context_ = nullptr;
+  std::chrono::steady_clock::time_point retry_after_{};
+};
+
+}  // namespace platform

@@ -1,0 +1,132 @@
+#include "platform/audio/virtual/virtual_backend.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+namespace platform {
+namespace {
+
+std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      parts.emplace_back(text.substr(start));
+      return parts;
+    }
+    parts.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A plain decimal number: [sign] digits [. digits]. No exponent, no inf/nan.
+bool ParseDecimal(std::string_view text, bool allow_sign, double* value) {
+  size_t i = 0;
+  if (allow_sign && i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  size_t digits = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  if (digits == 0) return false;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    size_t fraction = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++fraction;
+    if (fraction == 0) return false;
+  }
+  if (i != text.size()) return false;
+  // from_chars does not take a leading '+'.
+  std::string_view number = text[0] == '+' ? text.substr(1) : text;
+  double parsed = 0;
+  auto result = std::from_chars(number.data(), number.data() + number.size(), parsed);
+  if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return false;
+  if (!std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
+}
+
+}  // namespace
+
+VirtualInput ParseVirtualInput(const std::string& entry) {
+  VirtualInput input;
+  input.name = entry;
+  size_t at = entry.rfind('@');
+  if (at == std::string::npos || at == 0) return input;
+  std::vector<std::string> fields = Split(std::string_view(entry).substr(at + 1), ':');
+  if (fields.size() != 3) return input;
+  double hz = 0, left = 0, right = 0;
+  if (!ParseDecimal(fields[0], false, &hz) || !ParseDecimal(fields[1], true, &left) ||
+      !ParseDecimal(fields[2], true, &right)) {
+    return input;
+  }
+  if (hz <= 0 || left > 0 || right > 0) return input;
+  input.name = entry.substr(0, at);
+  input.has_tone = true;
+  input.frequency_hz = hz;
+  input.left_dbfs = left;
+  input.right_dbfs = right;
+  return input;
+}
+
+std::optional<VirtualDeviceSet> ParseVirtualDeviceList(const std::string& list,
+                                                       std::string* reason) {
+  VirtualDeviceSet set;
+  bool seen_in = false, seen_out = false;
+  for (const std::string& part : Split(list, ';')) {
+    if (part.empty()) continue;
+    bool is_in = part.rfind("in=", 0) == 0;
+    bool is_out = part.rfind("out=", 0) == 0;
+    if (!is_in && !is_out) {
+      if (reason) *reason = "virtual device list: unknown part \"" + part + "\"";
+      return std::nullopt;
+    }
+    bool& seen = is_in ? seen_in : seen_out;
+    if (seen) {
+      if (reason) *reason = "virtual device list: part given twice: \"" + part + "\"";
+      return std::nullopt;
+    }
+    seen = true;
+    std::string_view entries = std::string_view(part).substr(is_in ? 3 : 4);
+    for (const std::string& entry : Split(entries, '|')) {
+      if (entry.empty()) continue;
+      if (is_in) {
+        set.inputs.push_back(ParseVirtualInput(entry));
+      } else {
+        set.outputs.push_back(VirtualOutput{entry});
+      }
+    }
+  }
+  return set;
+}
+
+VirtualDeviceSet DemoVirtualDeviceSet() {
+  VirtualDeviceSet set;
+  set.inputs.push_back({"Virtual Microphone", true, 440, -6, -6});
+  set.inputs.push_back({"Virtual Line In", true, 1000, -12, -20});
+  set.inputs.push_back({"Virtual Headset Microphone", true, 250, -30, -3});
+  set.outputs.push_back({"Virtual Speakers"});
+  set.outputs.push_back({"Virtual Headphones"});
+  return set;
+}
+
+VirtualAudioBackend::VirtualAudioBackend(VirtualDeviceSet devices) : devices_(std::move(devices)) {}
+
+std::vector<AudioEndpoint> VirtualAudioBackend::Endpoints(AudioDirection direction) {
+  std::vector<AudioEndpoint> endpoints;
+  if (direction == AudioDirection::kInput) {
+    for (size_t i = 0; i < devices_.inputs.size(); ++i) {
+      endpoints.push_back({"in:" + std::to_string(i), devices_.inputs[i].name, i == 0});
+    }
+  } else {
+    for (size_t i = 0; i < devices_.outputs.size(); ++i) {
+      endpoints.push_back({"out:" + std::to_string(i), devices_.outputs[i].name, i == 0});
+    }
+  }
+  return endpoints;
+}
+
+}  // namespace platform

@@ -1,0 +1,86 @@
+#include "platform/audio/pulse/pulse_backend.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Points libpulse at `server` for the life of the object.
+class ScopedPulseServer {
+ public:
+  explicit ScopedPulseServer(const std::string& server) {
+    const char* old = std::getenv("PULSE_SERVER");
+    had_old_ = old != nullptr;
+    if (had_old_) old_ = old;
+    setenv("PULSE_SERVER", server.c_str(), 1);
+  }
+  ~ScopedPulseServer() {
+    if (had_old_) {
+      setenv("PULSE_SERVER", old_.c_str(), 1);
+    } else {
+      unsetenv("PULSE_SERVER");
+    }
+  }
+
+ private:
+  bool had_old_ = false;
+  std::string old_;
+};
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(PulseBackend, UnreachableServerIsNotAvailableAtOnce) {
+  ScopedPulseServer server("unix:/nonexistent-tessaline/native");
+  Clock::time_point start = Clock::now();
+  std::string reason;
+  EXPECT_EQ(CreateAudioBackend("pulse", &reason), nullptr);
+  EXPECT_FALSE(reason.empty());
+  // The automatic choice falls back to no devices.
+  std::unique_ptr<AudioBackend> automatic = CreateAudioBackend("", &reason);
+  ASSERT_NE(automatic, nullptr);
+  EXPECT_EQ(automatic->Name(), "none");
+  EXPECT_LT(SecondsSince(start), 1.0);
+}
+
+// A socket that accepts connections but never answers: a hung server.
+TEST(PulseBackend, SilentServerTimesOut) {
+  char folder[] = "/tmp/tessaline-pulse-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string path = std::string(folder) + "/native";
+  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(listener, 8), 0);
+
+  {
+    ScopedPulseServer server("unix:" + path);
+    Clock::time_point start = Clock::now();
+    std::string reason;
+    EXPECT_EQ(PulseAudioBackend::Connect(&reason), nullptr);
+    double seconds = SecondsSince(start);
+    EXPECT_GE(seconds, 1.5);
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_NE(reason.find("in time"), std::string::npos) << reason;
+  }
+  close(listener);
+  unlink(path.c_str());
+  rmdir(folder);
+}
+
+}  // namespace
+}  // namespace platform
