@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# tools/sound-server: exact sine levels, pipe sources that pass data through,
+# descriptions kept, and a clean stop.
+set -euo pipefail
+root=$2
+tool="$root/tools/sound-server"
+
+work=$(mktemp -d /tmp/tessaline-sound-server.XXXXXX)
+writer=""
+cleanup() {
+  [ -z "$writer" ] || kill "$writer" 2>/dev/null || true
+  "$tool" stop "$work/server" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "sound_server: $*" >&2
+  exit 1
+}
+
+"$tool" --help | grep -q -- "--sine" || fail "no usage text"
+
+server=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
+  --sine "Quarter Scale" 1000 0.25 --pipe "Test Feed, \"quoted\"")
+export PULSE_SERVER=$server
+[ "$server" = "unix:$work/server/native" ] || fail "unexpected server string $server"
+[ -S "$work/server/native" ] || fail "no socket"
+pid=$(cat "$work/server/server.pid")
+
+descriptions=$(pactl list sources | sed -n 's/^\s*Description: //p')
+for d in "Half Scale" "Quarter Scale" 'Test Feed, "quoted"'; do
+  grep -qxF "$d" <<<"$descriptions" || fail "source \"$d\" missing: $descriptions"
+done
+pactl info | grep -q "^Default Source: sine1$" || fail "first source is not the default"
+
+# Records one second at 44100 Hz, 16-bit stereo from source $1 into file $2.
+record() {
+  timeout 30 parec --raw --device="$1" --format=s16le --rate=44100 --channels=2 \
+    --latency-msec=20 2>/dev/null | head -c 176400 >"$2" || true
+}
+
+# The peak level of each channel over the second half of a recording, in dBFS
+# ("none" when the recording is short or silent).
+peak_levels() {
+  tail -c 88200 "$1" | od -An -v -t d2 -w4 | awk '
+    { l = $1 < 0 ? -$1 : $1; r = $2 < 0 ? -$2 : $2; if (l > pl) pl = l; if (r > pr) pr = r; n++ }
+    END {
+      if (n < 22050 || pl == 0 || pr == 0) { print "none none"; exit }
+      printf "%.2f %.2f\n", 20 * log(pl / 32768) / log(10), 20 * log(pr / 32768) / log(10)
+    }'
+}
+
+# Passes when the two levels are within 0.3 dB of the expected left and right.
+check_levels() {
+  local what=$1 left=$2 right=$3 levels=$4
+  awk -v el="$left" -v er="$right" -v l="$levels" 'BEGIN {
+      if (split(l, v, " ") != 2 || v[1] == "none") exit 1
+      dl = v[1] - el; dr = v[2] - er
+      exit !(dl > -0.3 && dl < 0.3 && dr > -0.3 && dr < 0.3)
+    }' || fail "$what: expected $left / $right dBFS, measured $levels"
+}
+
+record sine1 "$work/half.raw"
+check_levels "sine at 0.5" -6.02 -6.02 "$(peak_levels "$work/half.raw")"
+record sine2 "$work/quarter.raw"
+check_levels "sine at 0.25" -12.04 -12.04 "$(peak_levels "$work/quarter.raw")"
+
+# The pipe source passes on what is written, as soon as it is written: start
+# recording first, then write two seconds of left 8192 (-12.04 dBFS) and right
+# -16384 (-6.02 dBFS).
+record pipe1 "$work/pipe.raw" &
+recorder=$!
+deadline=$((SECONDS + 30))
+until [ -n "$(pactl list short source-outputs)" ]; do
+  [ $SECONDS -lt $deadline ] || fail "the recording did not start"
+  sleep 0.05
+done
+for ((i = 0; i < 4410; i++)); do printf '\000\040\000\300'; done >"$work/block"
+(for ((i = 0; i < 20; i++)); do cat "$work/block"; done >"$work/server/pipe1") &
+writer=$!
+wait "$recorder"
+check_levels "pipe source" -12.04 -6.02 "$(peak_levels "$work/pipe.raw")"
+kill "$writer" 2>/dev/null || true
+wait "$writer" 2>/dev/null || true
+writer=""
+
+"$tool" stop "$work/server"
+! kill -0 "$pid" 2>/dev/null || fail "server still running after stop"
+[ ! -e "$work/server/native" ] || fail "socket left behind"
+[ ! -e "$work/server/pipe1" ] || fail "pipe left behind"
+! pactl info >/dev/null 2>&1 || fail "server still answers after stop"
+echo "ok"
