@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# tessaline-devices against a private sound server: the server's sources (not
+# the monitors of its sinks) and sinks, by description, in the server's order.
+# Then with no server reachable: 0 and 0, at once.
+set -euo pipefail
+app=$1
+root=$2
+program="$app/tessaline-devices"
+[ -x "$program" ] || { echo "missing $program" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/tessaline-devices.XXXXXX)
+cleanup() {
+  "$root/tools/sound-server" stop "$work/server" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+server=$("$root/tools/sound-server" start "$work/server" \
+  --sink "Desk Speakers" \
+  --sine "Desk Mic" 440 0.5 \
+  --sink "USB Headset, Out" \
+  --pipe "Line In (rear)" \
+  --sine "Webcam Mic ünï" 1000 0.25)
+
+expected="Input Drivers: 3
+  1: Desk Mic
+  2: Line In (rear)
+  3: Webcam Mic ünï
+Output Drivers: 2
+  1: Desk Speakers
+  2: USB Headset, Out"
+actual=$(env -u TESSALINE_AUDIO PULSE_SERVER="$server" "$program")
+if [ "$actual" != "$expected" ]; then
+  echo "with the server: expected" >&2
+  echo "$expected" >&2
+  echo "got" >&2
+  echo "$actual" >&2
+  exit 1
+fi
+
+# The program follows the server: a device added later shows up on the next run.
+PULSE_SERVER="$server" pactl load-module module-null-sink sink_name=late \
+  "sink_properties='device.description=\"Late Sink\"'" >/dev/null
+actual=$(env -u TESSALINE_AUDIO PULSE_SERVER="$server" "$program" | tail -n 1)
+[ "$actual" = "  3: Late Sink" ] || { echo "late sink not listed: $actual" >&2; exit 1; }
+
+# No server: an unused socket path and an empty runtime folder.
+mkdir -p "$work/empty"
+start=$(date +%s%N)
+actual=$(env -u TESSALINE_AUDIO -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS \
+  HOME="$work/empty" XDG_RUNTIME_DIR="$work/empty" PULSE_SERVER="unix:$work/empty/native" \
+  timeout 20 "$program")
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+expected="Input Drivers: 0
+Output Drivers: 0"
+if [ "$actual" != "$expected" ]; then
+  echo "without a server: got" >&2
+  echo "$actual" >&2
+  exit 1
+fi
+[ "$elapsed_ms" -lt 2500 ] || { echo "without a server it took ${elapsed_ms} ms" >&2; exit 1; }
+echo "ok"
