@@ -149,14 +149,24 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
     return;
   }
   auto* app = QCoreApplication::instance();
-  if (QCoreApplication::closingDown()) return;
-  QEventLoop loop;
-  QTimer timer;
-  timer.setSingleShot(true);
-  QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-  QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
-  timer.start(static_cast<int>(milliseconds));
-  loop.exec();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  bool quitting = false;
+  while (!quitting && !QCoreApplication::closingDown()) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, [&] {
+      quitting = true;
+      loop.quit();
+    });
+    timer.start(static_cast<int>(left.count()));
+    loop.exec();
+  }
 }
 
 int MessageBox(const std::string& text, const std::string& caption, UINT type) {
