@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace platform {
@@ -80,6 +82,68 @@ TEST(PulseBackend, SilentServerTimesOut) {
   close(listener);
   unlink(path.c_str());
   rmdir(folder);
+}
+
+std::vector<std::string> Names(AudioBackend& backend, AudioDirection direction) {
+  std::vector<std::string> names;
+  for (const AudioEndpoint& endpoint : backend.Endpoints(direction)) names.push_back(endpoint.name);
+  return names;
+}
+
+// Runs tools/sound-server; returns its first line of output (the server).
+std::string SoundServer(const std::string& arguments) {
+  std::filesystem::path tool =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "tools" /
+      "sound-server";
+  std::string command = "'" + tool.string() + "' " + arguments + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  char line[512] = {};
+  std::string result = fgets(line, sizeof(line), pipe) ? line : "";
+  if (pclose(pipe) != 0) return "";
+  while (!result.empty() && result.back() == '\n') result.pop_back();
+  return result;
+}
+
+// One connection follows the server: it lists sources without monitors and
+// sinks in index order, gives empty lists while the server is gone, and
+// reconnects when it is back.
+TEST(PulseBackend, ListsAndReconnects) {
+  char folder[] = "/tmp/tessaline-pulse-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string dir = std::string(folder) + "/server";
+  const std::string devices =
+      " --sink 'Desk Speakers' --sine 'Desk Mic' 440 0.5 --sink 'Head Set' --pipe 'Line In'";
+  std::string server = SoundServer("start " + dir + devices);
+  if (server.empty()) {
+    rmdir(folder);
+    GTEST_SKIP() << "no private sound server could be started";
+  }
+  ScopedPulseServer scoped(server);
+  std::string reason;
+  std::unique_ptr<PulseAudioBackend> backend = PulseAudioBackend::Connect(&reason);
+  ASSERT_NE(backend, nullptr) << reason;
+  EXPECT_EQ(Names(*backend, AudioDirection::kInput),
+            (std::vector<std::string>{"Desk Mic", "Line In"}));
+  std::vector<AudioEndpoint> outputs = backend->Endpoints(AudioDirection::kOutput);
+  ASSERT_EQ(outputs.size(), 2u);
+  EXPECT_EQ(outputs[0].name, "Desk Speakers");
+  EXPECT_TRUE(outputs[0].is_default);
+  EXPECT_EQ(outputs[1].name, "Head Set");
+  EXPECT_FALSE(outputs[1].is_default);
+
+  SoundServer("stop " + dir);
+  Clock::time_point start = Clock::now();
+  EXPECT_TRUE(backend->Endpoints(AudioDirection::kInput).empty());
+  EXPECT_TRUE(backend->Endpoints(AudioDirection::kOutput).empty());
+  EXPECT_LT(SecondsSince(start), 1.0);
+
+  ASSERT_EQ(SoundServer("start " + dir + " --sine 'Back Again' 1000 0.5"), server);
+  EXPECT_EQ(Names(*backend, AudioDirection::kInput), std::vector<std::string>{"Back Again"});
+  EXPECT_TRUE(backend->Endpoints(AudioDirection::kOutput).empty());
+
+  SoundServer("stop " + dir);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -132,6 +132,7 @@ TEST(WaveErrorText, TextsAndUnknownCodes) {
 }
 
 TEST(WaveCaps, SelectionIsSafeWhileOtherThreadsQuery) {
+  Select("virtual:in=One");
   std::atomic<bool> stop{false};
   std::atomic<int> queries{0};
   std::thread reader([&] {
