@@ -44,6 +44,13 @@ PULSE_SERVER="$server" pactl load-module module-null-sink sink_name=late \
 actual=$(env -u TESSALINE_AUDIO PULSE_SERVER="$server" "$program" | tail -n 1)
 [ "$actual" = "  3: Late Sink" ] || { echo "late sink not listed: $actual" >&2; exit 1; }
 
+# Every device is listed, not only the first nine.
+inputs=$(printf 'Mic %s|' $(seq 1 12))
+actual=$(TESSALINE_AUDIO="virtual:in=$inputs;out=Only Out" "$program")
+[ "$(sed -n 1p <<<"$actual")" = "Input Drivers: 12" ] || { echo "bad count: $actual" >&2; exit 1; }
+[ "$(sed -n 13p <<<"$actual")" = "  12: Mic 12" ] || { echo "device 12 missing: $actual" >&2; exit 1; }
+[ "$(sed -n 15p <<<"$actual")" = "  1: Only Out" ] || { echo "output missing: $actual" >&2; exit 1; }
+
 # No server: an unused socket path and an empty runtime folder.
 mkdir -p "$work/empty"
 start=$(date +%s%N)
