@@ -108,7 +108,7 @@ std::string SoundServer(const std::string& arguments) {
 // One connection follows the server: it lists sources without monitors and
 // sinks in index order, gives empty lists while the server is gone, and
 // reconnects when it is back.
-TEST(PulseBackend, ListsAndReconnects) {
+TEST(PulseBackendWithSoundServer, ListsAndReconnects) {
   char folder[] = "/tmp/tessaline-pulse-XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
   std::string dir = std::string(folder) + "/server";
