@@ -200,7 +200,8 @@ void TCustomForm::SetVisible(bool v) {
     if (!Widget()->isVisible()) {
       ApplyPosition();
       Widget()->show();
-      if (form_style_ == fsStayOnTop) Widget()->raise();
+      if (form_style_ == fsStayOnTop && QGuiApplication::platformName() != "offscreen")
+        Widget()->raise();
     }
   } else {
     Widget()->hide();
