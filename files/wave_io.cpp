@@ -1,0 +1,765 @@
+#include "files/wave_io.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/framework/exception.h"
+
+const TWaveInfoTag WaveInfoTags[WaveInfoTagCount] = {
+    {mmioFOURCC('I', 'A', 'R', 'L'), "Archival Location"},
+    {mmioFOURCC('I', 'A', 'R', 'T'), "Artist"},
+    {mmioFOURCC('I', 'C', 'M', 'S'), "Commissioned"},
+    {mmioFOURCC('I', 'C', 'M', 'T'), "Comments"},
+    {mmioFOURCC('I', 'C', 'O', 'P'), "Copyright"},
+    {mmioFOURCC('I', 'C', 'R', 'D'), "Creation date"},
+    {mmioFOURCC('I', 'C', 'R', 'P'), "Cropped"},
+    {mmioFOURCC('I', 'D', 'I', 'M'), "Dimensions"},
+    {mmioFOURCC('I', 'D', 'P', 'I'), "Dots Per Inch"},
+    {mmioFOURCC('I', 'E', 'N', 'G'), "Engineer"},
+    {mmioFOURCC('I', 'G', 'N', 'R'), "Genre"},
+    {mmioFOURCC('I', 'K', 'E', 'Y'), "Keywords"},
+    {mmioFOURCC('I', 'L', 'G', 'T'), "Lightness"},
+    {mmioFOURCC('I', 'M', 'E', 'D'), "Medium"},
+    {mmioFOURCC('I', 'N', 'A', 'M'), "Name"},
+    {mmioFOURCC('I', 'P', 'L', 'T'), "Palette Setting"},
+    {mmioFOURCC('I', 'P', 'R', 'D'), "Product"},
+    {mmioFOURCC('I', 'S', 'B', 'J'), "Subject"},
+    {mmioFOURCC('I', 'S', 'F', 'T'), "Software"},
+    {mmioFOURCC('I', 'S', 'H', 'P'), "Sharpness"},
+    {mmioFOURCC('I', 'S', 'R', 'C'), "Source"},
+    {mmioFOURCC('I', 'S', 'R', 'F'), "Source Form"},
+    {mmioFOURCC('I', 'T', 'C', 'H'), "Technician"},
+};
+
+namespace {
+
+constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
+constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
+
+// Bytes from the current position to the end of the source; bounds chunk-size-driven
+// allocations by what the source really holds.
+std::int64_t BytesToEnd(HMMIO h) {
+  const LONG here = mmioSeek(h, 0, SEEK_CUR);
+  if (here < 0) return 0;
+  const LONG end = mmioSeek(h, 0, SEEK_END);
+  mmioSeek(h, here, SEEK_SET);
+  return end < here ? 0 : std::int64_t{end} - here;
+}
+
+std::uint32_t ReadU32(const char* p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+         (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+bool WriteChunk(HMMIO h, FOURCC id, const void* a, LONG aSize, const void* b, LONG bSize) {
+  MMCKINFO ck{};
+  ck.ckid = id;
+  if (mmioCreateChunk(h, &ck, 0) != MMSYSERR_NOERROR) return false;
+  if (aSize > 0 && mmioWrite(h, static_cast<const char*>(a), aSize) != aSize) return false;
+  if (bSize > 0 && mmioWrite(h, static_cast<const char*>(b), bSize) != bSize) return false;
+  return mmioAscend(h, &ck, 0) == MMSYSERR_NOERROR;
+}
+
+// A zero-terminated copy of the name, or of the MMIOINFO descriptor in memory mode.
+char* CopyName(const char* name, DWORD flags) {
+  if (flags & wioMemory) {
+    char* copy = static_cast<char*>(AllocZeroedBlock(sizeof(MMIOINFO) + 1));
+    std::memcpy(copy, name, sizeof(MMIOINFO));
+    return copy;
+  }
+  const std::size_t length = std::strlen(name);
+  char* copy = static_cast<char*>(AllocZeroedBlock(length + 1));
+  std::memcpy(copy, name, length);
+  return copy;
+}
+
+// A zeroed block with room for `formatBytes` bytes of format plus one spare byte.
+PWaveIOBlock AllocBlock(std::size_t formatBytes) {
+  const std::size_t size =
+      std::max(offsetof(TWaveIOBlock, Format) + std::max<std::size_t>(formatBytes, 18) + 1,
+               sizeof(TWaveIOBlock));
+  auto* block = static_cast<PWaveIOBlock>(AllocZeroedBlock(size));
+  block->Size = static_cast<std::uint32_t>(size);
+  return block;
+}
+
+bool UsableFormat(const WAVEFORMATEX& f) {
+  return f.nBlockAlign != 0 && f.nSamplesPerSec != 0 && f.nAvgBytesPerSec != 0;
+}
+
+}  // namespace
+
+// ---- Info list --------------------------------------------------------------------------
+
+int WaveInfoCreate(TWaveInfoList*& list) {
+  list = nullptr;
+  try {
+    list = static_cast<TWaveInfoList*>(AllocZeroedBlock(sizeof(TWaveInfoList)));
+    TWaveInfoEntry** tail = &list->First;
+    for (int i = 0; i < WaveInfoTagCount; ++i) {
+      auto* entry = static_cast<TWaveInfoEntry*>(AllocZeroedBlock(sizeof(TWaveInfoEntry)));
+      entry->Index = static_cast<std::uint16_t>(i);
+      *tail = entry;
+      tail = &entry->Next;
+    }
+  } catch (const EOutOfMemory&) {
+    WaveInfoFree(list);
+    return LISTERR_NOMEMORY;
+  }
+  return 0;
+}
+
+void WaveInfoFree(TWaveInfoList*& list) {
+  if (list == nullptr) return;
+  TWaveInfoEntry* entry = list->First;
+  while (entry != nullptr) {
+    TWaveInfoEntry* next = entry->Next;
+    FreeBlock(entry->Text);
+    FreeBlock(entry);
+    entry = next;
+  }
+  FreeBlock(list->Body);
+  FreeBlock(list);
+}
+
+int WaveInfoRead(HMMIO h, const MMCKINFO& ck, TWaveInfoList* list) {
+  if (h == nullptr || list == nullptr) return LISTERR_BADARG;
+  if (ck.cksize <= 4) return 0;
+  const std::int64_t length = std::min<std::int64_t>(ck.cksize - 4, BytesToEnd(h));
+  char* body = nullptr;
+  try {
+    body = static_cast<char*>(AllocZeroedBlock(static_cast<std::size_t>(length) + 1));
+  } catch (const EOutOfMemory&) {
+    return LISTERR_NOMEMORY;
+  }
+  if (mmioRead(h, body, static_cast<LONG>(length)) != length) {
+    FreeBlock(body);
+    return LISTERR_FILEERROR;
+  }
+  // A later list replaces an earlier one.
+  FreeBlock(list->Body);
+  list->Body = body;
+  list->Length = static_cast<std::uint32_t>(length);
+  for (TWaveInfoEntry* e = list->First; e != nullptr; e = e->Next) e->Offset = 0;
+  std::int64_t offset = 0;
+  while (offset + 8 <= length) {
+    const FOURCC id = ReadU32(body + offset);
+    const std::uint32_t size = ReadU32(body + offset + 4);
+    if (std::int64_t{size} > length - offset - 8) break;
+    for (TWaveInfoEntry* e = list->First; e != nullptr; e = e->Next) {
+      if (WaveInfoTags[e->Index].Id == id) {
+        e->Offset = static_cast<std::int32_t>(offset + 8);
+        break;
+      }
+    }
+    offset += std::int64_t{size} + (size & 1) + 8;
+  }
+  return 0;
+}
+
+static TWaveInfoEntry* InfoEntry(const TWaveInfoList* list, int index) {
+  if (list == nullptr || index < 0 || index >= WaveInfoTagCount) return nullptr;
+  for (TWaveInfoEntry* e = list->First; e != nullptr; e = e->Next) {
+    if (e->Index == index) return e;
+  }
+  return nullptr;
+}
+
+std::string WaveInfoGetText(const TWaveInfoList* list, int index) {
+  const TWaveInfoEntry* e = InfoEntry(list, index);
+  if (e == nullptr) return {};
+  if (e->Flags & wifChanged) return e->Text == nullptr ? std::string() : std::string(e->Text);
+  if (e->Offset < 8 || list->Body == nullptr) return {};
+  const std::uint32_t size = ReadU32(list->Body + e->Offset - 4);
+  const char* text = list->Body + e->Offset;
+  return std::string(text, ::strnlen(text, size));
+}
+
+int WaveInfoSetText(TWaveInfoList* list, int index, const std::string& text) {
+  TWaveInfoEntry* e = InfoEntry(list, index);
+  if (e == nullptr) return LISTERR_BADARG;
+  try {
+    char* copy = static_cast<char*>(AllocZeroedBlock(text.size() + 1));
+    std::memcpy(copy, text.data(), text.size());
+    FreeBlock(e->Text);
+    e->Text = copy;
+  } catch (const EOutOfMemory&) {
+    return LISTERR_NOMEMORY;
+  }
+  e->Flags |= wifChanged;
+  return 0;
+}
+
+int WaveInfoWrite(HMMIO h, const TWaveInfoList* list) {
+  if (h == nullptr || list == nullptr) return LISTERR_BADARG;
+  std::vector<std::pair<FOURCC, std::string>> tags;
+  for (const TWaveInfoEntry* e = list->First; e != nullptr; e = e->Next) {
+    std::string text = WaveInfoGetText(list, e->Index);
+    if (!text.empty()) tags.emplace_back(WaveInfoTags[e->Index].Id, std::move(text));
+  }
+  if (tags.empty()) return 0;
+  MMCKINFO listChunk{};
+  listChunk.fccType = FOURCC_INFO;
+  if (mmioCreateChunk(h, &listChunk, MMIO_CREATELIST) != MMSYSERR_NOERROR) {
+    return LISTERR_FILEERROR;
+  }
+  for (const auto& [id, text] : tags) {
+    if (!WriteChunk(h, id, text.c_str(), static_cast<LONG>(text.size() + 1), nullptr, 0)) {
+      return LISTERR_FILEERROR;
+    }
+  }
+  return mmioAscend(h, &listChunk, 0) == MMSYSERR_NOERROR ? 0 : LISTERR_FILEERROR;
+}
+
+// ---- Display list -----------------------------------------------------------------------
+
+int WaveDispCreate(TWaveDispList*& list) {
+  try {
+    list = static_cast<TWaveDispList*>(AllocZeroedBlock(sizeof(TWaveDispList)));
+  } catch (const EOutOfMemory&) {
+    list = nullptr;
+    return LISTERR_NOMEMORY;
+  }
+  return 0;
+}
+
+void WaveDispFree(TWaveDispList*& list) {
+  if (list == nullptr) return;
+  TWaveDispItem* item = list->First;
+  while (item != nullptr) {
+    TWaveDispItem* next = item->Next;
+    FreeBlock(item->Data);
+    FreeBlock(item->Data2);
+    FreeBlock(item);
+    item = next;
+  }
+  FreeBlock(list);
+}
+
+static void AppendItem(TWaveDispList* list, TWaveDispItem* item) {
+  TWaveDispItem** tail = &list->First;
+  while (*tail != nullptr) tail = &(*tail)->Next;
+  *tail = item;
+}
+
+int WaveDispAdd(TWaveDispList* list, DWORD type, const void* data, std::uint32_t size) {
+  if (list == nullptr || (data == nullptr && size > 0)) return LISTERR_BADARG;
+  TWaveDispItem* item = nullptr;
+  try {
+    item = static_cast<TWaveDispItem*>(AllocZeroedBlock(sizeof(TWaveDispItem)));
+    item->Data = AllocZeroedBlock(std::size_t{size} + 1);
+  } catch (const EOutOfMemory&) {
+    FreeBlock(item);
+    return LISTERR_NOMEMORY;
+  }
+  item->Type = type;
+  item->Size = size;
+  if (size > 0) std::memcpy(item->Data, data, size);
+  AppendItem(list, item);
+  return 0;
+}
+
+int WaveDispRead(HMMIO h, const MMCKINFO& ck, TWaveDispList* list) {
+  if (h == nullptr || list == nullptr) return LISTERR_BADARG;
+  if (ck.cksize <= 4) return 0;
+  DWORD type = 0;
+  if (mmioRead(h, reinterpret_cast<char*>(&type), 4) != 4) return LISTERR_FILEERROR;
+  const std::int64_t available = BytesToEnd(h);
+  if (std::int64_t{ck.cksize} - 4 > available) return LISTERR_FILEERROR;
+  const std::uint32_t size = ck.cksize - 4;
+  TWaveDispItem* item = nullptr;
+  try {
+    item = static_cast<TWaveDispItem*>(AllocZeroedBlock(sizeof(TWaveDispItem)));
+    item->Data = AllocZeroedBlock(std::size_t{size} + 1);
+  } catch (const EOutOfMemory&) {
+    FreeBlock(item);
+    return LISTERR_NOMEMORY;
+  }
+  item->Type = type;
+  item->Size = size;
+  if (mmioRead(h, static_cast<char*>(item->Data), static_cast<LONG>(size)) !=
+      static_cast<LONG>(size)) {
+    FreeBlock(item->Data);
+    FreeBlock(item);
+    return LISTERR_FILEERROR;
+  }
+  AppendItem(list, item);
+  return 0;
+}
+
+int WaveDispWrite(HMMIO h, const TWaveDispList* list) {
+  if (h == nullptr || list == nullptr) return LISTERR_BADARG;
+  for (const TWaveDispItem* item = list->First; item != nullptr; item = item->Next) {
+    const DWORD type = item->Type;
+    bool ok = true;
+    if (type == CF_TEXT) {
+      const char* text = static_cast<const char*>(item->Data);
+      const std::size_t length = ::strnlen(text, item->Size);
+      ok = WriteChunk(h, FOURCC_DISP, &type, 4, text, static_cast<LONG>(length + 1));
+    } else if (type == CF_DIB) {
+      ok = WriteChunk(h, FOURCC_DISP, &type, 4, item->Data, static_cast<LONG>(item->Size));
+    }
+    if (!ok) return LISTERR_FILEERROR;
+  }
+  return 0;
+}
+
+// ---- Opening ----------------------------------------------------------------------------
+
+void WaveCloseRiff(HMMIO& handle, HGLOBAL& resourceHandle) {
+  if (resourceHandle != nullptr) {
+    FreeResource(resourceHandle);
+    resourceHandle = nullptr;
+  }
+  if (handle != nullptr) {
+    mmioClose(handle, 0);
+    handle = nullptr;
+  }
+}
+
+int WaveOpenRiff(HMMIO& handle, MMCKINFO& riffChunk, HGLOBAL& resourceHandle, DWORD flags,
+                 FOURCC formType, const char* name) {
+  handle = nullptr;
+  resourceHandle = nullptr;
+  if (name == nullptr) return WIOERR_FILEERROR;
+  if (flags & wioResource) {
+    HRSRC resource = FindResourceA(nullptr, name, "WAVE");
+    if (resource == nullptr) return WIOERR_FILEERROR;
+    resourceHandle = LoadResource(nullptr, resource);
+    const void* bytes = LockResource(resourceHandle);
+    if (bytes == nullptr) {
+      WaveCloseRiff(handle, resourceHandle);
+      return WIOERR_FILEERROR;
+    }
+    MMIOINFO info{};
+    info.fccIOProc = FOURCC_MEM;
+    // Opened for reading only, so the layer never writes to the resource.
+    info.pchBuffer = const_cast<char*>(static_cast<const char*>(bytes));
+    info.cchBuffer = static_cast<LONG>(SizeofResource(nullptr, resource));
+    info.adwInfo[0] = 0;
+    handle = mmioOpenA(nullptr, &info, MMIO_READ);
+  } else if (flags & wioMemory) {
+    MMIOINFO info;
+    std::memcpy(&info, name, sizeof(MMIOINFO));
+    if (info.pchBuffer == nullptr || info.cchBuffer <= 0) return WIOERR_FILEERROR;
+    info.fccIOProc = FOURCC_MEM;
+    info.pIOProc = nullptr;
+    info.adwInfo[0] = 0;
+    handle = mmioOpenA(nullptr, &info, MMIO_READ);
+  } else {
+    std::string path(name);
+    const DWORD buffered = MMIO_ALLOCBUF | MMIO_DENYWRITE;
+    if (::access(name, W_OK) == 0) {
+      handle = mmioOpenA(path.data(), nullptr, MMIO_READWRITE | buffered);
+    }
+    if (handle == nullptr) handle = mmioOpenA(path.data(), nullptr, MMIO_READ | buffered);
+  }
+  if (handle == nullptr || mmioDescend(handle, &riffChunk, nullptr, 0) != MMSYSERR_NOERROR ||
+      riffChunk.ckid != FOURCC_RIFF || riffChunk.fccType != formType) {
+    WaveCloseRiff(handle, resourceHandle);
+    return WIOERR_FILEERROR;
+  }
+  return 0;
+}
+
+int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags) {
+  block = nullptr;
+  if (name == nullptr) return WIOERR_BADARG;
+  HMMIO h = nullptr;
+  MMCKINFO riff{};
+  HGLOBAL resource = nullptr;
+  int result = WaveOpenRiff(h, riff, resource, flags, formType, name);
+  if (result != 0) return result;
+
+  char* nameCopy = nullptr;
+  TWaveInfoList* info = nullptr;
+  TWaveDispList* disp = nullptr;
+  PWaveIOBlock b = nullptr;
+  auto fail = [&](int code) {
+    WaveCloseRiff(h, resource);
+    FreeBlock(nameCopy);
+    WaveInfoFree(info);
+    WaveDispFree(disp);
+    FreeBlock(b);
+    return code;
+  };
+
+  try {
+    nameCopy = CopyName(name, flags);
+    const LONG fileSize = mmioSeek(h, 0, SEEK_END);
+    if (fileSize < 0) return fail(WIOERR_FILEERROR);
+    const LONG behindType = static_cast<LONG>(riff.dwDataOffset + 4);
+    if (mmioSeek(h, behindType, SEEK_SET) != behindType) return fail(WIOERR_FILEERROR);
+    const std::int64_t size = fileSize;
+    if (std::int64_t{riff.dwDataOffset} + riff.cksize > size) {
+      riff.cksize = static_cast<DWORD>(size - riff.dwDataOffset);
+    }
+    const std::int64_t riffEnd = std::int64_t{riff.dwDataOffset} + riff.cksize;
+
+    DWORD factCount = 0xFFFFFFFFu;
+    if ((result = WaveInfoCreate(info)) != 0) return fail(result);
+    if ((result = WaveDispCreate(disp)) != 0) return fail(result);
+    std::int64_t dataEnd = size;
+    std::int64_t dataOffset = 0;
+    std::int64_t dataChunkEnd = 0;
+    std::size_t formatBytes = 0;
+    bool fmtSeen = false, dataSeen = false, factSeen = false, previousWasData = false;
+
+    MMCKINFO ck{};
+    while (mmioDescend(h, &ck, &riff, 0) == MMSYSERR_NOERROR) {
+      const std::int64_t chunkEnd = std::int64_t{ck.dwDataOffset} + ck.cksize;
+      if (chunkEnd > riffEnd) {
+        if (fmtSeen && dataSeen) {
+          // The header just read still marks where the sample data ends.
+          if (previousWasData) dataEnd = std::int64_t{ck.dwDataOffset} - 8;
+          break;
+        }
+        if (chunkEnd > size) ck.cksize = static_cast<DWORD>(size - ck.dwDataOffset);
+      }
+      if (previousWasData) dataEnd = std::int64_t{ck.dwDataOffset} - 8;
+      previousWasData = false;
+
+      if (ck.ckid == FOURCC_LIST && ck.fccType == FOURCC_INFO) {
+        if ((result = WaveInfoRead(h, ck, info)) != 0) return fail(result);
+      } else if (ck.ckid == FOURCC_DISP) {
+        if ((result = WaveDispRead(h, ck, disp)) != 0) return fail(result);
+      } else if (ck.ckid == kFmt) {
+        if (fmtSeen) break;
+        fmtSeen = true;
+        formatBytes = std::max<std::size_t>(ck.cksize, 18);
+        b = AllocBlock(formatBytes);
+        if (mmioRead(h, reinterpret_cast<char*>(&b->Format), static_cast<LONG>(ck.cksize)) !=
+            static_cast<LONG>(ck.cksize)) {
+          return fail(WIOERR_FILEERROR);
+        }
+      } else if (ck.ckid == kData) {
+        if (dataSeen) break;
+        dataSeen = true;
+        dataOffset = ck.dwDataOffset;
+        dataChunkEnd = dataOffset + std::int64_t{ck.cksize} + (ck.cksize & 1);
+        previousWasData = true;
+      } else if (ck.ckid == kFact) {
+        if (factSeen) break;
+        factSeen = true;
+        const LONG n = static_cast<LONG>(std::min<DWORD>(ck.cksize, 4));
+        mmioRead(h, reinterpret_cast<char*>(&factCount), n);
+      }
+      if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) {
+        if (dataSeen) break;
+        return fail(WIOERR_FILEERROR);
+      }
+    }
+
+    // No header followed "data": the data ends where its (file-bounded) size says, not at
+    // bytes behind it that no chunk inside the RIFF form claims.
+    if (previousWasData) dataEnd = std::min(dataEnd, dataChunkEnd);
+
+    if (flags & wioHeaderOnly) {
+      FreeBlock(b);
+      b = AllocBlock(18);
+    } else {
+      if (!fmtSeen) return fail(WIOERR_NOFORMAT);
+      if (!dataSeen) return fail(WIOERR_FILEERROR);
+      WAVEFORMATEX& f = b->Format;
+      if (f.wFormatTag == WAVE_FORMAT_PCM) {
+        WAVEFORMATEX pcm{};
+        BuildPCMFormat(pcm, f.wBitsPerSample, f.nChannels, f.nSamplesPerSec);
+        f.nBlockAlign = pcm.nBlockAlign;
+        f.nAvgBytesPerSec = pcm.nAvgBytesPerSec;
+      } else if (std::size_t{f.cbSize} + 18 > formatBytes) {
+        // Extra data the chunk does not hold is not claimed.
+        f.cbSize = static_cast<std::uint16_t>(formatBytes - 18);
+      }
+      if (!UsableFormat(f)) return fail(WIOERR_FILEERROR);
+      const std::uint32_t span =
+          dataEnd > dataOffset ? static_cast<std::uint32_t>(dataEnd - dataOffset) : 0;
+      b->DataBytes = span / f.nBlockAlign * f.nBlockAlign;
+      b->DataSamples = BytesToSamples(&f, static_cast<std::int32_t>(b->DataBytes));
+      factCount = static_cast<DWORD>(b->DataSamples);
+      b->DataOffset = static_cast<std::uint32_t>(dataOffset);
+      b->FileSize = static_cast<std::uint32_t>(size);
+      b->FirstSample = 0;
+      b->LastSample = b->DataSamples;
+      b->BytesLeft = 0;
+      b->SamplePos = 0;
+    }
+    (void)factCount;
+    b->Flags = flags;
+    b->Handle = nullptr;
+    b->FileName = nameCopy;
+    b->InfoList = info;
+    b->DispList = disp;
+    nameCopy = nullptr;
+    info = nullptr;
+    disp = nullptr;
+    WaveCloseRiff(h, resource);
+    block = b;
+    return 0;
+  } catch (const EOutOfMemory&) {
+    return fail(WIOERR_NOMEMORY);
+  }
+}
+
+bool WaveIsValid(const char* name, DWORD flags) {
+  if (name == nullptr || ((flags & wioMemory) == 0 && name[0] == '\0')) return false;
+  PWaveIOBlock block = nullptr;
+  if (WaveOpen(block, name, FOURCC_WAVE, flags) != 0) return false;
+  WaveFree(block);
+  return true;
+}
+
+int WaveOpenMemory(PWaveIOBlock& block, const void* buffer, std::int32_t length) {
+  block = nullptr;
+  if (buffer == nullptr || length <= 0) return WIOERR_FILEERROR;
+  MMIOINFO info{};
+  info.fccIOProc = FOURCC_MEM;
+  info.pchBuffer = const_cast<char*>(static_cast<const char*>(buffer));
+  info.cchBuffer = length;
+  return WaveOpen(block, reinterpret_cast<const char*>(&info), FOURCC_WAVE, wioRead | wioMemory);
+}
+
+// ---- Creating and writing ---------------------------------------------------------------
+
+int WaveCreate(PWaveIOBlock& block, const WAVEFORMATEX* format) {
+  block = nullptr;
+  if (format == nullptr) return WIOERR_BADARG;
+  const int bytes = WaveFormatSize(format);
+  PWaveIOBlock b = nullptr;
+  try {
+    b = AllocBlock(static_cast<std::size_t>(bytes));
+    std::memcpy(&b->Format, format, static_cast<std::size_t>(bytes));
+    if (b->Format.wFormatTag == WAVE_FORMAT_PCM) b->Format.cbSize = 0;
+  } catch (const EOutOfMemory&) {
+    return WIOERR_NOMEMORY;
+  }
+  if (WaveInfoCreate(b->InfoList) != 0 || WaveDispCreate(b->DispList) != 0) {
+    WaveFree(b);
+    return WIOERR_NOMEMORY;
+  }
+  block = b;
+  return 0;
+}
+
+int WaveCreateFile(PWaveIOBlock block, const char* name) {
+  if (block == nullptr || name == nullptr) return WIOERR_BADARG;
+  if (block->Handle != nullptr || !UsableFormat(block->Format)) return WIOERR_FILEERROR;
+  std::string path(name);
+  HMMIO h = mmioOpenA(path.data(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
+  if (h == nullptr) return WIOERR_FILEERROR;
+  MMCKINFO riff{};
+  riff.fccType = FOURCC_WAVE;
+  MMCKINFO data{};
+  data.ckid = kData;
+  const LONG formatBytes =
+      block->Format.wFormatTag == WAVE_FORMAT_PCM ? 16 : WaveFormatSize(&block->Format);
+  char* nameCopy = nullptr;
+  bool ok = mmioCreateChunk(h, &riff, MMIO_CREATERIFF) == MMSYSERR_NOERROR &&
+            WriteChunk(h, kFmt, &block->Format, formatBytes, nullptr, 0) &&
+            mmioCreateChunk(h, &data, 0) == MMSYSERR_NOERROR;
+  if (ok) {
+    try {
+      nameCopy = CopyName(name, 0);
+    } catch (const EOutOfMemory&) {
+      ok = false;
+    }
+  }
+  if (!ok) {
+    mmioClose(h, 0);
+    mmioOpenA(path.data(), nullptr, MMIO_DELETE);
+    return WIOERR_FILEERROR;
+  }
+  FreeBlock(block->FileName);
+  block->FileName = nameCopy;
+  block->Flags &= ~(wioResource | wioMemory | wioRawFile | wioHeaderOnly);
+  block->Handle = h;
+  block->RiffChunk = riff;
+  block->DataChunk = data;
+  block->DataOffset = data.dwDataOffset;
+  block->FileSize = 0;
+  block->DataBytes = 0;
+  block->DataSamples = 0;
+  block->FirstSample = 0;
+  block->LastSample = 0;
+  block->BytesLeft = 0;
+  block->SamplePos = 0;
+  return 0;
+}
+
+int WaveFinish(PWaveIOBlock block) {
+  if (block == nullptr) return WIOERR_BADARG;
+  int result = 0;
+  HMMIO h = block->Handle;
+  if (h != nullptr && (block->Flags & wioRawFile) == 0 && (block->DataChunk.dwFlags & MMIO_DIRTY)) {
+    bool ok = mmioFlush(h, 0) == MMSYSERR_NOERROR;
+    if (ok && (block->RiffChunk.dwFlags & MMIO_DIRTY) == 0) {
+      // Appending to a file that was opened, not created: both sizes are rewritten.
+      block->RiffChunk.dwFlags |= MMIO_DIRTY;
+    }
+    // Sizes are taken from the position, so the data chunk ends where its data does even
+    // when the writer moved back.
+    const LONG end = static_cast<LONG>(block->DataOffset + block->DataBytes);
+    ok = ok && mmioSeek(h, end, SEEK_SET) == end;
+    ok = ok && mmioAscend(h, &block->DataChunk, 0) == MMSYSERR_NOERROR;
+    if (ok && block->Format.wFormatTag != WAVE_FORMAT_PCM) {
+      const DWORD samples = static_cast<DWORD>(block->DataSamples);
+      ok = WriteChunk(h, kFact, &samples, 4, nullptr, 0);
+    }
+    ok = ok && WaveDispWrite(h, block->DispList) == 0;
+    ok = ok && WaveInfoWrite(h, block->InfoList) == 0;
+    ok = ok && mmioAscend(h, &block->RiffChunk, 0) == MMSYSERR_NOERROR;
+    if (ok) {
+      const LONG size = mmioSeek(h, 0, SEEK_CUR);
+      ok = size >= 0;
+      block->FileSize = static_cast<std::uint32_t>(size);
+      block->LastSample = block->DataSamples;
+    }
+    ok = mmioClose(h, 0) == MMSYSERR_NOERROR && ok;
+    block->Handle = nullptr;
+    if (!ok) result = WIOERR_FILEERROR;
+  }
+  WaveCloseRiff(block->Handle, block->ResourceHandle);
+  block->BytesLeft = 0;
+  block->SamplePos = 0;
+  return result;
+}
+
+int WaveFree(PWaveIOBlock& block) {
+  if (block == nullptr) return WIOERR_BADARG;
+  WaveCloseRiff(block->Handle, block->ResourceHandle);
+  FreeBlock(block->FileName);
+  WaveDispFree(block->DispList);
+  WaveInfoFree(block->InfoList);
+  FreeBlock(block);
+  return 0;
+}
+
+int WaveSetIOBuffer(PWaveIOBlock block, std::int32_t size) {
+  if (block == nullptr) return WIOERR_BADARG;
+  if (block->Flags & (wioResource | wioMemory | wioRawFile)) return 0;
+  if (block->Handle == nullptr || size < 0) return WIOERR_NOFORMAT;
+  return static_cast<int>(mmioSetBuffer(block->Handle, nullptr, size, 0));
+}
+
+int WaveReopen(PWaveIOBlock block) {
+  if (block == nullptr) return WIOERR_BADARG;
+  if (block->Handle == nullptr) {
+    if (block->FileName == nullptr) return WIOERR_FILEERROR;
+    if (block->Flags & wioRawFile) {
+      std::string path(block->FileName);
+      block->Handle = mmioOpenA(path.data(), nullptr, MMIO_READ | MMIO_DENYNONE);
+      if (block->Handle == nullptr) return WIOERR_FILEERROR;
+    } else if (WaveOpenRiff(block->Handle, block->RiffChunk, block->ResourceHandle, block->Flags,
+                            FOURCC_WAVE, block->FileName) != 0) {
+      return WIOERR_FILEERROR;
+    }
+  }
+  if (WaveSeek(block, block->SamplePos) != 0) {
+    WaveCloseRiff(block->Handle, block->ResourceHandle);
+    return WIOERR_FILEERROR;
+  }
+  return 0;
+}
+
+int WaveSeek(PWaveIOBlock block, std::int32_t sample) {
+  if (block == nullptr || sample < 0) return WIOERR_FILEERROR;
+  const WAVEFORMATEX* f = &block->Format;
+  if (!UsableFormat(*f)) return WIOERR_FILEERROR;
+  const std::int32_t last = block->LastSample - block->FirstSample - 1;
+  sample = std::max(std::min(sample, last), 0);
+  if (block->Handle == nullptr) {
+    const std::int32_t p = SamplesToBytes(f, block->FirstSample + sample);
+    block->SamplePos = BytesToSamples(f, p) - block->FirstSample;
+    return 0;
+  }
+  std::int64_t p = SamplesToBytes(f, block->FirstSample + sample);
+  p = std::min<std::int64_t>(p, block->DataBytes);
+  p = std::max<std::int64_t>(p, 0) / f->nBlockAlign * f->nBlockAlign;
+  HMMIO h = block->Handle;
+  if (block->Flags & wioRawFile) {
+    const LONG target = static_cast<LONG>(block->DataOffset + p);
+    if (mmioSeek(h, target, SEEK_SET) != target) return WIOERR_FILEERROR;
+  } else {
+    const LONG header = static_cast<LONG>(block->DataOffset) - 8;
+    if (header < 0 || mmioSeek(h, header, SEEK_SET) != header) return WIOERR_FILEERROR;
+    // A chunk being written keeps its dirty mark, so finishing still writes its size.
+    const DWORD dirty = block->DataChunk.dwFlags & MMIO_DIRTY;
+    MMCKINFO ck{};
+    if (mmioDescend(h, &ck, nullptr, 0) != MMSYSERR_NOERROR) return WIOERR_FILEERROR;
+    ck.dwFlags |= dirty;
+    block->DataChunk = ck;
+    if (mmioSeek(h, static_cast<LONG>(p), SEEK_CUR) < 0) return WIOERR_FILEERROR;
+  }
+  // Never more than the data holds, so reads stop at the end of the "data" chunk.
+  const std::int64_t end =
+      std::min<std::int64_t>(SamplesToBytes(f, block->LastSample), block->DataBytes);
+  block->BytesLeft = static_cast<std::int32_t>(std::max<std::int64_t>(end - p, 0));
+  block->SamplePos = BytesToSamples(f, static_cast<std::int32_t>(p)) - block->FirstSample;
+  return 0;
+}
+
+std::int32_t WaveRead(PWaveIOBlock block, void* buffer, std::int32_t count) {
+  if (block == nullptr || block->Handle == nullptr || block->BytesLeft == 0) return -1;
+  if (count < 0 || (buffer == nullptr && count > 0)) return -1;
+  const LONG wanted = std::min(count, block->BytesLeft);
+  const LONG got = mmioRead(block->Handle, static_cast<char*>(buffer), wanted);
+  if (got < 0) return -1;
+  if (got < count) block->BytesLeft = 0;
+  if (got > 0) {
+    block->BytesLeft = std::max(block->BytesLeft - got, 0);
+    block->SamplePos =
+        (block->LastSample - block->FirstSample) - BytesToSamples(&block->Format, block->BytesLeft);
+  }
+  return got;
+}
+
+std::int32_t WaveWrite(PWaveIOBlock block, const void* buffer, std::int32_t count) {
+  if (block == nullptr || block->Handle == nullptr || count <= 0 || buffer == nullptr ||
+      (block->Flags & wioRawFile)) {
+    return -1;
+  }
+  const LONG written = mmioWrite(block->Handle, static_cast<const char*>(buffer), count);
+  if (written > 0) {
+    const WAVEFORMATEX* f = &block->Format;
+    block->DataChunk.dwFlags |= MMIO_DIRTY;
+    const std::int32_t p =
+        mmioSeek(block->Handle, 0, SEEK_CUR) - static_cast<std::int32_t>(block->DataOffset);
+    block->SamplePos = BytesToSamples(f, p);
+    block->DataBytes = std::max(block->DataBytes, static_cast<std::uint32_t>(p));
+    if (block->SamplePos > block->DataSamples) {
+      block->DataSamples = block->SamplePos;
+      block->LastSample = block->SamplePos;
+    }
+    block->BytesLeft = SamplesToBytes(f, block->LastSample - block->SamplePos);
+  }
+  return written;
+}
+
+// ---- Names ------------------------------------------------------------------------------
+
+bool WaveFileExists(const char* name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  std::string path(name);
+  return mmioOpenA(path.data(), nullptr, MMIO_EXIST) != nullptr;
+}
+
+bool WaveNameIsValid(const char* name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  char path[128] = {};
+  const std::size_t length = std::strlen(name);
+  if (length > 127) return false;
+  std::memcpy(path, name, length);
+  return mmioOpenA(path, nullptr, MMIO_PARSE) != nullptr;
+}
+
+bool WaveFileDelete(const char* name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  std::string path(name);
+  return mmioOpenA(path.data(), nullptr, MMIO_DELETE) != nullptr;
+}

@@ -1,0 +1,418 @@
+#include "files/wave_io.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<char>;
+
+void Put32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
+}
+void Put16(Bytes& b, std::uint16_t v) {
+  b.push_back(static_cast<char>(v));
+  b.push_back(static_cast<char>(v >> 8));
+}
+
+// A chunk with its real size (or a given size field) and its pad byte.
+Bytes Chunk(const std::string& id, const Bytes& data, std::int64_t sizeField = -1) {
+  Bytes b(id.begin(), id.end());
+  Put32(b, sizeField < 0 ? static_cast<std::uint32_t>(data.size())
+                         : static_cast<std::uint32_t>(sizeField));
+  b.insert(b.end(), data.begin(), data.end());
+  if (data.size() & 1) b.push_back(0);
+  return b;
+}
+
+Bytes Fmt(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint32_t avg,
+          std::uint16_t align, std::uint16_t bits, int extra = -1) {
+  Bytes b;
+  Put16(b, tag);
+  Put16(b, channels);
+  Put32(b, rate);
+  Put32(b, avg);
+  Put16(b, align);
+  Put16(b, bits);
+  if (extra >= 0) Put16(b, static_cast<std::uint16_t>(extra));
+  return Chunk("fmt ", b);
+}
+
+Bytes Pcm16Stereo() {
+  return Fmt(1, 2, 44100, 176400, 4, 16);
+}
+
+Bytes Riff(const std::vector<Bytes>& chunks, std::int64_t sizeField = -1) {
+  Bytes body{'W', 'A', 'V', 'E'};
+  for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
+  return Chunk("RIFF", body, sizeField);
+}
+
+Bytes Samples(std::size_t n, int seed = 0) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<char>(i * 7 + seed);
+  return b;
+}
+
+int OpenImage(const Bytes& image, PWaveIOBlock& block) {
+  return WaveOpenMemory(block, image.data(), static_cast<std::int32_t>(image.size()));
+}
+
+std::string TempPath(const std::string& tag) {
+  return (std::filesystem::temp_directory_path() /
+          ("wave_io_test_" + std::to_string(::getpid()) + "_" + tag + ".wav"))
+      .string();
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Reads everything left, in pieces of `piece` bytes.
+Bytes ReadRest(PWaveIOBlock block, std::int32_t piece) {
+  Bytes out, buf(static_cast<std::size_t>(piece));
+  std::int32_t n;
+  while ((n = WaveRead(block, buf.data(), piece)) > 0)
+    out.insert(out.end(), buf.begin(), buf.begin() + n);
+  return out;
+}
+
+}  // namespace
+
+TEST(WaveIO, RecordedFileReadsBackWithItsFormatDataTagsAndDisplayItems) {
+  WAVEFORMATEX format{};
+  BuildPCMFormat(format, 16, 2, 8000);
+  PWaveIOBlock writer = nullptr;
+  ASSERT_EQ(WaveCreate(writer, &format), 0);
+  ASSERT_EQ(WaveInfoSetText(writer->InfoList, 14, "Test tone"), 0);  // INAM
+  ASSERT_EQ(WaveInfoSetText(writer->InfoList, 3, "odd"), 0);         // ICMT
+  ASSERT_EQ(WaveDispAdd(writer->DispList, CF_TEXT, "Title", 6), 0);
+  ASSERT_EQ(WaveDispAdd(writer->DispList, 2, "bitmap handle", 13), 0);  // not written back
+  const std::string path = TempPath("roundtrip");
+  ASSERT_EQ(WaveCreateFile(writer, path.c_str()), 0);
+  const Bytes data = Samples(402);
+  ASSERT_EQ(WaveWrite(writer, data.data(), 100), 100);
+  EXPECT_EQ(writer->SamplePos, 25);
+  ASSERT_EQ(WaveWrite(writer, data.data() + 100, 302), 302);
+  EXPECT_EQ(writer->DataBytes, 402u);
+  EXPECT_EQ(writer->DataSamples, 101);  // 100.5 rounds up
+  EXPECT_EQ(WaveWrite(writer, data.data(), 0), -1);
+  ASSERT_EQ(WaveFinish(writer), 0);
+  EXPECT_EQ(writer->Handle, nullptr);
+  EXPECT_EQ(writer->FileSize, ReadFile(path).size());
+  EXPECT_EQ(WaveWrite(writer, data.data(), 4), -1) << "finished blocks are closed";
+  WaveFree(writer);
+  EXPECT_EQ(writer, nullptr);
+
+  const Bytes image = ReadFile(path);
+  ASSERT_EQ(std::string(image.begin(), image.begin() + 4), "RIFF");
+  EXPECT_EQ(image.size() % 2, 0u);
+  PWaveIOBlock reader = nullptr;
+  ASSERT_EQ(OpenImage(image, reader), 0);
+  EXPECT_EQ(reader->Format.nSamplesPerSec, 8000u);
+  EXPECT_EQ(reader->Format.nBlockAlign, 4);
+  EXPECT_EQ(reader->DataBytes, 400u);
+  EXPECT_EQ(reader->DataSamples, 100);
+  EXPECT_EQ(reader->DataOffset, 44u);
+  EXPECT_EQ(WaveInfoGetText(reader->InfoList, 14), "Test tone");
+  EXPECT_EQ(WaveInfoGetText(reader->InfoList, 3), "odd");
+  EXPECT_EQ(WaveInfoGetText(reader->InfoList, 0), "");
+  ASSERT_NE(reader->DispList->First, nullptr);
+  EXPECT_EQ(reader->DispList->First->Type, CF_TEXT);
+  EXPECT_STREQ(static_cast<const char*>(reader->DispList->First->Data), "Title");
+  EXPECT_EQ(reader->DispList->First->Next, nullptr);
+  EXPECT_EQ(reader->Handle, nullptr) << "opening leaves the block closed";
+  EXPECT_EQ(WaveRead(reader, nullptr, 4), -1);
+  ASSERT_EQ(WaveReopen(reader), 0);
+  EXPECT_EQ(reader->BytesLeft, 400);
+  EXPECT_EQ(ReadRest(reader, 64), Bytes(data.begin(), data.begin() + 400));
+  EXPECT_EQ(reader->SamplePos, 100);
+  // At the end nothing is read and nothing changes.
+  char buf[8];
+  EXPECT_EQ(WaveRead(reader, buf, 8), -1);
+  EXPECT_EQ(reader->SamplePos, 100);
+  EXPECT_EQ(reader->BytesLeft, 0);
+  ASSERT_EQ(WaveFinish(reader), 0);
+  WaveFree(reader);
+
+  // The same file through the file path, with differently sized I/O buffers.
+  for (std::int32_t size : {0, 3, 32768}) {
+    PWaveIOBlock block = nullptr;
+    ASSERT_EQ(WaveOpen(block, path.c_str(), FOURCC_WAVE, wioRead), 0);
+    EXPECT_EQ(WaveSetIOBuffer(block, size), 101) << "not open yet";
+    ASSERT_EQ(WaveReopen(block), 0);
+    EXPECT_EQ(WaveSetIOBuffer(block, -1), 101);
+    ASSERT_EQ(WaveSetIOBuffer(block, size), 0);
+    ASSERT_EQ(WaveSeek(block, 10), 0);
+    EXPECT_EQ(ReadRest(block, 7), Bytes(data.begin() + 40, data.begin() + 400)) << size;
+    WaveFree(block);
+  }
+  EXPECT_TRUE(WaveIsValid(path.c_str(), wioRead));
+  EXPECT_TRUE(WaveFileExists(path.c_str()));
+  EXPECT_TRUE(WaveFileDelete(path.c_str()));
+  EXPECT_FALSE(WaveFileExists(path.c_str()));
+  EXPECT_FALSE(WaveIsValid(path.c_str(), wioRead));
+  EXPECT_FALSE(WaveIsValid("", wioRead));
+}
+
+TEST(WaveIO, NonPcmRecordingGetsAFactChunkAndWriterMovesDoNotLoseData) {
+  WAVEFORMATEX format{};
+  format.wFormatTag = 0x11;
+  format.nChannels = 1;
+  format.nSamplesPerSec = 8000;
+  format.nAvgBytesPerSec = 4000;
+  format.nBlockAlign = 256;
+  format.wBitsPerSample = 4;
+  PWaveIOBlock writer = nullptr;
+  ASSERT_EQ(WaveCreate(writer, &format), 0);
+  const std::string path = TempPath("nonpcm");
+  ASSERT_EQ(WaveCreateFile(writer, path.c_str()), 0);
+  const Bytes data = Samples(512, 3);
+  ASSERT_EQ(WaveWrite(writer, data.data(), 512), 512);
+  EXPECT_EQ(writer->DataSamples, 1024);
+  // Moving back before finishing must not cut the data chunk.
+  ASSERT_EQ(WaveSeek(writer, 0), 0);
+  ASSERT_EQ(WaveFinish(writer), 0);
+  WaveFree(writer);
+  const Bytes image = ReadFile(path);
+  const std::string text(image.begin(), image.end());
+  const auto fact = text.find("fact");
+  ASSERT_NE(fact, std::string::npos);
+  std::uint32_t count = 0;
+  std::memcpy(&count, image.data() + fact + 8, 4);
+  EXPECT_EQ(count, 1024u);
+  PWaveIOBlock reader = nullptr;
+  ASSERT_EQ(OpenImage(image, reader), 0);
+  EXPECT_EQ(reader->Format.wFormatTag, 0x11);
+  EXPECT_EQ(reader->Format.nAvgBytesPerSec, 4000u) << "kept for formats other than PCM";
+  EXPECT_EQ(reader->DataBytes, 512u);
+  ASSERT_EQ(WaveReopen(reader), 0);
+  EXPECT_EQ(ReadRest(reader, 100), data);
+  WaveFree(reader);
+  std::filesystem::remove(path);
+
+  PWaveIOBlock none = nullptr;
+  EXPECT_EQ(WaveCreate(none, nullptr), 104);
+  EXPECT_EQ(WaveCreateFile(nullptr, "x"), 104);
+  EXPECT_EQ(WaveFree(none), 104);
+  ASSERT_EQ(WaveCreate(none, &format), 0);
+  EXPECT_EQ(WaveCreateFile(none, nullptr), 104);
+  EXPECT_EQ(WaveCreateFile(none, "/nonexistent-dir/x.wav"), 106);
+  format.nBlockAlign = 0;
+  PWaveIOBlock zero = nullptr;
+  ASSERT_EQ(WaveCreate(zero, &format), 0);
+  EXPECT_EQ(WaveCreateFile(zero, TempPath("zero").c_str()), 106);
+  EXPECT_FALSE(std::filesystem::exists(TempPath("zero")));
+  WaveFree(zero);
+  WaveFree(none);
+}
+
+TEST(WaveIO, DataSizesAreCutToTheFileAndToWholeBlocks) {
+  PWaveIOBlock b = nullptr;
+  // A "data" size beyond the file: up to the end of the file, whole blocks only.
+  ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(22), 1000)}), b), 0);
+  EXPECT_EQ(b->DataBytes, 20u);
+  EXPECT_EQ(b->DataSamples, 5);
+  WaveFree(b);
+  // An odd "data" chunk followed by another chunk includes its pad byte.
+  ASSERT_EQ(
+      OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(7)), Chunk("junk", Samples(4))}), b), 0);
+  EXPECT_EQ(b->DataBytes, 8u);
+  WaveFree(b);
+  // 10 bytes of 16-bit stereo.
+  ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(10))}), b), 0);
+  EXPECT_EQ(b->DataBytes, 8u);
+  EXPECT_EQ(b->DataSamples, 2);
+  WaveFree(b);
+  // A RIFF size too small: a chunk behind it is not sample data.
+  ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(8)), Chunk("LIST", Samples(40))},
+                           4 + 24 + 16),
+                      b),
+            0);
+  EXPECT_EQ(b->DataBytes, 8u);
+  WaveFree(b);
+  // Wrong header values: PCM's are recomputed, a wrong "fact" count changes nothing, and the
+  // block is taken from the recomputed format.
+  Bytes fact;
+  Put32(fact, 99999);
+  ASSERT_EQ(OpenImage(Riff({Fmt(1, 2, 44100, 1234, 1, 16), Chunk("fact", fact),
+                            Chunk("data", Samples(14))}),
+                      b),
+            0);
+  EXPECT_EQ(b->Format.nAvgBytesPerSec, 176400u);
+  EXPECT_EQ(b->Format.nBlockAlign, 4);
+  EXPECT_EQ(b->DataBytes, 12u);
+  EXPECT_EQ(b->DataSamples, 3);
+  EXPECT_EQ(b->LastSample, 3);
+  WaveFree(b);
+  // A second "fmt " or "data" ends the walk; what came before stays.
+  ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(16)), Fmt(1, 1, 8000, 0, 0, 8),
+                            Chunk("data", Samples(40))}),
+                      b),
+            0);
+  EXPECT_EQ(b->Format.nChannels, 2);
+  EXPECT_EQ(b->DataBytes, 16u);
+  WaveFree(b);
+  ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(16)), Chunk("data", Samples(40)),
+                            Chunk("LIST", Samples(4))}),
+                      b),
+            0);
+  EXPECT_EQ(b->DataBytes, 16u);
+  WaveFree(b);
+  // Extra format data that the chunk does not hold is not claimed.
+  ASSERT_EQ(OpenImage(Riff({Fmt(2, 1, 8000, 4000, 256, 4, 500), Chunk("data", Samples(512))}), b),
+            0);
+  EXPECT_EQ(b->Format.cbSize, 0);
+  EXPECT_EQ(WaveFormatSize(&b->Format), 18);
+  WaveFree(b);
+}
+
+TEST(WaveIO, RefusedSources) {
+  PWaveIOBlock b = nullptr;
+  auto code = [&](const Bytes& image) {
+    const int r = OpenImage(image, b);
+    EXPECT_EQ(b == nullptr, r != 0);
+    if (b != nullptr) WaveFree(b);
+    return r;
+  };
+  const Bytes data = Chunk("data", Samples(16));
+  EXPECT_EQ(code(Riff({data})), 101) << "no fmt chunk";
+  EXPECT_EQ(code(Riff({Pcm16Stereo()})), 106) << "no data chunk";
+  EXPECT_EQ(code(Riff({Fmt(2, 2, 44100, 176400, 0, 4), data})), 106) << "block align 0";
+  EXPECT_EQ(code(Riff({Fmt(1, 2, 44100, 176400, 4, 0), data})), 106) << "PCM of 0 bits";
+  EXPECT_EQ(code(Riff({Fmt(1, 2, 0, 176400, 4, 16), data})), 106) << "rate 0";
+  EXPECT_EQ(code(Riff({Fmt(2, 2, 44100, 0, 4, 4), data})), 106) << "average rate 0";
+  Bytes shortFmt = Chunk("fmt ", Samples(30), 30);
+  shortFmt.resize(20);
+  EXPECT_EQ(code(Riff({shortFmt})), 106) << "fmt chunk cut short";
+  Bytes notWave = Riff({Pcm16Stereo(), data});
+  std::memcpy(notWave.data() + 8, "AVI ", 4);
+  EXPECT_EQ(code(notWave), 106);
+  EXPECT_EQ(code(Bytes{'R', 'I', 'F', 'F', 0, 0}), 106);
+  EXPECT_EQ(WaveOpenMemory(b, nullptr, 10), 106);
+  EXPECT_EQ(WaveOpenMemory(b, "RIFF", 0), 106);
+  EXPECT_EQ(WaveOpen(b, nullptr, FOURCC_WAVE, wioRead), 104);
+  EXPECT_EQ(WaveOpen(b, "/nonexistent/file.wav", FOURCC_WAVE, wioRead), 106);
+  EXPECT_EQ(WaveOpen(b, "NoSuchResource", FOURCC_WAVE, wioRead | wioResource), 106);
+  EXPECT_EQ(WaveSeek(nullptr, 0), 106);
+  EXPECT_EQ(WaveReopen(nullptr), 104);
+  EXPECT_EQ(WaveSetIOBuffer(nullptr, 10), 104);
+  EXPECT_EQ(WaveFinish(nullptr), 104);
+}
+
+TEST(WaveIO, SeekingClampsToTheDataAndKeepsCountersInStep) {
+  const Bytes samples = Samples(40);
+  const Bytes image = Riff({Pcm16Stereo(), Chunk("data", samples), Chunk("LIST", Samples(8))});
+  PWaveIOBlock b = nullptr;
+  ASSERT_EQ(OpenImage(image, b), 0);
+  ASSERT_EQ(b->DataSamples, 10);
+  EXPECT_EQ(WaveSeek(b, 4), 0) << "a closed block remembers the position";
+  EXPECT_EQ(b->SamplePos, 4);
+  ASSERT_EQ(WaveReopen(b), 0);
+  EXPECT_EQ(b->BytesLeft, 24);
+  EXPECT_EQ(WaveSetIOBuffer(b, 100), 0) << "memory images need no buffer";
+  char buf[64];
+  ASSERT_EQ(WaveRead(b, buf, 4), 4);
+  EXPECT_EQ(0, std::memcmp(buf, samples.data() + 16, 4));
+  EXPECT_EQ(b->SamplePos, 5);
+  EXPECT_EQ(WaveSeek(b, -1), 106);
+  EXPECT_EQ(b->SamplePos, 5) << "a refused seek changes nothing";
+  ASSERT_EQ(WaveSeek(b, 1000), 0);
+  EXPECT_EQ(b->SamplePos, 9) << "beyond the end lands on the last sample";
+  EXPECT_EQ(b->BytesLeft, 4);
+  EXPECT_EQ(WaveRead(b, buf, 64), 4) << "reads stop at the end of the data";
+  EXPECT_EQ(0, std::memcmp(buf, samples.data() + 36, 4));
+  EXPECT_EQ(WaveRead(b, buf, 64), -1);
+  ASSERT_EQ(WaveSeek(b, 0), 0);
+  EXPECT_EQ(ReadRest(b, 6), samples);
+  EXPECT_EQ(WaveWrite(b, buf, 4), -1) << "memory sources are read-only";
+  ASSERT_EQ(WaveFinish(b), 0);
+  EXPECT_EQ(b->SamplePos, 0);
+  EXPECT_EQ(WaveRead(b, buf, 4), -1);
+  WaveFree(b);
+}
+
+TEST(WaveIO, HeaderOnlyAndResourceSources) {
+  Bytes info{'I', 'N', 'F', 'O'};
+  const Bytes name = Chunk("INAM", {'N', 'a', 'm', 'e', 0});
+  const Bytes bogus = Chunk("ICMT", {'x'}, 9999);  // runs past the list: ignored
+  info.insert(info.end(), name.begin(), name.end());
+  info.insert(info.end(), bogus.begin(), bogus.end());
+  Bytes disp;
+  Put32(disp, CF_TEXT);
+  for (char c : std::string("Shown")) disp.push_back(c);
+  disp.push_back(0);
+  const Bytes headerOnly = Riff({Chunk("LIST", info), Chunk("DISP", disp)});
+  PWaveIOBlock b = nullptr;
+  EXPECT_EQ(OpenImage(headerOnly, b), 101);
+  MMIOINFO descriptor{};
+  descriptor.pchBuffer = const_cast<char*>(headerOnly.data());
+  descriptor.cchBuffer = static_cast<LONG>(headerOnly.size());
+  ASSERT_EQ(WaveOpen(b, reinterpret_cast<const char*>(&descriptor), FOURCC_WAVE,
+                     wioRead | wioMemory | wioHeaderOnly),
+            0);
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "Name");
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 3), "");
+  ASSERT_NE(b->DispList->First, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(b->DispList->First->Data), "Shown");
+  EXPECT_EQ(b->Format.nBlockAlign, 0);
+  EXPECT_EQ(WaveReopen(b), 106) << "no format to read with";
+  EXPECT_EQ(b->Handle, nullptr);
+  WaveFree(b);
+
+  static const Bytes resource = Riff({Pcm16Stereo(), Chunk("data", Samples(12, 5))});
+  platform::RegisterResource("Beep", "WAVE", resource.data(), resource.size());
+  EXPECT_TRUE(WaveIsValid("beep", wioRead | wioResource));
+  ASSERT_EQ(WaveOpen(b, "BEEP", FOURCC_WAVE, wioRead | wioResource), 0);
+  ASSERT_EQ(WaveReopen(b), 0);
+  EXPECT_NE(b->ResourceHandle, nullptr);
+  EXPECT_EQ(ReadRest(b, 5), Samples(12, 5));
+  ASSERT_EQ(WaveFinish(b), 0);
+  EXPECT_EQ(b->ResourceHandle, nullptr);
+  ASSERT_EQ(WaveReopen(b), 0);
+  EXPECT_EQ(ReadRest(b, 100), Samples(12, 5));
+  WaveFree(b);
+  platform::UnregisterResource("Beep", "WAVE");
+}
+
+TEST(WaveIO, DamagedImagesNeverReadOutsideTheirData) {
+  const Bytes valid = Riff(
+      {Pcm16Stereo(), Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 2, 0, 0, 0, 'a', 0}),
+       Chunk("data", Samples(64)), Chunk("DISP", {1, 0, 0, 0, 'x', 0})});
+  std::mt19937 rng(99);
+  int opened = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes image = valid;
+    const int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const std::size_t at = rng() % image.size();
+      image[at] = static_cast<char>(rng() % 3 == 0 ? 0xFF : rng());
+    }
+    if (rng() % 4 == 0) image.resize(rng() % image.size() + 1);
+    PWaveIOBlock b = nullptr;
+    if (OpenImage(image, b) != 0) {
+      ASSERT_EQ(b, nullptr);
+      continue;
+    }
+    ++opened;
+    ASSERT_LE(std::uint64_t{b->DataOffset} + b->DataBytes, image.size());
+    ASSERT_EQ(b->DataBytes % b->Format.nBlockAlign, 0u);
+    if (WaveReopen(b) == 0) {
+      const Bytes got = ReadRest(b, 13);
+      ASSERT_LE(got.size(), b->DataBytes);
+      ASSERT_EQ(Bytes(image.begin() + b->DataOffset, image.begin() + b->DataOffset + got.size()),
+                got);
+    }
+    WaveFree(b);
+  }
+  EXPECT_GT(opened, 100);
+}
