@@ -416,3 +416,36 @@ TEST(WaveIO, DamagedImagesNeverReadOutsideTheirData) {
   }
   EXPECT_GT(opened, 100);
 }
+
+TEST(WaveIO, AppendingToAnOpenedFileRewritesBothSizes) {
+  WAVEFORMATEX format{};
+  BuildPCMFormat(format, 16, 2, 8000);
+  PWaveIOBlock b = nullptr;
+  ASSERT_EQ(WaveCreate(b, &format), 0);
+  ASSERT_EQ(WaveInfoSetText(b->InfoList, 1, "Artist name"), 0);
+  const std::string path = TempPath("append");
+  ASSERT_EQ(WaveCreateFile(b, path.c_str()), 0);
+  const Bytes first = Samples(40, 1), more = Samples(12, 9);
+  ASSERT_EQ(WaveWrite(b, first.data(), 40), 40);
+  ASSERT_EQ(WaveFinish(b), 0);
+  WaveFree(b);
+
+  ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, wioRead), 0);
+  ASSERT_EQ(WaveReopen(b), 0);
+  ASSERT_EQ(WaveSeek(b, 1000), 0);  // the last sample
+  ASSERT_EQ(WaveWrite(b, more.data(), 12), 12);
+  EXPECT_EQ(b->DataBytes, 48u);
+  EXPECT_EQ(b->DataSamples, 12);
+  ASSERT_EQ(WaveFinish(b), 0);
+  WaveFree(b);
+
+  ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, wioRead), 0);
+  EXPECT_EQ(b->DataBytes, 48u);
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 1), "Artist name");
+  ASSERT_EQ(WaveReopen(b), 0);
+  Bytes expected(first.begin(), first.begin() + 36);
+  expected.insert(expected.end(), more.begin(), more.end());
+  EXPECT_EQ(ReadRest(b, 10), expected);
+  WaveFree(b);
+  std::filesystem::remove(path);
+}
