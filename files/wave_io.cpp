@@ -443,7 +443,7 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
         if (dataSeen) break;
         dataSeen = true;
         dataOffset = ck.dwDataOffset;
-        dataChunkEnd = dataOffset + std::int64_t{ck.cksize} + (ck.cksize & 1);
+        dataChunkEnd = dataOffset + std::int64_t{ck.cksize};
         previousWasData = true;
       } else if (ck.ckid == kFact) {
         if (factSeen) break;
@@ -457,9 +457,9 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       }
     }
 
-    // No header followed "data": the data ends where its (file-bounded) size says, not at
-    // bytes behind it that no chunk inside the RIFF form claims.
-    if (previousWasData) dataEnd = std::min(dataEnd, dataChunkEnd);
+    // The data ends where its size says (bounded by the file above): neither the pad byte
+    // of an odd-sized chunk nor bytes behind it that no chunk claims are samples.
+    if (dataSeen) dataEnd = std::min(dataEnd, dataChunkEnd);
 
     if (flags & wioHeaderOnly) {
       FreeBlock(b);

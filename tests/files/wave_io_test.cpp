@@ -223,11 +223,19 @@ TEST(WaveIO, DataSizesAreCutToTheFileAndToWholeBlocks) {
   EXPECT_EQ(b->DataBytes, 20u);
   EXPECT_EQ(b->DataSamples, 5);
   WaveFree(b);
-  // An odd "data" chunk followed by another chunk includes its pad byte.
+  // The pad byte of an odd "data" chunk is no sample, whether a chunk follows or not.
   ASSERT_EQ(
       OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(7)), Chunk("junk", Samples(4))}), b), 0);
-  EXPECT_EQ(b->DataBytes, 8u);
+  EXPECT_EQ(b->DataBytes, 4u);
   WaveFree(b);
+  for (bool chunkFollows : {false, true}) {
+    std::vector<Bytes> chunks{Fmt(1, 1, 8000, 8000, 1, 8), Chunk("data", Samples(7))};
+    if (chunkFollows) chunks.push_back(Chunk("junk", Samples(4)));
+    ASSERT_EQ(OpenImage(Riff(chunks), b), 0);
+    EXPECT_EQ(b->DataBytes, 7u);
+    EXPECT_EQ(b->DataSamples, 7);
+    WaveFree(b);
+  }
   // 10 bytes of 16-bit stereo.
   ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(10))}), b), 0);
   EXPECT_EQ(b->DataBytes, 8u);
