@@ -14,6 +14,11 @@ class NoAudioBackend : public AudioBackend {
  public:
   std::string Name() const override { return "none"; }
   std::vector<AudioEndpoint> Endpoints(AudioDirection) override { return {}; }
+  std::unique_ptr<CaptureStream> OpenCapture(const std::string&, const PcmFormat&, std::size_t,
+                                             CaptureCallbacks, std::string* reason) override {
+    if (reason) *reason = "no audio devices";
+    return nullptr;
+  }
 };
 
 std::mutex current_mutex;

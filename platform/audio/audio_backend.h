@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +18,35 @@ struct AudioEndpoint {
   bool is_default = false;
 };
 
+// Integer PCM: bits 8 (unsigned) or 16 (signed little-endian), interleaved.
+struct PcmFormat {
+  std::uint32_t rate = 44100;
+  std::uint16_t bits = 16;
+  std::uint16_t channels = 2;
+  std::size_t FrameBytes() const { return std::size_t{channels} * (bits / 8u); }
+};
+
+// What a capture stream tells its owner. Both run on a back-end thread (or, for
+// the virtual back-end's manual clock, on the thread that advances the clock);
+// they must return quickly and never wait on the GUI thread.
+struct CaptureCallbacks {
+  // Recorded bytes, whole frames, in recording order.
+  std::function<void(const std::uint8_t* data, std::size_t bytes)> data;
+  // The device went away; the stream delivers nothing more. Called at most once.
+  std::function<void()> lost;
+};
+
+// An open capture stream; it starts stopped. None of its calls may be made
+// from inside its own callbacks.
+class CaptureStream {
+ public:
+  // Closes the stream: once the destructor returns no callback runs any more.
+  virtual ~CaptureStream() = default;
+  virtual void Start() = 0;
+  // Once Stop returns no data callback runs until the next Start.
+  virtual void Stop() = 0;
+};
+
 // The narrow interface every audio back-end implements. Enumeration answers a
 // fresh query each time; the order is stable (the back-end's own device order).
 // A back-end that cannot reach its devices reports an empty list; it never throws.
@@ -26,6 +58,15 @@ class AudioBackend {
   virtual std::string Name() const = 0;
 
   virtual std::vector<AudioEndpoint> Endpoints(AudioDirection direction) = 0;
+
+  // Opens a capture stream on the input endpoint with this id. The back-end
+  // delivers in pieces of about preferred_chunk_bytes (never much larger), for
+  // low latency. nullptr and *reason when the device or format is refused.
+  virtual std::unique_ptr<CaptureStream> OpenCapture(const std::string& endpoint_id,
+                                                     const PcmFormat& format,
+                                                     std::size_t preferred_chunk_bytes,
+                                                     CaptureCallbacks callbacks,
+                                                     std::string* reason) = 0;
 };
 
 // Creates the back-end a selection text names: "pulse", "virtual",

@@ -229,3 +229,160 @@ std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction
 }
 
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+// One record stream. Every member is used with the main loop locked.
+class PulseCaptureStream : public CaptureStream {
+ public:
+  PulseCaptureStream(pa_threaded_mainloop* mainloop, CaptureCallbacks callbacks)
+      : mainloop_(mainloop), callbacks_(std::move(callbacks)) {}
+
+  ~PulseCaptureStream() override {
+    pa_threaded_mainloop_lock(mainloop_);
+    Release();
+    pa_threaded_mainloop_unlock(mainloop_);
+  }
+
+  // Connects to the source and waits until the stream records (corked).
+  bool Connect(pa_context* context, const std::string& source, const PcmFormat& format,
+               std::size_t chunk_bytes, Clock::time_point deadline, std::string* reason) {
+    pa_sample_spec spec;
+    spec.format = format.bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    spec.rate = format.rate;
+    spec.channels = static_cast<std::uint8_t>(format.channels);
+    pa_channel_map map;
+    if (!pa_sample_spec_valid(&spec) ||
+        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
+      if (reason) *reason = "PulseAudio: unsupported format";
+      return false;
+    }
+    stream_ = pa_stream_new(context, "Wave input", &spec, &map);
+    if (stream_ == nullptr) {
+      if (reason) *reason = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context));
+      return false;
+    }
+    pa_stream_set_state_callback(stream_, OnState, this);
+    pa_stream_set_read_callback(stream_, OnRead, this);
+    const std::size_t frame = format.FrameBytes();
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(std::max(frame, chunk_bytes / frame * frame));
+    // Not moved to another source when this one goes away: the stream fails
+    // and the owner hears of it.
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                                PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0) {
+      if (reason) *reason = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context));
+      Release();
+      return false;
+    }
+    bool settled = WaitUntil(mainloop_, deadline, [this] {
+      pa_stream_state_t state = pa_stream_get_state(stream_);
+      return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    });
+    if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      if (reason) {
+        *reason = settled ? std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context))
+                          : std::string("PulseAudio: the record stream did not start in time");
+      }
+      Release();
+      return false;
+    }
+    connected_ = true;
+    return true;
+  }
+
+  void Start() override {
+    pa_threaded_mainloop_lock(mainloop_);
+    if (stream_ != nullptr && !lost_ && !running_) {
+      running_ = true;
+      Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    }
+    pa_threaded_mainloop_unlock(mainloop_);
+  }
+
+  void Stop() override {
+    pa_threaded_mainloop_lock(mainloop_);
+    if (stream_ != nullptr && running_) {
+      running_ = false;
+      if (!lost_) {
+        Forget(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        Forget(pa_stream_flush(stream_, nullptr, nullptr));
+      }
+    }
+    pa_threaded_mainloop_unlock(mainloop_);
+  }
+
+ private:
+  static void Forget(pa_operation* op) {
+    if (op != nullptr) pa_operation_unref(op);
+  }
+
+  void Release() {
+    if (stream_ == nullptr) return;
+    running_ = false;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+
+  static void OnState(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseCaptureStream*>(userdata);
+    pa_threaded_mainloop_signal(self->mainloop_, 0);
+    pa_stream_state_t state = pa_stream_get_state(stream);
+    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && self->connected_ &&
+        !self->lost_) {
+      self->lost_ = true;
+      self->running_ = false;
+      if (self->callbacks_.lost) self->callbacks_.lost();
+    }
+  }
+
+  static void OnRead(pa_stream* stream, std::size_t, void* userdata) {
+    auto* self = static_cast<PulseCaptureStream*>(userdata);
+    while (pa_stream_readable_size(stream) > 0) {
+      const void* data = nullptr;
+      std::size_t bytes = 0;
+      if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+      // data is null for a hole in the recording: nothing to hand on.
+      if (data != nullptr && self->running_ && self->callbacks_.data) {
+        self->callbacks_.data(static_cast<const std::uint8_t*>(data), bytes);
+      }
+      pa_stream_drop(stream);
+    }
+  }
+
+  pa_threaded_mainloop* const mainloop_;
+  const CaptureCallbacks callbacks_;
+  pa_stream* stream_ = nullptr;
+  bool connected_ = false;
+  bool running_ = false;
+  bool lost_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureStream> PulseAudioBackend::OpenCapture(const std::string& endpoint_id,
+                                                              const PcmFormat& format,
+                                                              std::size_t preferred_chunk_bytes,
+                                                              CaptureCallbacks callbacks,
+                                                              std::string* reason) {
+  std::lock_guard<std::mutex> serial(mutex_);
+  Clock::time_point deadline = Clock::now() + kTimeout;
+  auto stream = std::make_unique<PulseCaptureStream>(mainloop_, std::move(callbacks));
+  pa_threaded_mainloop_lock(mainloop_);
+  bool ok = EnsureConnected(deadline, reason) &&
+            stream->Connect(context_, endpoint_id, format, preferred_chunk_bytes, deadline, reason);
+  pa_threaded_mainloop_unlock(mainloop_);
+  if (!ok) return nullptr;
+  return stream;
+}
+
+}  // namespace platform

@@ -32,6 +32,16 @@ class PulseAudioBackend : public AudioBackend {
   // called from the back-end's own main-loop thread.
   std::vector<AudioEndpoint> Endpoints(AudioDirection direction) override;
 
+  // A record stream from the source named endpoint_id, in the format asked
+  // (u8 or s16le), with fragments of at most preferred_chunk_bytes. The source
+  // disappearing, or the server, ends the stream with `lost`. Callbacks run on
+  // the main-loop thread. Not to be called from the main-loop thread.
+  std::unique_ptr<CaptureStream> OpenCapture(const std::string& endpoint_id,
+                                             const PcmFormat& format,
+                                             std::size_t preferred_chunk_bytes,
+                                             CaptureCallbacks callbacks,
+                                             std::string* reason) override;
+
   // The bound on one connection attempt plus query.
   static constexpr std::chrono::milliseconds kTimeout{2000};
   // After a time-out (a server that accepts but does not answer) no new attempt

@@ -113,13 +113,16 @@ VirtualDeviceSet DemoVirtualDeviceSet() {
   return set;
 }
 
-VirtualAudioBackend::VirtualAudioBackend(VirtualDeviceSet devices) : devices_(std::move(devices)) {}
+VirtualAudioBackend::VirtualAudioBackend(VirtualDeviceSet devices)
+    : devices_(std::move(devices)), removed_(devices_.inputs.size(), false) {}
 
 std::vector<AudioEndpoint> VirtualAudioBackend::Endpoints(AudioDirection direction) {
   std::vector<AudioEndpoint> endpoints;
   if (direction == AudioDirection::kInput) {
+    std::lock_guard<std::mutex> lock(removed_mutex_);
     for (size_t i = 0; i < devices_.inputs.size(); ++i) {
-      endpoints.push_back({"in:" + std::to_string(i), devices_.inputs[i].name, i == 0});
+      if (removed_[i]) continue;
+      endpoints.push_back({"in:" + std::to_string(i), devices_.inputs[i].name, endpoints.empty()});
     }
   } else {
     for (size_t i = 0; i < devices_.outputs.size(); ++i) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,18 +50,66 @@ VirtualInput ParseVirtualInput(const std::string& entry);
 // and two outputs.
 VirtualDeviceSet DemoVirtualDeviceSet();
 
+// The signal of a virtual input, exactly. For frame n (counted from 0, the
+// first frame the stream ever delivered; a stop and a new start go on with the
+// next n), channel c carries the left signal when c is even and the right one
+// when c is odd (so mono is the left signal, and 4 or more channels repeat
+// left, right). With level L dBFS of that side and
+//   x = std::sin(2.0 * pi * frequency_hz * n / rate)   (double, in this order)
+//   a = std::pow(10.0, L / 20.0)
+// the sample is
+//   16 bit: std::lround(32767.0 * a * x), signed little-endian;
+//    8 bit: 128 + std::lround(127.0 * a * x), unsigned.
+// Silence is 0 (16 bit) or 128 (8 bit).
+int VirtualSampleValue(const VirtualInput& input, unsigned channel, std::uint64_t n,
+                       std::uint32_t rate, unsigned bits);
+
+// The clock of the virtual streams. By default it is real time: every started
+// stream has a thread that delivers every 10 ms, paced by the steady clock so
+// that it never drifts: by time t after a start it has delivered
+// floor(t * rate) frames. In manual mode the streams' threads deliver nothing;
+// Advance moves the clock on and delivers, synchronously on the caller's
+// thread, what every started stream owes by the new time (the stream's data
+// callback runs inside Advance). Process-wide; thread-safe.
+class VirtualClock {
+ public:
+  // Switching re-bases every started stream at the current time of the new
+  // clock: no frames are lost or delivered twice.
+  static void SetManual(bool manual);
+  static bool IsManual();
+  // Manual mode only (nothing otherwise).
+  static void Advance(unsigned milliseconds);
+};
+
 // Deterministic devices: the first device of each direction is the default.
 class VirtualAudioBackend : public AudioBackend {
  public:
   explicit VirtualAudioBackend(VirtualDeviceSet devices);
+  ~VirtualAudioBackend() override;
 
   std::string Name() const override { return "virtual"; }
+  // Inputs are "in:<index>", outputs "out:<index>", indexes of the device set;
+  // removed inputs are not listed.
   std::vector<AudioEndpoint> Endpoints(AudioDirection direction) override;
+
+  // Streams deliver in periods of 10 ms of frames (at least one frame), or of
+  // preferred_chunk_bytes when that is smaller.
+  std::unique_ptr<CaptureStream> OpenCapture(const std::string& endpoint_id,
+                                             const PcmFormat& format,
+                                             std::size_t preferred_chunk_bytes,
+                                             CaptureCallbacks callbacks,
+                                             std::string* reason) override;
+
+  // Unplugs an input: it is no longer listed or opened, and every open stream
+  // on it reports `lost` (on the caller's thread) and delivers nothing more.
+  void RemoveInput(const std::string& endpoint_id);
 
   const VirtualDeviceSet& Devices() const { return devices_; }
 
  private:
   VirtualDeviceSet devices_;
+  std::mutex removed_mutex_;
+  std::vector<bool> removed_;
 };
 
 }  // namespace platform
