@@ -1,0 +1,64 @@
+#include "platform/framework/graphic_control.h"
+
+#include <QPainter>
+
+#include "platform/framework/control_widget.h"
+#include "platform/framework/properties.h"
+#include "platform/gdi/gdi_painter.h"
+#include "platform/messages/messages.h"
+
+TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {
+  auto* w = new ControlWidget();
+  w->paint = [this](QPainter& p) {
+    TDeviceContext dc(&p);
+    if (now_routine_)
+      RunPaint(&dc, *now_routine_);
+    else
+      RunPaint(&dc, [this] { Paint(); });
+  };
+  SetWidget(w);
+}
+
+TGraphicControl::~TGraphicControl() = default;
+
+void TGraphicControl::SetOpaque(bool on) {
+  Widget()->setAttribute(Qt::WA_OpaquePaintEvent, on);
+}
+
+bool TGraphicControl::Showing() const {
+  return GetVisible() && GetParent() && Widget() && Widget()->isVisible();
+}
+
+void TGraphicControl::RunPaint(HDC dc, const std::function<void()>& routine) {
+  HDC previous = canvas_;
+  canvas_ = dc;
+  try {
+    routine();
+  } catch (const std::exception& e) {
+    canvas_ = previous;
+    platform::ShowException(e);
+    return;
+  }
+  canvas_ = previous;
+}
+
+bool TGraphicControl::PaintNow(const TRect& area, const std::function<void()>& routine) {
+  if (!Showing()) return false;
+  TRect r = IntersectRect(area, TRect{0, 0, GetWidth(), GetHeight()});
+  if (r.IsEmpty()) return false;
+  const std::function<void()>* previous = now_routine_;
+  now_routine_ = &routine;
+  Widget()->repaint(r.Left, r.Top, r.Width(), r.Height());
+  now_routine_ = previous;
+  return true;
+}
+
+void TGraphicControl::PaintTo(HDC dc) {
+  RunPaint(dc, [this] { Paint(); });
+}
+
+const TClassInfo& TGraphicControl::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TGraphicControl>("TGraphicControl", &TControl::StaticClassInfo()).Build();
+  return info;
+}

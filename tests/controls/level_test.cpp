@@ -1,0 +1,336 @@
+#include "controls/level.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/framework/application.h"
+#include "platform/framework/properties.h"
+#include "platform/mmtimer/mmtimer.h"
+
+namespace {
+
+class Controls : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::EnsureToolkit(); }
+};
+
+// The main window's meter settings.
+void MainWindowSettings(TMMLevel& m) {
+  m.SetBounds(69, 88, 241, 9);
+  m.SetLevelColor(0, clSilver);
+  m.SetLevelColor(1, clSilver);
+  for (int k = 3; k < 6; ++k) m.SetLevelColor(k, clBlack);
+  m.SetPoint(1, 95);
+  m.SetBitLength(b16Bit);
+  m.SetMode(mStereo);
+  m.SetSensitivy(-72);
+  m.SetLogAmp(false);
+  m.SetNumPeaks(2);
+  m.SetPeakDelay(50);
+  m.SetPeakSpeed(1);
+  m.SetDecayMode(dmStepUp);
+  m.SetDecay(10);
+  m.SetChannel(chLeft);
+}
+
+TEST_F(Controls, BevelExtentAndPainting) {
+  TMMBevel b;
+  EXPECT_EQ(b.BevelExtent(), 1);
+  int changes = 0;
+  b.OnChange = [&](TMMObject*) { ++changes; };
+  b.SetBevelOuter(bvSpace);
+  b.SetBevelOuterWidth(2);
+  EXPECT_EQ(changes, 2);
+  b.SetBevelOuterWidth(2);
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(b.BevelExtent(), 2);
+  platform::TImageDC img(10, 10, clWhite);
+  TRect inner;
+  b.PaintBevel(img.Handle(), Rect(0, 0, 10, 10), inner, true);
+  EXPECT_EQ(inner, Rect(0, 0, 10, 10));
+  EXPECT_EQ(img.Pixel(0, 0), clWhite);
+
+  // Lowered width 1: top/left shadow (grey), right/bottom light (white).
+  TMMBevel lowered;
+  platform::TImageDC pic(6, 5, clRed);
+  lowered.PaintBevel(pic.Handle(), Rect(0, 0, 6, 5), inner, true);
+  EXPECT_EQ(inner, Rect(1, 1, 5, 4));
+  EXPECT_EQ(pic.Pixel(0, 0), clGray);
+  EXPECT_EQ(pic.Pixel(3, 0), clGray);
+  EXPECT_EQ(pic.Pixel(0, 4), clGray);   // bottom-left corner: top colour
+  EXPECT_EQ(pic.Pixel(5, 0), clWhite);  // top-right corner: bottom colour
+  EXPECT_EQ(pic.Pixel(5, 4), clWhite);
+  EXPECT_EQ(pic.Pixel(2, 4), clWhite);
+  EXPECT_EQ(pic.Pixel(2, 2), clRed);  // inside untouched
+
+  // Assign copies everything as one change; single border style adds one pixel.
+  TMMBevel other;
+  other.SetBorderStyle(bsSingle);
+  other.SetBevelInner(bvRaised);
+  other.SetBorderWidth(2);
+  changes = 0;
+  b.Assign(other);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(b.BevelExtent(), 1 + 1 + 2 + 1);
+}
+
+TEST_F(Controls, DIBCanvasPaletteDepthAndSize) {
+  TMMLevel owner(nullptr);
+  TMMDIBCanvas c(&owner);
+  c.BeginDraw();
+  c.SetDrawColor(clSilver);
+  EXPECT_EQ(c.DrawValue(), 7u);
+  c.SetDrawColor(clBlack);
+  EXPECT_EQ(c.DrawValue(), 0u);
+  c.SetDrawColor(clRed);
+  EXPECT_EQ(c.DrawValue(), 249u);
+  // A rebuild inside a pass is refused.
+  EXPECT_THROW(c.SetBitsPerPixel(24), EMMDIBError);
+  c.EndDraw();
+  try {
+    c.SetBitsPerPixel(16);
+    FAIL();
+  } catch (const EMMDIBError& e) {
+    EXPECT_STREQ(e.what(), "Bitlength not supported yet");
+  }
+  EXPECT_EQ(c.GetBitsPerPixel(), 8);
+  c.SetBounds(0, 0, 7, 3);
+  EXPECT_TRUE(c.Dirty());
+  c.Surface();
+  EXPECT_FALSE(c.Dirty());
+  c.SetBounds(0, 0, 7, 3);
+  EXPECT_FALSE(c.Dirty());
+
+  // 24 bits keep RGB; pixels stored blue, green, red, bottom-up.
+  c.SetBitsPerPixel(24);
+  c.BeginDraw();
+  c.SetDrawColor(RGB(1, 2, 3));
+  c.FillRect(Rect(0, 0, 1, 1));
+  c.SetDrawColor(clLime);
+  c.FillRectDotted(Rect(2, 0, 6, 3));
+  EXPECT_EQ(c.GetPixel(0, 0), RGB(1, 2, 3));
+  EXPECT_EQ(c.GetPixel(9, 0), -1);
+  c.EndDraw();
+  const std::uint8_t* bits = c.Surface()->Bits();
+  const int stride = c.Surface()->Stride();
+  EXPECT_EQ(stride, 24);  // 7*3 rounded up to 4
+  EXPECT_EQ(bits[2 * stride + 0], 3);
+  EXPECT_EQ(bits[2 * stride + 2], 1);
+  EXPECT_EQ(c.PixelColor(2, 0), clLime);
+  EXPECT_EQ(c.PixelColor(3, 0), clBlack);
+  EXPECT_EQ(c.PixelColor(4, 2), clLime);
+  EXPECT_EQ(c.PixelColor(4, 1), clBlack);
+}
+
+TEST_F(Controls, MainWindowMeterGeometryAndPicture) {
+  TMMLevel m(nullptr);
+  MainWindowSettings(m);
+  EXPECT_EQ(m.DrawingRect(), Rect(1, 1, 240, 8));
+  EXPECT_EQ(m.SpotCount(), 120);
+  EXPECT_EQ(m.Margin(), 0);
+  EXPECT_EQ(m.Point1Spots(), 60);
+  EXPECT_EQ(m.Point2Spots(), 114);
+  EXPECT_EQ(m.DIBCanvas()->Width(), 239);
+  EXPECT_EQ(m.SpotRect(1), Rect(0, 0, 1, 7));
+  EXPECT_EQ(m.SpotRect(120), Rect(238, 0, 239, 7));
+
+  m.SetValue(100);  // full scale lights every spot
+  EXPECT_EQ(m.Level(), 120);
+  platform::TImageDC img(241, 9, clWhite);
+  m.PaintTo(img.Handle());
+  EXPECT_EQ(img.Pixel(1, 1), clSilver);         // spot 1
+  EXPECT_EQ(img.Pixel(2, 1), clBlack);          // space
+  EXPECT_EQ(img.Pixel(1 + 2 * 114, 4), clRed);  // spot 115 in the top zone
+  EXPECT_EQ(img.Pixel(0, 0), clGray);           // bevel
+
+  // Reversed direction: spot 1 at the right end.
+  m.SetDirection(dirReversed);
+  EXPECT_EQ(m.SpotRect(1), Rect(238, 0, 239, 7));
+  TMMLevel v(nullptr);
+  v.SetKind(lkVertical);  // 200 × 17 becomes 17 × 200
+  EXPECT_EQ(v.GetWidth(), 17);
+  EXPECT_EQ(v.GetHeight(), 200);
+  EXPECT_EQ(v.SpotRect(1).Bottom, v.DrawingRect().Height() - v.Margin());
+
+  // Narrower than a spot: still one spot, negative margin.
+  TMMLevel n(nullptr);
+  n.SetBounds(0, 0, 20, 9);
+  n.SetSpotWidth(6);
+  EXPECT_EQ(n.GetSpotWidth(), 6);
+  n.SetBounds(0, 0, 6, 9);
+  EXPECT_EQ(n.SpotCount(), 1);
+  EXPECT_EQ(n.Margin(), -1);
+}
+
+TEST_F(Controls, SpotCountsDecayAndOverflow) {
+  TMMLevel m(nullptr);
+  MainWindowSettings(m);
+  m.SetDecayMode(dmNone);
+  m.UpdateLevel(32767);
+  EXPECT_EQ(m.Level(), 120);
+  m.UpdateLevel(16384);
+  EXPECT_EQ(m.Level(), 60);
+  m.UpdateLevel(3277);
+  EXPECT_EQ(m.Level(), 12);
+  m.UpdateLevel(100);
+  EXPECT_EQ(m.Level(), 0);
+  EXPECT_EQ(m.GetValue(), 0);
+  m.UpdateLevel(16384);
+  EXPECT_EQ(m.GetValue(), 50);
+
+  m.SetLogAmp(true);
+  m.SetSensitivy(-35);
+  m.UpdateLevel(16384);
+  EXPECT_EQ(m.Level(), 99);
+
+  m.SetDecay(10);
+  EXPECT_FLOAT_EQ(m.DecayFactor(), 0.99104583f);
+  EXPECT_EQ(m.DecayWindow(), 18);
+  TMMLevel fresh(nullptr);
+  EXPECT_FLOAT_EQ(fresh.DecayFactor(), 0.01f);
+  EXPECT_EQ(fresh.DecayWindow(), 1);
+
+  // Step-up decay: a drop falls slowly.
+  m.SetLogAmp(false);
+  m.SetSensitivy(-72);
+  m.SetDecayMode(dmStepUp);
+  m.UpdateLevel(32767);
+  EXPECT_EQ(m.Level(), 120);
+  m.UpdateLevel(0);
+  EXPECT_EQ(m.Level(), 119);  // 32767 * 0.99104583 = 32473
+
+  // Gain 32 (factor 5) overflows.
+  int gain_overflows = 0, pcm_overflows = 0;
+  m.OnGainOverflow = [&](TComponent*) { ++gain_overflows; };
+  m.OnPcmOverflow = [&](TComponent*) { ++pcm_overflows; };
+  m.SetDecayMode(dmNone);
+  m.SetGain(32);
+  m.UpdateLevel(16384);
+  EXPECT_EQ(gain_overflows, 1);
+  EXPECT_EQ(m.Level(), 120);
+  m.SetGain(33);  // out of range: ignored
+  EXPECT_EQ(m.GetGain(), 32);
+  m.SetGain(0);
+
+  // Stereo 16-bit data: the left channel with a DC offset, a full-scale right.
+  std::vector<std::int16_t> data(100);
+  for (int i = 0; i < 50; ++i) {
+    data[2 * i] = static_cast<std::int16_t>(i == 7 ? 16000 : 100);
+    data[2 * i + 1] = 32767;
+  }
+  m.SetDCOffset(0, -384);  // stored negated: +384 added
+  m.RefreshPCMData(data.data());
+  EXPECT_EQ(m.LastRawValue(), 16384);
+  EXPECT_EQ(pcm_overflows, 0);
+  m.SetChannel(chRight);
+  m.RefreshPCMData(data.data());
+  EXPECT_EQ(pcm_overflows, 1);
+  m.SetChannel(chBoth);
+  m.SetDCOffset(0, 0);
+  m.RefreshPCMData(data.data());
+  EXPECT_EQ(m.LastRawValue(), (16000 + 32767) / 2);
+
+  // 8-bit mono.
+  std::vector<std::uint8_t> bytes(50, 128);
+  bytes[3] = 0;
+  m.SetBitLength(b8Bit);
+  m.SetMode(mMono);
+  m.RefreshPCMData(bytes.data());
+  EXPECT_EQ(m.LastRawValue(), 32768);
+  EXPECT_EQ(pcm_overflows, 2);
+  EXPECT_EQ(m.BytesPerRefresh(), 50);
+
+  WAVEFORMATEX f{};
+  BuildPCMFormat(f, 16, 2, 44100);
+  m.SetPWaveFormat(&f);
+  EXPECT_EQ(m.BytesPerRefresh(), 200);
+  f.wBitsPerSample = 12;
+  EXPECT_THROW(m.SetPWaveFormat(&f), EMMLevelError);
+  EXPECT_EQ(m.GetBitLength(), b16Bit);
+}
+
+TEST_F(Controls, PeakHoldsThenFalls) {
+  TMMLevel m(nullptr);
+  MainWindowSettings(m);
+  m.SetDecayMode(dmNone);
+  m.UpdateLevel(16384);
+  EXPECT_EQ(m.Peak(), 60);
+  EXPECT_EQ(m.Countdown(), 101);
+  m.UpdateLevel(3277);
+  EXPECT_EQ(m.Peak(), 60);
+  for (int i = 0; i < 100; ++i) m.PeakTick();
+  EXPECT_EQ(m.Peak(), 60);
+  m.PeakTick();
+  EXPECT_EQ(m.Peak(), 59);
+  m.PeakTick();
+  EXPECT_EQ(m.Peak(), 58);
+  m.ResetData();
+  EXPECT_EQ(m.Peak(), 0);
+  EXPECT_EQ(m.Level(), 0);
+
+  m.SetPeakSpeed(0);
+  m.UpdateLevel(16384);
+  for (int i = 0; i < 101; ++i) m.PeakTick();
+  EXPECT_EQ(m.Peak(), 0);
+
+  // The peak marker is drawn beyond the level: spots 60 and 59 lit at level 12.
+  m.UpdateLevel(16384);
+  m.UpdateLevel(3277);
+  platform::TImageDC img(241, 9, clWhite);
+  m.PaintTo(img.Handle());
+  EXPECT_EQ(img.Pixel(1 + 2 * 59, 3), clSilver);
+  EXPECT_EQ(img.Pixel(1 + 2 * 58, 3), clSilver);
+  EXPECT_EQ(img.Pixel(1 + 2 * 57, 3), clBlack);
+
+  // Without peaks no marker is drawn and no new peak is captured.
+  m.SetNumPeaks(0);
+  m.UpdateLevel(32767);
+  m.UpdateLevel(3277);
+  EXPECT_EQ(m.Level(), 12);
+  platform::TImageDC none(241, 9, clWhite);
+  m.PaintTo(none.Handle());
+  EXPECT_EQ(none.Pixel(1 + 2 * 11, 3), clSilver);
+  EXPECT_EQ(none.Pixel(1 + 2 * 59, 3), clBlack);
+  EXPECT_EQ(none.Pixel(1 + 2 * 119, 3), clBlack);
+}
+
+TEST_F(Controls, SharedTickRunsOnTheTimerThreadAndStops) {
+  EXPECT_EQ(TickEntryCount(), 0);
+  {
+    TMMLevel a(nullptr), b(nullptr);
+    EXPECT_EQ(TickEntryCount(), 2);
+    EXPECT_TRUE(a.HasTickEntry());
+    a.SetPeakDelay(0);
+    a.UpdateLevel(32767);
+    ASSERT_GT(a.Peak(), 0);
+    for (int i = 0; i < 400 && a.Peak() != 0; ++i) WaitAndPump(5, true);
+    EXPECT_EQ(a.Peak(), 0);
+    b.SetEnabled(false);
+  }
+  EXPECT_EQ(TickEntryCount(), 0);
+  EXPECT_EQ(platform::ActiveTimerCount(), 0);
+}
+
+TEST_F(Controls, PublishedPropertiesForLayouts) {
+  RegisterLevelControls();
+  const TClassInfo* info = FindClass("TMMLevel");
+  ASSERT_NE(info, nullptr);
+  TComponent* c = info->create(nullptr);
+  auto* m = dynamic_cast<TMMLevel*>(c);
+  ASSERT_NE(m, nullptr);
+  m->FindProperty("Point2")->set(*m, std::int64_t{95});
+  m->FindProperty("Sensitivy")->set(*m, std::int64_t{-120});
+  m->FindProperty("Bevel.BevelOuter")->set(*m, std::int64_t{bvNone});
+  m->FindProperty("Bar3Color")->set(*m, std::int64_t{clLime});
+  EXPECT_EQ(m->GetPoint(1), 95);
+  EXPECT_EQ(m->GetSensitivy(), -90);
+  EXPECT_EQ(m->Bevel()->BevelExtent(), 0);
+  EXPECT_EQ(m->DrawingRect().Width(), 200);
+  EXPECT_EQ(m->GetLevelColor(2), clLime);
+  EXPECT_EQ(std::get<std::int64_t>(m->FindProperty("Decay")->get(*m)), 1);
+  delete c;
+}
+
+}  // namespace
