@@ -90,8 +90,11 @@ PWaveIOBlock AllocBlock(std::size_t formatBytes) {
   return block;
 }
 
+// The conversions take rates as signed 32-bit values: larger ones would turn negative.
 bool UsableFormat(const WAVEFORMATEX& f) {
-  return f.nBlockAlign != 0 && f.nSamplesPerSec != 0 && f.nAvgBytesPerSec != 0;
+  constexpr std::uint32_t kMax = 0x7FFFFFFF;
+  return f.nBlockAlign != 0 && f.nSamplesPerSec != 0 && f.nAvgBytesPerSec != 0 &&
+         f.nSamplesPerSec <= kMax && f.nAvgBytesPerSec <= kMax;
 }
 
 }  // namespace
@@ -471,6 +474,10 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       if (f.wFormatTag == WAVE_FORMAT_PCM) {
         WAVEFORMATEX pcm{};
         BuildPCMFormat(pcm, f.wBitsPerSample, f.nChannels, f.nSamplesPerSec);
+        // An average rate that does not fit 32 bits would wrap to a small, wrong one.
+        if (std::uint64_t{pcm.nBlockAlign} * f.nSamplesPerSec > 0x7FFFFFFF) {
+          return fail(WIOERR_FILEERROR);
+        }
         f.nBlockAlign = pcm.nBlockAlign;
         f.nAvgBytesPerSec = pcm.nAvgBytesPerSec;
       } else if (std::size_t{f.cbSize} + 18 > formatBytes) {

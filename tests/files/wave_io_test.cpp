@@ -216,6 +216,25 @@ TEST(WaveIO, NonPcmRecordingGetsAFactChunkAndWriterMovesDoNotLoseData) {
   WaveFree(none);
 }
 
+TEST(WaveIO, RatesThatDoNotFit31BitsAreRefused) {
+  PWaveIOBlock b = nullptr;
+  // PCM whose recomputed average rate would wrap around 32 bits.
+  EXPECT_EQ(OpenImage(Riff({Fmt(1, 2, 0x8000AC44u, 176400, 4, 16), Chunk("data", Samples(8))}), b),
+            106);
+  EXPECT_EQ(OpenImage(Riff({Fmt(1, 2, 0x20000000u, 176400, 4, 16), Chunk("data", Samples(8))}), b),
+            106);
+  // A compressed format that claims a negative rate as a signed value.
+  EXPECT_EQ(
+      OpenImage(Riff({Fmt(2, 1, 8000, 0x90000000u, 256, 4, 0), Chunk("data", Samples(8))}), b),
+      106);
+  EXPECT_EQ(b, nullptr);
+  // The largest PCM rate that still fits.
+  ASSERT_EQ(OpenImage(Riff({Fmt(1, 2, 0x1FFFFFFFu, 0, 4, 16), Chunk("data", Samples(8))}), b), 0);
+  EXPECT_EQ(b->Format.nAvgBytesPerSec, 0x7FFFFFFCu);
+  EXPECT_EQ(b->DataSamples, 2);
+  WaveFree(b);
+}
+
 TEST(WaveIO, DataSizesAreCutToTheFileAndToWholeBlocks) {
   PWaveIOBlock b = nullptr;
   // A "data" size beyond the file: up to the end of the file, whole blocks only.
