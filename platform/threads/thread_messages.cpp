@@ -1,0 +1,183 @@
+#include "platform/threads/thread_messages.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ThreadQueue {
+ public:
+  void Push(const MSG& msg) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(msg);
+    for (platform::Waiter* w : waiters_) w->Wake();
+  }
+
+  bool Peek(MSG* out, HWND wnd, UINT filterMin, UINT filterMax, bool remove) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = messages_.begin(); it != messages_.end(); ++it) {
+      if (wnd != 0 && it->hwnd != wnd) continue;
+      if ((filterMin != 0 || filterMax != 0) &&
+          (it->message < filterMin || it->message > filterMax))
+        continue;
+      if (out) *out = *it;
+      if (remove) messages_.erase(it);
+      return true;
+    }
+    return false;
+  }
+
+  bool HasMessages() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !messages_.empty();
+  }
+
+  void AddWaiter(platform::Waiter* w) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiters_.push_back(w);
+  }
+  void RemoveWaiter(platform::Waiter* w) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase(waiters_, w);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<MSG> messages_;
+  std::vector<platform::Waiter*> waiters_;
+};
+
+std::atomic<DWORD> next_thread_id{1};
+thread_local DWORD current_thread_id = 0;
+
+std::mutex queues_lock;
+std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>& Queues() {
+  static auto* queues = new std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>();
+  return *queues;
+}
+
+// The calling thread's own queue; removed from the table when the thread ends.
+struct QueueHolder {
+  std::shared_ptr<ThreadQueue> queue;
+  DWORD id = 0;
+  ~QueueHolder() { Drop(); }
+  void Drop() {
+    if (!queue) return;
+    std::lock_guard<std::mutex> lock(queues_lock);
+    Queues().erase(id);
+    queue.reset();
+  }
+};
+thread_local QueueHolder own_queue;
+
+ThreadQueue& OwnQueue() {
+  if (!own_queue.queue) {
+    auto q = std::make_shared<ThreadQueue>();
+    DWORD id = GetCurrentThreadId();
+    std::lock_guard<std::mutex> lock(queues_lock);
+    Queues()[id] = q;
+    own_queue.queue = q;
+    own_queue.id = id;
+  }
+  return *own_queue.queue;
+}
+
+DWORD NowMs() {
+  return static_cast<DWORD>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+          .count());
+}
+
+}  // namespace
+
+DWORD GetCurrentThreadId() {
+  if (current_thread_id == 0) current_thread_id = next_thread_id.fetch_add(1);
+  return current_thread_id;
+}
+
+bool PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard<std::mutex> lock(queues_lock);
+    auto it = Queues().find(threadId);
+    if (it == Queues().end()) return false;
+    q = it->second;
+  }
+  q->Push(MSG{0, msg, wParam, lParam, NowMs()});
+  return true;
+}
+
+bool PeekMessage(LPMSG msg, HWND wnd, UINT filterMin, UINT filterMax, UINT removeMsg) {
+  return OwnQueue().Peek(msg, wnd, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0);
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, TEvent* const* events, DWORD milliseconds,
+                                DWORD wakeMask) {
+  for (DWORD i = 0; i < count; ++i)
+    if (!events[i]) return WAIT_FAILED;
+  ThreadQueue& queue = OwnQueue();
+  const bool messages = (wakeMask & QS_POSTMESSAGE) != 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+
+  // Interest is registered before the first look, so that a signal or post
+  // between the look and the wait wakes the wait instead of being missed.
+  platform::Waiter waiter;
+  for (DWORD i = 0; i < count; ++i) events[i]->AddWaiter(&waiter);
+  if (messages) queue.AddWaiter(&waiter);
+
+  DWORD result = WAIT_TIMEOUT;
+  for (;;) {
+    bool found = false;
+    for (DWORD i = 0; i < count && !found; ++i) {
+      if (events[i]->TryAcquire()) {
+        result = WAIT_OBJECT_0 + i;
+        found = true;
+      }
+    }
+    if (!found && messages && queue.HasMessages()) {
+      result = WAIT_OBJECT_0 + count;
+      found = true;
+    }
+    if (found) break;
+    if (!waiter.WaitUntil(milliseconds == INFINITE ? nullptr : &deadline)) {
+      result = WAIT_TIMEOUT;
+      break;
+    }
+  }
+
+  if (messages) queue.RemoveWaiter(&waiter);
+  for (DWORD i = 0; i < count; ++i) events[i]->RemoveWaiter(&waiter);
+  return result;
+}
+
+bool TranslateMessage(const MSG*) {
+  return false;
+}
+
+LRESULT DispatchMessage(const MSG*) {
+  return 0;
+}
+
+namespace platform {
+
+DWORD NewThreadId() {
+  return next_thread_id.fetch_add(1);
+}
+
+void AdoptThreadId(DWORD id) {
+  current_thread_id = id;
+}
+
+void DestroyThreadQueue() {
+  own_queue.Drop();
+}
+
+}  // namespace platform

@@ -1,0 +1,165 @@
+#include "platform/threads/thread.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/framework/application.h"
+#include "platform/messages/messages.h"
+#include "platform/threads/thread_messages.h"
+
+namespace {
+
+// A thread whose body is given as a function.
+class TBodyThread : public TThread {
+ public:
+  explicit TBodyThread(std::function<void(TBodyThread&)> body, TEvent* freed = nullptr)
+      : body_(std::move(body)), freed_(freed) {}
+  ~TBodyThread() override {
+    EndThread();
+    if (freed_) freed_->SetEvent();
+  }
+  using TThread::SetReturnValue;
+
+ protected:
+  void Execute() override { body_(*this); }
+
+ private:
+  std::function<void(TBodyThread&)> body_;
+  TEvent* freed_;
+};
+
+class ThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::EnsureToolkit(); }
+};
+
+TEST_F(ThreadTest, RunsSuspendedCreatedBodyAndReportsBack) {
+  std::atomic<DWORD> seen_id{0};
+  std::atomic<bool> ran{false};
+  TBodyThread t([&](TBodyThread& self) {
+    seen_id = GetCurrentThreadId();
+    ran = true;
+    while (!self.Terminated()) std::this_thread::yield();
+    self.SetReturnValue(42);
+  });
+  const DWORD id = t.ThreadID();
+  EXPECT_NE(id, 0u);
+  EXPECT_NE(id, GetCurrentThreadId());
+  EXPECT_FALSE(t.Started());
+  EXPECT_FALSE(ran);  // created suspended
+  t.Start();
+  t.Terminate();
+  EXPECT_EQ(t.WaitFor(), 42);
+  EXPECT_TRUE(t.Finished());
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(seen_id.load(), id);
+}
+
+TEST_F(ThreadTest, ExceptionsStayInTheThreadAndItCanFreeItself) {
+  TBodyThread failing([](TBodyThread&) { throw std::runtime_error("body failed"); });
+  failing.Start();
+  failing.WaitFor();
+  ASSERT_TRUE(failing.FatalException());
+  EXPECT_THROW(std::rethrow_exception(failing.FatalException()), std::runtime_error);
+
+  TEvent freed;
+  auto* self_freeing = new TBodyThread([](TBodyThread&) {}, &freed);
+  self_freeing->SetFreeOnTerminate(true);
+  self_freeing->Resume();
+  EXPECT_EQ(freed.WaitFor(5000), wrSignaled);
+
+  // A thread destroyed while running is terminated and waited for.
+  std::atomic<bool> ended{false};
+  {
+    TBodyThread looping([&](TBodyThread& self) {
+      while (!self.Terminated()) std::this_thread::yield();
+      ended = true;
+    });
+    looping.Start();
+  }
+  EXPECT_TRUE(ended);
+}
+
+TEST_F(ThreadTest, SynchronizeRunsOnTheGuiThreadWhileItPumps) {
+  std::atomic<bool> on_gui{false};
+  std::atomic<bool> done{false};
+  std::atomic<bool> rethrown{false};
+  TBodyThread t([&](TBodyThread& self) {
+    self.Synchronize([&] { on_gui = platform::IsGuiThread(); });
+    try {
+      self.Synchronize([] { throw std::logic_error("gui failed"); });
+    } catch (const std::logic_error&) {
+      rethrown = true;
+    }
+    done = true;
+  });
+  t.Start();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done && std::chrono::steady_clock::now() < deadline) WaitAndPump(5, true);
+  t.WaitFor();
+  EXPECT_TRUE(on_gui);
+  EXPECT_TRUE(rethrown);
+
+  // On the GUI thread itself it runs at once.
+  bool direct = false;
+  t.Synchronize([&] { direct = true; });
+  EXPECT_TRUE(direct);
+}
+
+TEST_F(ThreadTest, WaitingOnTheGuiThreadServesSynchronize) {
+  // Without pumping, WaitFor on the GUI thread still runs the method the
+  // thread waits for, instead of deadlocking.
+  std::atomic<int> value{0};
+  TBodyThread t([&](TBodyThread& self) { self.Synchronize([&] { value = 7; }); });
+  t.Start();
+  t.WaitFor();
+  EXPECT_EQ(value.load(), 7);
+  // A thread cannot wait for itself.
+  std::atomic<bool> refused{false};
+  TBodyThread self_wait([&](TBodyThread& self) {
+    try {
+      self.WaitFor();
+    } catch (const Exception&) {
+      refused = true;
+    }
+  });
+  self_wait.Start();
+  self_wait.WaitFor();
+  EXPECT_TRUE(refused);
+}
+
+TEST_F(ThreadTest, PriorityReachesTheOperatingSystem) {
+  TEvent ready, go;
+  std::atomic<int> nice_seen{-100};
+  TBodyThread t([&](TBodyThread&) {
+    ready.SetEvent();
+    go.WaitFor(INFINITE);
+    errno = 0;
+    nice_seen = getpriority(PRIO_PROCESS, 0);
+  });
+  // Set before the start: applied when the thread starts.
+  t.SetPlatformPriority(THREAD_PRIORITY_LOWEST);
+  t.Start();
+  ASSERT_EQ(ready.WaitFor(5000), wrSignaled);
+  go.SetEvent();
+  t.WaitFor();
+  EXPECT_EQ(t.GetPlatformPriority(), THREAD_PRIORITY_LOWEST);
+  EXPECT_EQ(nice_seen.load(), platform::NiceForPriority(THREAD_PRIORITY_LOWEST));
+  EXPECT_EQ(platform::NiceForPriority(THREAD_PRIORITY_IDLE), 19);
+  EXPECT_EQ(platform::NiceForPriority(THREAD_PRIORITY_NORMAL), 0);
+  EXPECT_LT(platform::NiceForPriority(THREAD_PRIORITY_TIME_CRITICAL), 0);
+  // Raising without privileges is not an error.
+  TBodyThread high([](TBodyThread&) {});
+  high.SetPlatformPriority(THREAD_PRIORITY_TIME_CRITICAL);
+  high.Start();
+  high.WaitFor();
+  EXPECT_EQ(high.GetPlatformPriority(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+}  // namespace
