@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -375,15 +376,21 @@ TEST_F(WaveInTest, CloseFromInsideTheCallbackDeliversEverythingFirst) {
   Queue(hwi, b0);
   Queue(hwi, b1);
   std::atomic<MMRESULT> close_result{999};
+  std::atomic<bool> reacted{false};
   recorder.react = [&](const Event& e) {
     if (e.msg == WIM_DATA && e.header == &b0.header) {
       waveInReset(e.hwi);
       close_result = waveInClose(e.hwi);
+      reacted = true;  // the last touch of this test's objects from that thread
     }
   };
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   VirtualClock::Advance(10);
-  ASSERT_TRUE(recorder.WaitFor(WIM_CLOSE, 1));
+  auto deadline = std::chrono::steady_clock::now() + seconds(20);
+  while (!reacted && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(reacted);
   EXPECT_EQ(close_result.load(), MMSYSERR_NOERROR);
   std::vector<Event> events = recorder.Snapshot();
   ASSERT_EQ(events.size(), 4u);
