@@ -135,7 +135,7 @@ TEST(MMStrings, TableHoldsTheComponentTexts) {
   EXPECT_EQ(LoadMMString(kMMUnknownErrorNumber),
             "Specified error number is out of range (unknown error)");
   EXPECT_EQ(LoadMMString(28004), "Wave Files(*.wav)|*.wav");
-  EXPECT_EQ(LoadMMString(kMMCannotPlayFormat), "The actual device can't play this format");
+  EXPECT_EQ(LoadMMString(kMMCannotPlayFormat), "The actual device can''t play this format");
   EXPECT_EQ(LoadMMString(28000), "");
   EXPECT_EQ(LoadMMString(28159), "");
   EXPECT_EQ(LoadMMString(-1), "");
