@@ -114,6 +114,9 @@ void TThread::EndThread() {
 void TThread::Start() {
   if (started_) return;
   started_ = true;
+  // The new thread waits for this lock before it runs, so that a thread that
+  // frees itself cannot be gone before its handle is stored.
+  std::lock_guard<std::mutex> lock(sync_lock);
   thread_ = std::thread(&TThread::Run, this);
 }
 
@@ -127,6 +130,7 @@ bool TThread::Finished() const {
 }
 
 void TThread::Run(TThread* self) {
+  { std::lock_guard<std::mutex> lock(sync_lock); }
   platform::AdoptThreadId(self->thread_id_);
   self->os_tid_.store(static_cast<int>(gettid()));
   self->ApplyPriority();
@@ -185,10 +189,16 @@ void TThread::Synchronize(const TThreadMethod& method) {
   // queue above, under its lock.
   QMetaObject::invokeMethod(
       app, [] { platform::CheckSynchronize(); }, Qt::QueuedConnection);
-  std::unique_lock<std::mutex> lock(sync_lock);
-  sync_changed.wait(lock, [&] { return call->done; });
-  if (call->abandoned) throw Exception("The application ended before a synchronised call ran");
-  if (call->error) std::rethrow_exception(call->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock<std::mutex> lock(sync_lock);
+    sync_changed.wait(lock, [&] { return call->done; });
+    if (call->abandoned) throw Exception("The application ended before a synchronised call ran");
+    // Taken out of the shared record: the exception then belongs to this
+    // thread alone, whichever thread drops the record last.
+    error = std::move(call->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void TThread::SetPlatformPriority(int priority) {
