@@ -19,8 +19,11 @@ int Nint(double x) {
 
 TMMCustomLevel::TMMCustomLevel(TComponent* owner)
     : TMMDIBGraphicControl(owner), background_(std::make_unique<TMMDIBCanvas>(this)) {
-  skip_background_fill_ = true;
   TControl::SetColor(clBlack);
+  TFont font;
+  font.Name = "Small Fonts";
+  font.Height = -9;  // 7 points; not drawn
+  SetFont(font);
   window_handle_ = AllocateHWnd([this](TMessage& m) { HandleMessage(m); });
   SetBounds(GetLeft(), GetTop(), 200, 17);
   CalcDecay();
@@ -40,18 +43,20 @@ void TMMCustomLevel::SetPWaveFormat(const WAVEFORMATEX* format) {
   if (!IsSupportedPCMFormat(format)) throw EMMLevelError("Invalid WaveFormat");
   SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
   // Streams of more than two channels are read as their first two channels;
-  // the stride of a frame still counts all of them.
+  // a frame still spans all of them.
+  frame_channels_ = format->nChannels;
   SetMode(ChannelCountToMMMode(format->nChannels));
+  CalcBytesPerRefresh();
 }
 
 void TMMCustomLevel::CalcBytesPerRefresh() {
-  bytes_per_refresh_ = (static_cast<int>(bits_) + 1) * (static_cast<int>(mode_) + 1) * samples_;
+  bytes_per_refresh_ = (static_cast<int>(bits_) + 1) * frame_channels_ * samples_;
 }
 
 void TMMCustomLevel::RefreshPCMData(const void* data) {
   if (!Live() || !data) return;
   const int off_l = dc_offset_[0], off_r = dc_offset_[1];
-  const int channels = static_cast<int>(mode_) + 1;
+  const int channels = frame_channels_;
   int a = 0;
   if (bits_ == b16Bit) {
     const auto* p = static_cast<const std::int16_t*>(data);
@@ -474,6 +479,12 @@ void TMMCustomLevel::SetChannel(TMMChannel v) {
 void TMMCustomLevel::SetMode(TMMMode v) {
   if (v == mode_) return;
   mode_ = v;
+  if (v == mMono)
+    frame_channels_ = 1;
+  else if (v == mStereo)
+    frame_channels_ = 2;
+  else if (frame_channels_ <= 2)
+    frame_channels_ = 4;
   CalcBytesPerRefresh();
   Invalidate();
 }

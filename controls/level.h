@@ -157,6 +157,8 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
   int gain_ = 8;
   int dc_offset_[2] = {0, 0};
   int bytes_per_refresh_ = 50;
+  // Samples per frame: 1 mono, 2 stereo, the stream's count for more channels.
+  int frame_channels_ = 1;
   float decay_factor_ = 0.01f;
   int window_ = 1;
   int ring_[32] = {};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/framework/application.h"
+#include "platform/framework/form.h"
 #include "platform/framework/properties.h"
 #include "platform/mmtimer/mmtimer.h"
 
@@ -246,6 +247,20 @@ TEST_F(Controls, SpotCountsDecayAndOverflow) {
   BuildPCMFormat(f, 16, 2, 44100);
   m.SetPWaveFormat(&f);
   EXPECT_EQ(m.BytesPerRefresh(), 200);
+  // Four channels: a frame spans all four, the first two are read.
+  BuildPCMFormat(f, 16, 4, 44100);
+  m.SetPWaveFormat(&f);
+  EXPECT_EQ(m.GetMode(), mMultiChannel);
+  EXPECT_EQ(m.BytesPerRefresh(), 400);
+  std::vector<std::int16_t> quad(200, 0);
+  quad[4 * 10 + 1] = 8000;   // right of frame 10
+  quad[4 * 11 + 3] = 30000;  // fourth channel: not read
+  m.SetChannel(chRight);
+  m.RefreshPCMData(quad.data());
+  EXPECT_EQ(m.LastRawValue(), 8000);
+  BuildPCMFormat(f, 16, 2, 44100);
+  m.SetPWaveFormat(&f);
+  EXPECT_EQ(m.BytesPerRefresh(), 200);
   f.wBitsPerSample = 12;
   EXPECT_THROW(m.SetPWaveFormat(&f), EMMLevelError);
   EXPECT_EQ(m.GetBitLength(), b16Bit);
@@ -311,6 +326,48 @@ TEST_F(Controls, SharedTickRunsOnTheTimerThreadAndStops) {
   }
   EXPECT_EQ(TickEntryCount(), 0);
   EXPECT_EQ(platform::ActiveTimerCount(), 0);
+}
+
+TEST_F(Controls, PaintsAtOnceOnAShownWindowAndTheTickRepaintsThroughTheGuiThread) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 400, 200);
+  auto* m = new TMMLevel(&form);
+  m->SetParent(&form);
+  MainWindowSettings(*m);
+  m->SetDecayMode(dmNone);
+  form.Show();
+  WaitAndPump(20, true);
+  ASSERT_TRUE(m->Showing());
+  int paints = 0;
+  m->OnPaint = [&](TComponent*) { ++paints; };
+  m->UpdateLevel(16384);  // level changes: painted before returning
+  EXPECT_EQ(paints, 1);
+  m->UpdateLevel(3277);  // level falls below the held peak: painted
+  EXPECT_EQ(paints, 2);
+  m->UpdateLevel(3277);  // same picture: nothing
+  EXPECT_EQ(paints, 2);
+  // The frame DIB holds the composed picture: 12 spots lit, the peak marker
+  // on spots 60 and 59, the rest dark.
+  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 11, 3), clSilver);
+  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 12, 3), clBlack);
+  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 59, 3), clSilver);
+  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 60, 3), clBlack);
+
+  // A falling peak reaches the screen through a posted message.
+  m->SetPeakDelay(0);
+  m->SetPeakSpeed(0);
+  m->UpdateLevel(32767);
+  m->UpdateLevel(100);
+  int before = paints;
+  for (int i = 0; i < 400 && m->Peak() != 0; ++i) WaitAndPump(5, true);
+  WaitAndPump(60, true);
+  EXPECT_EQ(m->Peak(), 0);
+  EXPECT_GT(paints, before);
+  // Hidden meters do not paint.
+  m->SetVisible(false);
+  before = paints;
+  m->UpdateLevel(32767);
+  EXPECT_EQ(paints, before);
 }
 
 TEST_F(Controls, PublishedPropertiesForLayouts) {
