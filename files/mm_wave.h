@@ -93,6 +93,8 @@ class TMMWave {
   std::int32_t GetPosition() const;
   // Samples over all sections.
   std::int32_t GetLength() const;
+  // Bytes still to be read from the play window of an open wave.
+  std::int32_t GetBytesLeft() const { return bytes_left_; }
 
   virtual std::int32_t SamplesToBytes(std::int32_t samples) const;
   virtual std::int32_t BytesToSamples(std::int32_t bytes) const;
