@@ -43,6 +43,47 @@ void TMMDIBCanvas::SetCustomPalette(const std::vector<PALETTEENTRY>& palette) {
   Rebuild();
 }
 
+void TMMDIBCanvas::SetBackGroundBitmap(std::shared_ptr<const platform::TDIBSection> bitmap) {
+  if (bitmap == background_bitmap_) return;
+  background_bitmap_ = std::move(bitmap);
+  Rebuild();
+}
+
+void TMMDIBCanvas::SetStretchBackGround(bool v) {
+  if (v == stretch_background_) return;
+  stretch_background_ = v;
+  if (background_bitmap_) Rebuild();
+}
+
+const std::uint8_t* TMMDIBCanvas::BackGroundBits() {
+  Surface();
+  return background_dib_ ? background_dib_->Bits() : nullptr;
+}
+
+void TMMDIBCanvas::DrawBackground() {
+  const platform::TDIBSection& src = *background_bitmap_;
+  background_dib_ = std::make_unique<platform::TDIBSection>(dib_->Width(), dib_->Height(), bpp_);
+  background_dib_->SetColorTable(palette_, kPaletteSize);
+  const int w = dib_->Width(), h = dib_->Height(), bpp = bpp_ / 8;
+  for (int y = 0; y < h; ++y) {
+    // Colour-on-colour stretching: each target pixel takes the source pixel it falls on.
+    const int sy = stretch_background_ ? y * src.Height() / h : y % src.Height();
+    std::uint8_t* row =
+        background_dib_->Bits() + static_cast<size_t>(h - 1 - y) * background_dib_->Stride();
+    for (int x = 0; x < w; ++x) {
+      const int sx = stretch_background_ ? x * src.Width() / w : x % src.Width();
+      const TColor rgb = src.PixelColor(sx, sy);
+      if (bpp == 1) {
+        row[x] = static_cast<std::uint8_t>(GetNearestPaletteIndex(palette_, kPaletteSize, rgb));
+      } else {
+        row[x * 3] = static_cast<std::uint8_t>((rgb >> 16) & 0xFF);
+        row[x * 3 + 1] = static_cast<std::uint8_t>((rgb >> 8) & 0xFF);
+        row[x * 3 + 2] = static_cast<std::uint8_t>(rgb & 0xFF);
+      }
+    }
+  }
+}
+
 void TMMDIBCanvas::SetAnimatedColors(int count) {
   if (count < 0 || count > 236) throw EMMDIBError("Invalid count of animated colors");
   if (count == animated_) return;
@@ -67,7 +108,10 @@ void TMMDIBCanvas::BuildPalette() {
     palette_[i] = statics[i];
     palette_[246 + i] = statics[10 + i];
   }
-  if (custom_palette_.size() > 10) {
+  if (background_bitmap_ && background_bitmap_->BitsPerPixel() == 8) {
+    const auto& table = background_bitmap_->ColorTable();
+    for (int i = 10; i <= 244; ++i) palette_[i] = table[i];
+  } else if (custom_palette_.size() > 10) {
     for (int i = 10; i <= 246 && i < static_cast<int>(custom_palette_.size()); ++i) {
       palette_[i] = custom_palette_[i];
       palette_[i].peFlags = PC_NOCOLLAPSE;
@@ -84,9 +128,11 @@ void TMMDIBCanvas::Rebuild() {
                              : std::string("Attempt to create new DIB while initialized for "
                                            "drawing"));
   dib_.reset();
+  background_dib_.reset();
   BuildPalette();
   dib_ = std::make_unique<platform::TDIBSection>(std::max(width_, 1), std::max(height_, 1), bpp_);
   dib_->SetColorTable(palette_, kPaletteSize);
+  if (background_bitmap_) DrawBackground();
   dirty_ = false;
 }
 
@@ -209,8 +255,36 @@ void TMMDIBGraphicControl::SetBitsPerPixel(int bits) {
 }
 
 void TMMDIBGraphicControl::ClearDIB() {
-  canvas_->SetDrawColor(GetColor());
-  canvas_->Clear();
+  const std::uint8_t* background = canvas_->BackGroundBits();
+  if (background && canvas_->Bits()) {
+    canvas_->CopyBits(Rect(0, 0, canvas_->Width(), canvas_->Height()), background);
+  } else {
+    canvas_->SetDrawColor(GetColor());
+    canvas_->Clear();
+  }
+}
+
+void TMMDIBGraphicControl::SetBitmap(std::shared_ptr<const platform::TDIBSection> bitmap) {
+  bitmap_ = std::move(bitmap);
+  if (!HasState(csLoading)) ApplyUseBitmap();
+}
+
+void TMMDIBGraphicControl::SetUseBitmap(bool v) {
+  use_bitmap_requested_ = v;
+  if (!HasState(csLoading)) ApplyUseBitmap();
+}
+
+void TMMDIBGraphicControl::ApplyUseBitmap() {
+  const bool v = use_bitmap_requested_ && bitmap_ != nullptr;
+  if (v != use_bitmap_) canvas_->SetPaletteRealize(v);
+  use_bitmap_ = v;
+  canvas_->SetBackGroundBitmap(v ? bitmap_ : nullptr);
+  Invalidate();
+}
+
+void TMMDIBGraphicControl::Loaded() {
+  TMMGraphicControl::Loaded();
+  ApplyUseBitmap();
 }
 
 void TMMDIBGraphicControl::DrawNow(const std::function<void()>& routine) {

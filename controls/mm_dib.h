@@ -42,6 +42,15 @@ class TMMDIBCanvas : public TMMObject {
   // Changes reserved entry index (0 … count-1) of the palette.
   void AnimateColor(int index, TColor color);
 
+  // A picture under the drawing (none: null); the canvas keeps its own
+  // reference. Stretched to the DIB, or tiled from the top-left corner.
+  void SetBackGroundBitmap(std::shared_ptr<const platform::TDIBSection> bitmap);
+  const platform::TDIBSection* GetBackGroundBitmap() const { return background_bitmap_.get(); }
+  bool GetStretchBackGround() const { return stretch_background_; }
+  void SetStretchBackGround(bool v);
+  // The background drawn at the DIB's size and depth (null without a bitmap).
+  const std::uint8_t* BackGroundBits();
+
   bool Dirty() const { return dirty_; }
   bool Idle() const { return idle_; }
   const PALETTEENTRY* Palette() const { return palette_; }
@@ -76,6 +85,7 @@ class TMMDIBCanvas : public TMMObject {
  private:
   void Rebuild();
   void BuildPalette();
+  void DrawBackground();
   std::uint8_t* Row(int y) const;
 
   TMMDIBGraphicControl* owner_;
@@ -83,6 +93,9 @@ class TMMDIBCanvas : public TMMObject {
   int width_ = 1, height_ = 1;
   TRect clip_{0, 0, 1, 1};
   std::unique_ptr<platform::TDIBSection> dib_;
+  std::unique_ptr<platform::TDIBSection> background_dib_;
+  std::shared_ptr<const platform::TDIBSection> background_bitmap_;
+  bool stretch_background_ = true;
   PALETTEENTRY palette_[kPaletteSize];
   std::vector<PALETTEENTRY> custom_palette_;
   bool palette_realize_ = false;
@@ -107,6 +120,12 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   int GetBitsPerPixel() const { return canvas_->GetBitsPerPixel(); }
   virtual void SetBitsPerPixel(int bits);
   virtual void ClearDIB();
+  // The background picture: used only while the flag holds and the picture is
+  // not empty; a flag set while loading takes effect when loading ends.
+  void SetBitmap(std::shared_ptr<const platform::TDIBSection> bitmap);
+  bool GetUseBitmap() const { return use_bitmap_; }
+  void SetUseBitmap(bool v);
+  void Loaded() override;
   // Paints immediately through routine when the control is showing.
   void DrawNow(const std::function<void()>& routine);
 
@@ -117,7 +136,11 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
  private:
+  void ApplyUseBitmap();
   std::unique_ptr<TMMDIBCanvas> canvas_;
+  std::shared_ptr<const platform::TDIBSection> bitmap_;
+  bool use_bitmap_ = false;
+  bool use_bitmap_requested_ = false;
   std::int32_t tag2_ = 0;
 };
 

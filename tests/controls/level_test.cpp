@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/framework/application.h"
@@ -388,6 +389,45 @@ TEST_F(Controls, PublishedPropertiesForLayouts) {
   EXPECT_EQ(m->GetLevelColor(2), clLime);
   EXPECT_EQ(std::get<std::int64_t>(m->FindProperty("Decay")->get(*m)), 1);
   delete c;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Controls, BackgroundPictureIsStretchedOrTiledUnderTheDrawing) {
+  TMMLevel owner(nullptr);
+  owner.SetBounds(0, 0, 4, 2);
+  auto picture = std::make_shared<platform::TDIBSection>(2, 1, 24);
+  // Picture line 0 (the only row): red, lime (stored blue, green, red).
+  std::uint8_t* p = picture->Bits();
+  p[2] = 255;
+  p[4] = 255;
+  owner.SetUseBitmap(true);  // no picture yet: stays off
+  EXPECT_FALSE(owner.GetUseBitmap());
+  owner.SetBitmap(picture);
+  EXPECT_TRUE(owner.GetUseBitmap());
+  EXPECT_TRUE(owner.DIBCanvas()->GetPaletteRealize());
+  TMMDIBCanvas& c = *owner.DIBCanvas();
+  c.SetBounds(0, 0, 4, 2);
+  c.BeginDraw();
+  owner.ClearDIB();
+  c.EndDraw();
+  EXPECT_EQ(c.PixelColor(0, 0), clRed);  // stretched: two pixels per source pixel
+  EXPECT_EQ(c.PixelColor(1, 1), clRed);
+  EXPECT_EQ(c.PixelColor(2, 0), clLime);
+  c.SetStretchBackGround(false);
+  c.BeginDraw();
+  owner.ClearDIB();
+  c.EndDraw();
+  EXPECT_EQ(c.PixelColor(1, 0), clLime);  // tiled
+  EXPECT_EQ(c.PixelColor(2, 0), clRed);
+  owner.SetUseBitmap(false);
+  EXPECT_EQ(c.GetBackGroundBitmap(), nullptr);
+  c.BeginDraw();
+  owner.ClearDIB();  // the control's colour (black) again
+  c.EndDraw();
+  EXPECT_EQ(c.PixelColor(2, 0), clBlack);
 }
 
 }  // namespace
