@@ -431,3 +431,89 @@ TEST_F(Controls, BackgroundPictureIsStretchedOrTiledUnderTheDrawing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Controls, DecayModesAndSymmetricMarker) {
+  TMMLevel m(nullptr);
+  MainWindowSettings(m);
+  m.SetNumPeaks(0);
+  // Exponential: state = state * f + (1 - f) * b, single precision, floored.
+  m.SetDecayMode(dmExponential);
+  m.SetDecay(1);  // f = 0.01
+  m.UpdateLevel(10000);
+  EXPECT_EQ(m.Level(), 36);  // 9900 -> (9900 - 8.23) * 120 / 32758.77 = 36.2
+  m.UpdateLevel(0);          // 99 -> 0.33 spots
+  EXPECT_EQ(m.Level(), 0);
+  // Uniform: the mean of the last window values (window 2 at Decay 2).
+  m.SetDecayMode(dmUniform);
+  m.SetDecay(2);
+  EXPECT_EQ(m.DecayWindow(), 2);
+  m.UpdateLevel(32767);
+  EXPECT_EQ(m.Level(), 120);  // ring count 1: the value itself
+  m.UpdateLevel(1);           // (32767 + 1) / 2 = 16384
+  EXPECT_EQ(m.Level(), 60);
+  m.UpdateLevel(1);  // (1 + 1) / 2
+  EXPECT_EQ(m.Level(), 0);
+
+  // Symmetric: half the spots, shown as a five-spot marker around the level.
+  m.SetDecayMode(dmNone);
+  m.SetDirection(dirSymetric);
+  m.UpdateLevel(16384);
+  EXPECT_EQ(m.Level(), 30);
+  platform::TImageDC img(241, 9, clWhite);
+  m.PaintTo(img.Handle());
+  // Spot i lies at x = 1 + 239 - 1 - 2 * (i - 1) (from the right).
+  auto x_of = [](int i) { return 1 + 238 - 2 * (i - 1); };
+  for (int i = 28; i <= 32; ++i) EXPECT_EQ(img.Pixel(x_of(i), 4), clSilver) << i;
+  EXPECT_EQ(img.Pixel(x_of(27), 4), clBlack);
+  EXPECT_EQ(img.Pixel(x_of(33), 4), clBlack);
+  EXPECT_EQ(img.Pixel(x_of(1), 4), clBlack);
+}
+
+TEST_F(Controls, DisabledMeterIgnoresDataAndDepthAppliesToBothPictures) {
+  TMMLevel m(nullptr);
+  MainWindowSettings(m);
+  m.SetDecayMode(dmNone);
+  m.UpdateLevel(32767);
+  m.SetEnabled(false);
+  EXPECT_EQ(m.Level(), 0);
+  EXPECT_EQ(m.Peak(), 0);
+  std::vector<std::int16_t> loud(100, 32767);
+  m.RefreshPCMData(loud.data());
+  EXPECT_EQ(m.Level(), 0);
+  EXPECT_EQ(m.LastRawValue(), 0);
+  m.SetEnabled(true);
+  m.RefreshPCMData(loud.data());
+  EXPECT_EQ(m.Level(), 120);
+
+  EXPECT_THROW(m.SetBitsPerPixel(16), EMMDIBError);
+  EXPECT_EQ(m.DIBCanvas()->GetBitsPerPixel(), 8);
+  EXPECT_EQ(m.BackgroundDIB()->GetBitsPerPixel(), 8);
+  m.SetBitsPerPixel(24);
+  EXPECT_EQ(m.DIBCanvas()->GetBitsPerPixel(), 24);
+  EXPECT_EQ(m.BackgroundDIB()->GetBitsPerPixel(), 24);
+  // The rebuilt background shows the inactive spots in exact RGB.
+  m.SetLevelColor(3, RGB(10, 20, 30));
+  EXPECT_EQ(m.BackgroundDIB()->PixelColor(0, 0), RGB(10, 20, 30));
+  EXPECT_EQ(m.BackgroundDIB()->PixelColor(1, 0), clBlack);
+
+  // A drawing handler replaces the spots.
+  int calls = 0, spots = -1;
+  TRect area;
+  m.SetOnDrawBar([&](TComponent*, TMMDIBCanvas* dib, TRect& r, int n, int) {
+    ++calls;
+    spots = n;
+    area = r;
+    dib->SetDrawColor(clYellow);
+    dib->Clear();
+  });
+  platform::TImageDC img(241, 9, clWhite);
+  m.PaintTo(img.Handle());
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(spots, 120);
+  EXPECT_EQ(area, Rect(0, 0, 239, 7));
+  EXPECT_EQ(img.Pixel(5, 5), clYellow);
+}
+
+}  // namespace
