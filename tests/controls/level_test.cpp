@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -514,6 +515,48 @@ TEST_F(Controls, DisabledMeterIgnoresDataAndDepthAppliesToBothPictures) {
   EXPECT_EQ(spots, 120);
   EXPECT_EQ(area, Rect(0, 0, 239, 7));
   EXPECT_EQ(img.Pixel(5, 5), clYellow);
+}
+
+}  // namespace
+
+namespace {
+
+void CountTick(void* owner) {
+  ++*static_cast<std::atomic<int>*>(owner);
+}
+
+TEST_F(Controls, TickEntriesPauseResumeAndTheTimerStopsWithTheLast) {
+  std::atomic<int> fast{0}, slow{0};
+  TTickEntry* a = AddTick(10, CountTick, &fast);  // raised to 25 ms
+  TTickEntry* b = AddTick(100, CountTick, &slow);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(platform::RequestedTimerPeriod(), 25u);
+  for (int i = 0; i < 1000 && fast < 12; ++i) WaitAndPump(5, false);
+  ASSERT_GE(fast, 12);
+  // Four 25 ms ticks per slow call: never more than a quarter of the fast ones (+1).
+  EXPECT_LE(slow, fast / 4 + 1);
+  EXPECT_GE(slow, 1);
+  PauseTick(a);
+  PauseTick(a);
+  int paused = fast;
+  WaitAndPump(100, false);
+  EXPECT_EQ(fast, paused);
+  ResumeTick(a);
+  WaitAndPump(100, false);
+  EXPECT_EQ(fast, paused);  // still paused once
+  ResumeTick(a);
+  for (int i = 0; i < 1000 && fast == paused; ++i) WaitAndPump(5, false);
+  EXPECT_GT(fast, paused);
+  RemoveTick(a);
+  int removed = fast;
+  EXPECT_EQ(platform::ActiveTimerCount(), 1);
+  RemoveTick(b);
+  EXPECT_EQ(platform::ActiveTimerCount(), 0);
+  EXPECT_EQ(platform::RequestedTimerPeriod(), 0u);
+  WaitAndPump(60, false);
+  EXPECT_EQ(fast, removed);
+  EXPECT_EQ(AddTick(25, nullptr, nullptr), nullptr);
 }
 
 }  // namespace
