@@ -45,7 +45,13 @@ void CheckBlock(PWaveIOBlock block, std::uint64_t sourceSize, const std::string&
     total += static_cast<std::uint64_t>(got);
   }
   EXPECT_EQ(WaveRead(block, buffer.data(), 1000), -1);
-  EXPECT_EQ(total, block->DataBytes);
+  // PCM reads its data whole; a compressed header whose rates disagree with its block size
+  // may cover less of it with its sample count, never more.
+  if (f.wFormatTag == WAVE_FORMAT_PCM) {
+    EXPECT_EQ(total, block->DataBytes);
+  } else {
+    EXPECT_LE(total, block->DataBytes);
+  }
   EXPECT_EQ(WaveSeek(block, -1), WIOERR_FILEERROR);
   EXPECT_EQ(WaveFinish(block), 0);
 }
