@@ -1,29 +1,758 @@
 #include "capture/wave_in.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "devices/mm_strings.h"
+#include "devices/wave_format.h"
 #include "platform/framework/properties.h"
+#include "platform/sysinfo/platform_flags.h"
+#include "platform/threads/thread_messages.h"
+#include "platform/wave/wave_caps.h"
+#include "platform/wave/wave_error_text.h"
+#include "platform/wave/wave_in.h"
+#include "stream/dsp_thread.h"
 
-TMMWaveIn::TMMWaveIn(TComponent* owner) : TComponent(owner) {
+namespace {
+
+constexpr std::int32_t kNoLimit = 2147483647;
+constexpr int kWaitRounds = 100;
+constexpr unsigned kWaitStepMs = 10;
+constexpr int kDonePolls = 65000;
+constexpr DWORD kThreadWaitMs = 5000;
+
+}  // namespace
+
+// The worker thread of cmThread: it takes the driver's buffer messages from
+// its queue and hands them to the component.
+class TMMWaveInThread : public TMMDSPThread {
+ public:
+  // The thread keeps the events alive until its very end.
+  explicit TMMWaveInThread(TMMCustomWaveIn* wave_in)
+      : TMMDSPThread(wave_in),
+        wave_in_(wave_in),
+        ready_(wave_in->ready_event_),
+        terminate_(wave_in->terminate_event_) {}
+
+ protected:
+  void Execute() override {
+    SetPriority(wave_in_->priority_);
+    MSG msg;
+    PeekMessage(&msg, 0, 0, 0, PM_NOREMOVE);  // creates this thread's queue
+    TEvent* ready = ready_.get();
+    TEvent* terminate = terminate_.get();
+    ready->SetEvent();
+    try {
+      while (!Terminated()) {
+        if (!PeekMessage(&msg, 0, 0, 0, PM_REMOVE)) {
+          if (MsgWaitForMultipleObjects(1, &terminate, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0)
+            break;
+          continue;
+        }
+        if (msg.message == MM_WIM_DATA &&
+            msg.wParam == reinterpret_cast<WPARAM>(wave_in_->handle_)) {
+          wave_in_->BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
+        } else {
+          TranslateMessage(&msg);
+          DispatchMessage(&msg);
+        }
+      }
+    } catch (const std::exception& e) {
+      Fail(e);
+    }
+    ready->SetEvent();
+  }
+
+ private:
+  // Shuts the device down from this thread and reports the error.
+  void Fail(const std::exception& e) {
+    TMMCustomWaveIn* w = wave_in_;
+    w->thread_failed_ = true;
+    if (w->handle_) {
+      try {
+        w->closing_ = true;
+        w->Stop();
+        w->UnprepareBuffers();
+        w->calls_.Close(w->handle_);
+        w->Closed();
+      } catch (const std::exception&) {
+        // The device goes down in any case; the first error is the one reported.
+      }
+    }
+    w->lock_initialized_ = false;
+    platform::ShowException(e);
+  }
+
+  TMMCustomWaveIn* wave_in_;
+  std::shared_ptr<TEvent> ready_, terminate_;
+};
+
+TMMCustomWaveIn::TMMCustomWaveIn(TComponent* owner, const TWaveInDriverCalls& calls)
+    : TMMCustomSoundComponent(owner), calls_(calls), headers_(kMaxWaveInBuffers, nullptr) {
+  RebuildFormat();
+  SetPWaveFormat(&own_format_);
   device_.Select(0);
+  if (!HasState(csDesigning)) window_ = AllocateHWnd([this](TMessage& m) { WindowProc(m); });
 }
 
-void TMMWaveIn::SetDeviceID(TMMDeviceId id) {
-  if (IsOpen()) RaiseError(LoadMMString(kMMChangeWhileOpen));
-  device_.Select(id);
+TMMCustomWaveIn::~TMMCustomWaveIn() {
+  SetState(csDestroying, true);
+  if (handle_) Close();
+  DeallocateHWnd(window_);
+  window_ = 0;
+  allocator_.FreeAll();
 }
 
-void TMMWaveIn::RaiseError(const std::string& message) {
-  if (OnError) OnError(this);
+// --- errors -----------------------------------------------------------------
+
+void TMMCustomWaveIn::RaiseError(const std::string& message) {
+  FireEvent(OnError);
   throw EMMWaveInError(message);
+}
+
+std::string TMMCustomWaveIn::ErrorText(const std::string& prefix, MMRESULT result) {
+  char text[255] = {};
+  std::string message = prefix + "\n\r";
+  if (calls_.GetErrorText(result, text, sizeof(text)) == MMSYSERR_NOERROR) return message + text;
+  return message + LoadMMString(kMMUnknownErrorNumber);
+}
+
+void TMMCustomWaveIn::Check(const std::string& prefix, MMRESULT result) {
+  last_result_ = result;
+  if (result != MMSYSERR_NOERROR) RaiseError(ErrorText(prefix, result));
+}
+
+void TMMCustomWaveIn::CheckNotOpen() {
+  if (IsOpen()) RaiseError(LoadMMString(kMMChangeWhileOpen));
+}
+
+void TMMCustomWaveIn::FireEvent(const TNotifyEvent& event) {
+  if (event) event(this);
+}
+
+template <class F>
+void TMMCustomWaveIn::Locked(F f) {
+  if (!lock_initialized_) {
+    f();
+    return;
+  }
+  lock_.Enter();
+  try {
+    f();
+  } catch (...) {
+    lock_.Leave();
+    throw;
+  }
+  lock_.Leave();
+}
+
+// --- properties -------------------------------------------------------------
+
+void TMMCustomWaveIn::SetDeviceID(TMMDeviceId value) {
+  CheckNotOpen();
+  device_.Select(value);
+}
+
+void TMMCustomWaveIn::SetNumBuffers(std::int32_t value) {
+  if (value == num_buffers_ || value < 2) return;
+  CheckNotOpen();
+  num_buffers_ = std::min(value, kMaxWaveInBuffers);
+}
+
+void TMMCustomWaveIn::SetCallBackMode(TMMCBMode value) {
+  if (value == callback_mode_) return;
+  CheckNotOpen();
+  if (value == cmCallback && !IsWin95) {
+    MessageBox(
+        "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under "
+        "Windows 95",
+        "TMMWaveIn", MB_OK);
+    return;
+  }
+  callback_mode_ = value;
+}
+
+void TMMCustomWaveIn::SetBufferSize(std::int32_t value) {
+  if (value == GetBufferSize()) return;
+  CheckNotOpen();
+  allocator_.FreeAll();
+  std::fill(headers_.begin(), headers_.end(), nullptr);
+  TMMCustomSoundComponent::SetBufferSize(std::max(value, 32));
+}
+
+TMMMode TMMCustomWaveIn::GetMode() const {
+  if (channels_ == 2) return mStereo;
+  if (channels_ == 1) return mMono;
+  return mMultiChannel;
+}
+
+void TMMCustomWaveIn::SetMode(TMMMode value) {
+  if (value == mMono)
+    SetChannels(1);
+  else if (value == mStereo)
+    SetChannels(2);
+}
+
+void TMMCustomWaveIn::SetChannels(std::int32_t value) {
+  value = std::clamp(value, 1, 8);
+  if (value == channels_) return;
+  CheckNotOpen();
+  channels_ = value;
+  RebuildFormat();
+  SetPWaveFormat(&own_format_);
+}
+
+void TMMCustomWaveIn::SetBitLength(TMMBits value) {
+  if (value == bit_length_) return;
+  CheckNotOpen();
+  bit_length_ = value;
+  RebuildFormat();
+  SetPWaveFormat(&own_format_);
+}
+
+void TMMCustomWaveIn::SetSampleRate(std::int32_t value) {
+  value = std::clamp(value, 8000, 100000);
+  if (value == sample_rate_) return;
+  CheckNotOpen();
+  sample_rate_ = value;
+  RebuildFormat();
+  SetPWaveFormat(&own_format_);
+}
+
+void TMMCustomWaveIn::RebuildFormat() {
+  BuildPCMFormat(own_format_, MMBitsToBitCount(bit_length_), channels_, sample_rate_);
+}
+
+void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormats value) {
+  if (value == time_format_) return;
+  time_format_ = value;
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  if (max_record_time_ < 0 || !format) return;
+  switch (value) {
+    case tfMillisecond:
+      max_record_time_ = BytesToMs(format, max_record_bytes_);
+      break;
+    case tfByte:
+      max_record_time_ = max_record_bytes_;
+      break;
+    case tfSample:
+      max_record_time_ = BytesToSamples(format, max_record_bytes_);
+      break;
+  }
+}
+
+void TMMCustomWaveIn::SetMaxRecordTime(std::int32_t value) {
+  max_record_time_ = value;
+  ComputeMaxRecordBytes();
+}
+
+void TMMCustomWaveIn::ComputeMaxRecordBytes() {
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  std::int64_t bytes = kNoLimit;
+  if (max_record_time_ >= 0 && format) {
+    switch (time_format_) {
+      case tfMillisecond:
+        bytes = MsToBytes(format, max_record_time_);
+        break;
+      case tfByte:
+        bytes = max_record_time_;
+        break;
+      case tfSample:
+        bytes = SamplesToBytes(format, max_record_time_);
+        break;
+    }
+    if (bytes < 0) bytes = kNoLimit;
+  }
+  if (format && format->nBlockAlign > 0) bytes -= bytes % format->nBlockAlign;
+  max_record_bytes_ = static_cast<std::int32_t>(bytes);
+}
+
+void TMMCustomWaveIn::SetPriority(TThreadPriority value) {
+  priority_ = value;
+  if (thread_) thread_->SetPriority(value);
+}
+
+void TMMCustomWaveIn::SetPWaveFormat(const WAVEFORMATEX* format) {
+  Close();
+  if (IsSupportedPCMFormat(format)) {
+    SetSampleRate(static_cast<std::int32_t>(format->nSamplesPerSec));
+    SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
+    SetChannels(format->nChannels);
+  }
+  TMMCustomSoundComponent::SetPWaveFormat(format);
+}
+
+// --- format check -----------------------------------------------------------
+
+bool TMMCustomWaveIn::QueryFormat(TMMDeviceId device, const WAVEFORMATEX* format) {
+  if (device < -1 || device >= GetNumDevs() || !format) return false;
+  const UINT id = static_cast<UINT>(device);
+  if (calls_.Open(nullptr, id, format, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) return false;
+  if (format->wFormatTag != WAVE_FORMAT_PCM) return true;
+  WAVEINCAPSA caps{};
+  if (calls_.GetDevCaps(static_cast<UINT_PTR>(id), &caps, sizeof(caps)) != MMSYSERR_NOERROR)
+    return false;
+  const DWORD rate = format->nSamplesPerSec;
+  const bool mono = format->nChannels == 1, stereo = format->nChannels == 2;
+  const bool b8 = format->wBitsPerSample == 8, b16 = format->wBitsPerSample == 16;
+  if (!(mono || stereo) || !(b8 || b16)) return true;
+  // Bits of one rate family: mono 8, mono 16, stereo 8, stereo 16.
+  DWORD family[4];
+  if (rate >= 8000 && rate <= 11025) {
+    DWORD f[4] = {WAVE_FORMAT_1M08, WAVE_FORMAT_1M16, WAVE_FORMAT_1S08, WAVE_FORMAT_1S16};
+    std::copy(f, f + 4, family);
+  } else if (rate >= 11026 && rate <= 22050) {
+    DWORD f[4] = {WAVE_FORMAT_2M08, WAVE_FORMAT_2M16, WAVE_FORMAT_2S08, WAVE_FORMAT_2S16};
+    std::copy(f, f + 4, family);
+  } else if (rate >= 22051 && rate <= 48000) {
+    DWORD f[4] = {WAVE_FORMAT_4M08, WAVE_FORMAT_4M16, WAVE_FORMAT_4S08, WAVE_FORMAT_4S16};
+    std::copy(f, f + 4, family);
+  } else {
+    return true;
+  }
+  return (caps.dwFormats & family[(stereo ? 2 : 0) + (b16 ? 1 : 0)]) != 0;
+}
+
+// --- open and close ---------------------------------------------------------
+
+bool TMMCustomWaveIn::WaitForState(TMMDeviceStateFlag flag, bool pump) {
+  for (int i = 0; i < kWaitRounds; ++i) {
+    if (state_.load() & flag) return true;
+    WaitAndPump(kWaitStepMs, pump);
+  }
+  return (state_.load() & flag) != 0;
+}
+
+void TMMCustomWaveIn::Open() {
+  if (GetNumDevs() == 0) RaiseError(LoadMMString(kMMNoWaveInDevice));
+  if (GetDeviceID() == InvalidId) RaiseError(LoadMMString(kMMInvalidDeviceId));
+  if (!GetPWaveFormat()) RaiseError(LoadMMString(kMMInvalidWaveFormat));
+  if (IsOpen()) Close();
+  if (IsOpen() || closing_) return;
+  closing_ = resetting_ = stopping_ = stop_posted_ = false;
+  try {
+    if (!QueryFormat(GetDeviceID(), GetPWaveFormat()))
+      RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotRecordFormat));
+    if (!window_) window_ = AllocateHWnd([this](TMessage& m) { WindowProc(m); });
+    handle_ = nullptr;
+    close_deferred_ = false;
+    open_notified_ = false;
+    if (callback_mode_ != cmWindow) lock_initialized_ = true;
+    if (callback_mode_ == cmThread) StartThread();
+    const UINT id = static_cast<UINT>(GetDeviceID());
+    if (FunctionCallbacks)
+      Check("WaveInOpen:", calls_.Open(&handle_, id, GetPWaveFormat(),
+                                       reinterpret_cast<DWORD_PTR>(&DriverCallback),
+                                       reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION));
+    else
+      Check("WaveInOpen:",
+            calls_.Open(&handle_, id, GetPWaveFormat(), window_, 0, CALLBACK_WINDOW));
+    // The chain is opened while the state lacks dsOpen, so that setters of
+    // this component called along the chain do not refuse.
+    std::uint32_t saved = state_.exchange(dsClosed);
+    TMMCustomSoundComponent::Opened();
+    // The driver's open notification may have come meanwhile.
+    state_ = open_notified_ ? static_cast<std::uint32_t>(dsOpen) : saved;
+    if (!WaitForState(dsOpen, !FunctionCallbacks))
+      RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotOpenDevice));
+    PrepareBuffers();
+    Opened();
+  } catch (...) {
+    FireEvent(OnError);
+    state_ = dsOpen;
+    Close();
+    state_ = dsClosed;
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::PrepareBuffers() {
+  const std::int32_t size = GetBufferSize();
+  for (std::int32_t i = 0; i < num_buffers_; ++i) {
+    if (headers_[i]) continue;
+    void* block = allocator_.AllocBlock(
+        GMEM_ZEROINIT, static_cast<std::uint32_t>(size) + static_cast<std::uint32_t>(kWaveHdrSize));
+    if (!block) RaiseError(LoadMMString(kMMCannotAllocateHeader));
+    auto* h = static_cast<PWaveHdr>(block);
+    h->lpData = WaveHdrData(h);
+    h->dwBufferLength = static_cast<DWORD>(size);
+    h->dwBytesRecorded = 0;
+    h->dwUser = 0;
+    h->dwFlags = 0;
+    h->dwLoops = 0;
+    h->lpNext = nullptr;
+    headers_[i] = h;
+  }
+  for (std::int32_t i = 0; i < num_buffers_; ++i)
+    if (headers_[i])
+      Check("WaveInPrepareHeader:", calls_.PrepareHeader(handle_, headers_[i], sizeof(WAVEHDR)));
+}
+
+void TMMCustomWaveIn::UnprepareBuffers() {
+  for (PWaveHdr h : headers_) {
+    if (!h) continue;
+    int polls = 0;
+    while (!(h->dwFlags & WHDR_DONE) && polls < kDonePolls) ++polls;
+    if (!(h->dwFlags & WHDR_DONE)) h->dwFlags = WHDR_DONE;
+    Check("WaveInUnprepareHeader:", calls_.UnprepareHeader(handle_, h, sizeof(WAVEHDR)));
+  }
+}
+
+void TMMCustomWaveIn::ReleaseBuffers() {
+  for (PWaveHdr& h : headers_)
+    if (h) allocator_.ReleaseBlock(h);
+}
+
+void TMMCustomWaveIn::Close() {
+  if (!IsOpen() || (closing_ && !close_deferred_)) return;
+  try {
+    closing_ = true;
+    if (state_.load() & (dsStarted | dsPaused)) Stop();
+    if (stop_deferred_) {
+      close_deferred_ = true;
+      return;
+    }
+    close_deferred_ = false;
+    bool closed_in_time = true;
+    if (handle_) {
+      calls_.Stop(handle_);
+      calls_.Reset(handle_);
+      UnprepareBuffers();
+      Check("WaveInClose:", calls_.Close(handle_));
+      closed_in_time = WaitForState(dsClosed, !FunctionCallbacks);
+    } else {
+      state_ = dsClosed;
+    }
+    TMMCustomSoundComponent::Closed();
+    if (callback_mode_ == cmThread)
+      StopThread();
+    else
+      lock_initialized_ = false;
+    Closed();
+    if (!closed_in_time) RaiseError(LoadMMString(kMMCannotCloseDevice));
+  } catch (const std::exception&) {
+    closing_ = false;
+  }
+}
+
+void TMMCustomWaveIn::Opened() {
+  FireEvent(OnOpen);
+}
+
+void TMMCustomWaveIn::Closed() {
+  handle_ = nullptr;
+  // Notifications still queued for the old handle refer to released buffers.
+  RemovePendingMessages(window_, MM_WIM_DATA);
+  RemovePendingMessages(window_, WM_STOPCAPTURE);
+  ReleaseBuffers();
+  closing_ = false;
+  if (!HasState(csDestroying)) FireEvent(OnClose);
+}
+
+// --- start, pause, restart, stop --------------------------------------------
+
+void TMMCustomWaveIn::Start() {
+  try {
+    if (!IsOpen()) Open();
+    if (!IsOpen() || (state_.load() & dsStarted)) return;
+    recorded_bytes_ = 0;
+    depth_ = 0;
+    stop_deferred_ = stopping_ = resetting_ = stop_posted_ = false;
+    queued_ = 0;
+    ComputeMaxRecordBytes();
+    for (std::int32_t i = 0; i < num_buffers_; ++i) {
+      PWaveHdr h = headers_[i];
+      if (!h) continue;
+      h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+      Check("WaveInAddBuffer:", calls_.AddBuffer(handle_, h, sizeof(WAVEHDR)));
+      ++queued_;
+    }
+    Started();
+  } catch (...) {
+    FireEvent(OnError);
+    state_ |= dsStarted;
+    Close();
+    state_ = dsClosed;
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Started() {
+  const std::uint32_t before = state_.fetch_or(dsStarted);
+  if (!(before & dsPaused)) Check("WaveInStart:", calls_.Start(handle_));
+  TMMCustomSoundComponent::Started();
+  FireEvent(OnStart);
+}
+
+void TMMCustomWaveIn::Pause() {
+  try {
+    if (!IsOpen()) Open();
+    if (!IsOpen() || (state_.load() & dsPaused)) return;
+    if (state_.load() & dsStarted) Check("WaveInPause:", calls_.Stop(handle_));
+    Paused();
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Paused() {
+  state_ |= dsPaused;
+  TMMCustomSoundComponent::Paused();
+  FireEvent(OnPause);
+}
+
+void TMMCustomWaveIn::Restart() {
+  try {
+    const std::uint32_t s = state_.load();
+    if (!((s & dsStarted) && (s & dsPaused))) return;
+    Check("WaveInRestart:", calls_.Start(handle_));
+    Restarted();
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Restarted() {
+  state_ &= ~static_cast<std::uint32_t>(dsPaused);
+  TMMCustomSoundComponent::Restarted();
+  FireEvent(OnRestart);
+}
+
+void TMMCustomWaveIn::Stop() {
+  try {
+    if (!(state_.load() & (dsStarted | dsPaused))) return;
+    Locked([this] {
+      stopping_ = true;
+      Check("WaveInStop:", calls_.Stop(handle_));
+      resetting_ = true;
+      Check("WaveInReset:", calls_.Reset(handle_));
+    });
+    if (depth_ == 0) {
+      for (int i = 0; i < kWaitRounds && queued_ > 0; ++i)
+        WaitAndPump(kWaitStepMs, callback_mode_ == cmWindow);
+    }
+    Stopped();
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Stopped() {
+  if (!(state_.load() & (dsStarted | dsPaused))) return;
+  if (depth_ > 0) {
+    // Called from inside the chain's buffer handling: finished once that
+    // handling has unwound (WM_STOPCAPTURE).
+    stop_deferred_ = true;
+    return;
+  }
+  state_ &= ~static_cast<std::uint32_t>(dsStarted | dsPaused);
+  queued_ = 0;
+  stop_deferred_ = false;
+  TMMCustomSoundComponent::Stopped();
+  if (!HasState(csDestroying)) FireEvent(OnStop);
+  if (close_deferred_) Close();
+}
+
+// --- buffers ----------------------------------------------------------------
+
+void TMMCustomWaveIn::BufferDone(PWaveHdr header) {
+  if (!(state_.load() & dsStarted)) return;
+  if (resetting_ || stopping_) {
+    // A buffer the driver gives back because of a stop: it is accounted for
+    // here, whether or not the stop is deferred.
+    if (stopping_ && !resetting_ && header->dwBytesRecorded > 0) BufferReady(header);
+    Locked([this] {
+      if (--queued_ <= 0) resetting_ = false;
+    });
+    return;
+  }
+  ++depth_;
+  Locked([this] { --queued_; });
+  std::exception_ptr error;
+  try {
+    BufferReady(header);
+    if (!stop_deferred_) {
+      header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+      Check("WaveInAddBuffer:", calls_.AddBuffer(handle_, header, sizeof(WAVEHDR)));
+      ++queued_;
+    }
+  } catch (...) {
+    FireEvent(OnError);
+    error = std::current_exception();
+  }
+  if (--depth_ == 0 && stop_deferred_ && !stop_posted_) {
+    stop_posted_ = true;
+    stopping_ = true;
+    PostMessage(window_, WM_STOPCAPTURE, reinterpret_cast<WPARAM>(handle_), 0);
+  }
+  if (error) std::rethrow_exception(error);
+}
+
+void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
+  recorded_bytes_ += lpWaveHdr->dwBytesRecorded;
+  bool limit_hit = false;
+  if (max_record_time_ > 0 && recorded_bytes_ >= max_record_bytes_) {
+    const std::int64_t excess = recorded_bytes_ - max_record_bytes_;
+    lpWaveHdr->dwBytesRecorded -= static_cast<DWORD>(excess);
+    recorded_bytes_ = max_record_bytes_;
+    limit_hit = true;
+  }
+  TMMCustomSoundComponent::BufferReady(lpWaveHdr);
+  if (limit_hit && !stopping_) Stop();
+}
+
+// --- notifications ----------------------------------------------------------
+
+void TMMCustomWaveIn::WindowProc(TMessage& msg) {
+  if (msg.WParam != reinterpret_cast<WPARAM>(handle_) || !handle_) return;
+  try {
+    switch (msg.Msg) {
+      case MM_WIM_OPEN:
+        state_ = dsOpen;
+        break;
+      case MM_WIM_CLOSE:
+        state_ = dsClosed;
+        break;
+      case MM_WIM_DATA:
+        BufferDone(reinterpret_cast<PWaveHdr>(msg.LParam));
+        break;
+      case WM_STOPCAPTURE:
+        Stop();
+        break;
+      default:
+        break;
+    }
+  } catch (const std::exception& e) {
+    Close();
+    platform::ShowException(e);
+  }
+}
+
+void TMMCustomWaveIn::DriverCallback(void* hwave, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                                     DWORD_PTR) {
+  auto* self = reinterpret_cast<TMMCustomWaveIn*>(instance);
+  if (!self) return;
+  try {
+    switch (msg) {
+      case WIM_OPEN:
+        self->open_notified_ = true;
+        self->state_ = dsOpen;
+        break;
+      case WIM_CLOSE:
+        self->state_ = dsClosed;
+        break;
+      case WIM_DATA:
+        switch (self->callback_mode_) {
+          case cmWindow:
+            PostMessage(self->window_, MM_WIM_DATA, reinterpret_cast<WPARAM>(hwave),
+                        static_cast<LPARAM>(param1));
+            break;
+          case cmCallback:
+            self->BufferDone(reinterpret_cast<PWaveHdr>(param1));
+            break;
+          case cmThread:
+            if (self->thread_id_)
+              PostThreadMessage(self->thread_id_, MM_WIM_DATA, reinterpret_cast<WPARAM>(hwave),
+                                static_cast<LPARAM>(param1));
+            break;
+        }
+        break;
+      default:
+        break;
+    }
+  } catch (const std::exception& e) {
+    self->Close();
+    platform::ShowException(e);
+  }
+}
+
+// --- worker thread ----------------------------------------------------------
+
+void TMMCustomWaveIn::StartThread() {
+  Locked([this] { thread_failed_ = false; });
+  ready_event_ = std::make_shared<TEvent>(false, false);
+  terminate_event_ = std::make_shared<TEvent>(false, false);
+  thread_ = new TMMWaveInThread(this);
+  thread_id_ = thread_->ThreadID();
+  thread_->SetFreeOnTerminate(true);
+  thread_->Resume();
+  if (ready_event_->WaitFor(kThreadWaitMs) != wrSignaled)
+    RaiseError("WaveIn:\n\r" + LoadMMString(kMMCannotCreateThread));
+}
+
+void TMMCustomWaveIn::StopThread() {
+  if (callback_mode_ == cmThread && !thread_failed_ && terminate_event_) {
+    terminate_event_->SetEvent();
+    ready_event_->WaitFor(kThreadWaitMs);
+  }
+  thread_ = nullptr;
+  thread_id_ = 0;
+  ready_event_.reset();
+  terminate_event_.reset();
+  lock_initialized_ = false;
+}
+
+// --- class ------------------------------------------------------------------
+
+const TClassInfo& TMMCustomWaveIn::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TMMCustomWaveIn>("TMMCustomWaveIn",
+                                         &TMMCustomSoundComponent::StaticClassInfo())
+          .Event("OnError", &TMMCustomWaveIn::OnError)
+          .Event("OnOpen", &TMMCustomWaveIn::OnOpen)
+          .Event("OnStart", &TMMCustomWaveIn::OnStart)
+          .Event("OnPause", &TMMCustomWaveIn::OnPause)
+          .Event("OnRestart", &TMMCustomWaveIn::OnRestart)
+          .Event("OnStop", &TMMCustomWaveIn::OnStop)
+          .Event("OnClose", &TMMCustomWaveIn::OnClose)
+          .Event<void(TComponent*, PWaveHdr)>("OnBufferReady", &TMMCustomWaveIn::OnBufferReady)
+          .Ref<TMMDSPComponent>("Output", &TMMCustomWaveIn::GetOutput, &TMMCustomWaveIn::SetOutput)
+          .Int<std::int32_t>("BufferSize", &TMMCustomWaveIn::GetBufferSize,
+                             &TMMCustomWaveIn::SetBufferSize)
+          .Enum("CallBackMode", {"cmWindow", "cmCallback", "cmThread"},
+                &TMMCustomWaveIn::GetCallBackMode, &TMMCustomWaveIn::SetCallBackMode)
+          .Int("DeviceID", &TMMCustomWaveIn::GetDeviceID, &TMMCustomWaveIn::SetDeviceID,
+               "TMMDeviceId")
+          .Int("NumBuffers", &TMMCustomWaveIn::GetNumBuffers, &TMMCustomWaveIn::SetNumBuffers)
+          .Str("ProductName", &TMMCustomWaveIn::GetProductName, &TMMCustomWaveIn::SetProductName)
+          .Enum("Mode", {"mMono", "mStereo", "mMultiChannel"}, &TMMCustomWaveIn::GetMode,
+                &TMMCustomWaveIn::SetMode)
+          .Int("Channels", &TMMCustomWaveIn::GetChannels, &TMMCustomWaveIn::SetChannels)
+          .Enum("BitLength", {"b8Bit", "b16Bit"}, &TMMCustomWaveIn::GetBitLength,
+                &TMMCustomWaveIn::SetBitLength)
+          .Int("SampleRate", &TMMCustomWaveIn::GetSampleRate, &TMMCustomWaveIn::SetSampleRate)
+          .Enum("TimeFormat", {"tfMillisecond", "tfByte", "tfSample"},
+                &TMMCustomWaveIn::GetTimeFormat, &TMMCustomWaveIn::SetTimeFormat)
+          .Int("MaxRecordTime", &TMMCustomWaveIn::GetMaxRecordTime,
+               &TMMCustomWaveIn::SetMaxRecordTime)
+          .Enum("Priority",
+                {"tpIdle", "tpLowest", "tpLower", "tpNormal", "tpHigher", "tpHighest",
+                 "tpTimeCritical"},
+                &TMMCustomWaveIn::GetPriority, &TMMCustomWaveIn::SetPriority)
+          .Build();
+  return info;
+}
+
+TMMWaveIn::TMMWaveIn(TComponent* owner) : TMMCustomWaveIn(owner, DriverCalls()) {}
+
+const TWaveInDriverCalls& TMMWaveIn::DriverCalls() {
+  static const TWaveInDriverCalls calls = {
+      waveInGetNumDevs,    waveInGetDevCapsA,     waveInGetErrorTextA, waveInOpen,  waveInClose,
+      waveInPrepareHeader, waveInUnprepareHeader, waveInAddBuffer,     waveInStart, waveInStop,
+      waveInReset,         waveInGetPosition,     waveInGetID};
+  return calls;
 }
 
 const TClassInfo& TMMWaveIn::StaticClassInfo() {
   static const TClassInfo info =
-      TClassInfoBuilder<TMMWaveIn>("TMMWaveIn", &TComponent::StaticClassInfo())
+      TClassInfoBuilder<TMMWaveIn>("TMMWaveIn", &TMMCustomWaveIn::StaticClassInfo())
           .Creatable()
-          .Int("DeviceID", &TMMWaveIn::GetDeviceID, &TMMWaveIn::SetDeviceID, "TMMDeviceId")
-          .Str("ProductName", &TMMWaveIn::GetProductName, &TMMWaveIn::SetProductName)
-          .Event("OnError", &TMMWaveIn::OnError)
           .Build();
   return info;
 }

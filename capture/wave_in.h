@@ -1,44 +1,199 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "devices/device_state.h"
+#include "devices/mm_types.h"
 #include "devices/wave_devices.h"
-#include "platform/framework/component.h"
+#include "platform/messages/messages.h"
+#include "platform/threads/sync_objects.h"
+#include "platform/threads/thread.h"
+#include "platform/wave/wave_hdr.h"
+#include "stream/allocator.h"
+#include "stream/sound_component.h"
 
 class EMMWaveInError : public Exception {
  public:
   using Exception::Exception;
 };
 
-// Records from one wave input device. It knows the input devices of the
-// machine (their count when it was created) and which one it uses.
-class TMMWaveIn : public TComponent {
- public:
-  explicit TMMWaveIn(TComponent* owner);
+// Posted to the notification window to finish a stop that was requested
+// while a buffer was being handled (wParam = device handle).
+inline constexpr UINT WM_STOPCAPTURE = 0x8002;
 
-  std::int32_t GetNumDevs() const { return device_.GetNumDevs(); }
-  TMMDeviceId GetDeviceID() const { return device_.GetDeviceID(); }
-  // Refused with "Change to property while device was open" while the device is open.
-  void SetDeviceID(TMMDeviceId id);
-  const std::string& GetProductName() const { return device_.GetProductName(); }
-  // Read-only: the value a layout gives is ignored.
-  void SetProductName(const std::string&) {}
-  std::uint32_t GetDriverVersion() const { return device_.GetDriverVersion(); }
-  // Set of TMMDeviceStateFlag; a closed device holds exactly dsClosed.
-  std::uint32_t DeviceState() const { return state_; }
-  bool IsOpen() const { return (state_ & dsOpen) != 0; }
+// The most buffers a capture component keeps.
+inline constexpr std::int32_t kMaxWaveInBuffers = 4096;
+
+// The platform calls a capture component makes, filled by InitDriverCalls.
+struct TWaveInDriverCalls {
+  UINT (*GetNumDevs)();
+  MMRESULT (*GetDevCaps)(UINT_PTR, WAVEINCAPSA*, UINT);
+  MMRESULT (*GetErrorText)(MMRESULT, LPSTR, UINT);
+  MMRESULT (*Open)(LPHWAVEIN, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD);
+  MMRESULT (*Close)(HWAVEIN);
+  MMRESULT (*PrepareHeader)(HWAVEIN, LPWAVEHDR, UINT);
+  MMRESULT (*UnprepareHeader)(HWAVEIN, LPWAVEHDR, UINT);
+  MMRESULT (*AddBuffer)(HWAVEIN, LPWAVEHDR, UINT);
+  MMRESULT (*Start)(HWAVEIN);
+  MMRESULT (*Stop)(HWAVEIN);
+  MMRESULT (*Reset)(HWAVEIN);
+  MMRESULT (*GetPosition)(HWAVEIN, LPMMTIME, UINT);
+  MMRESULT (*GetID)(HWAVEIN, UINT*);
+};
+
+class TMMWaveInThread;
+
+// Records continuously from one wave input device and pushes every filled
+// buffer down its chain with BufferReady. A ring of buffers stays queued at
+// the driver; each goes back as soon as the chain has seen it. It is the head
+// of its chain: it publishes Output, no Input.
+//
+// Where a returned buffer is handled depends on CallBackMode: cmWindow on the
+// GUI thread (the driver callback posts to the notification window), cmThread
+// on the component's worker thread. Everything else runs on the GUI thread.
+class TMMCustomWaveIn : public TMMCustomSoundComponent {
+ public:
+  TMMCustomWaveIn(TComponent* owner, const TWaveInDriverCalls& calls);
+  ~TMMCustomWaveIn() override;
+
+  // Guarded operations: a failure fires OnError, closes the device and
+  // raises EMMWaveInError. Close never raises.
+  virtual void Open();
+  virtual void Close();
+  virtual void Start();
+  virtual void Pause();
+  virtual void Restart();
+  virtual void Stop();
 
   // Fires OnError, then raises EMMWaveInError with the message.
-  [[noreturn]] void RaiseError(const std::string& message);
+  [[noreturn]] virtual void RaiseError(const std::string& message);
 
-  TNotifyEvent OnError;
+  // Whether the device can record format (device -1 is the mapper).
+  bool QueryFormat(TMMDeviceId device, const WAVEFORMATEX* format);
+
+  // Device fields.
+  std::int32_t GetNumDevs() const { return device_.GetNumDevs(); }
+  void SetDeviceID(TMMDeviceId value) override;
+  TMMDeviceId GetDeviceID() const override { return device_.GetDeviceID(); }
+  // Read-only: the value given is ignored.
+  void SetProductName(const std::string&) override {}
+  const std::string& GetProductName() const override { return device_.GetProductName(); }
+  std::uint32_t GetDriverVersion() const { return device_.GetDriverVersion(); }
+  void SetNumBuffers(std::int32_t value) override;
+  std::int32_t GetNumBuffers() const override { return num_buffers_; }
+  void SetCallBackMode(TMMCBMode value) override;
+  TMMCBMode GetCallBackMode() const override { return callback_mode_; }
+
+  void SetBufferSize(std::int32_t value) override;
+  TMMMode GetMode() const;
+  void SetMode(TMMMode value);
+  std::int32_t GetChannels() const { return channels_; }
+  void SetChannels(std::int32_t value);
+  TMMBits GetBitLength() const { return bit_length_; }
+  void SetBitLength(TMMBits value);
+  std::int32_t GetSampleRate() const { return sample_rate_; }
+  void SetSampleRate(std::int32_t value);
+  TMMTimeFormats GetTimeFormat() const { return time_format_; }
+  void SetTimeFormat(TMMTimeFormats value);
+  std::int32_t GetMaxRecordTime() const { return max_record_time_; }
+  void SetMaxRecordTime(std::int32_t value);
+  TThreadPriority GetPriority() const { return priority_; }
+  void SetPriority(TThreadPriority value);
+
+  // Set of TMMDeviceStateFlag; a closed device holds exactly dsClosed.
+  std::uint32_t DeviceState() const { return state_.load(); }
+  bool IsOpen() const { return (state_.load() & dsOpen) != 0; }
+  // The limit in bytes (2147483647 when there is none).
+  std::int32_t MaxRecordBytes() const { return max_record_bytes_; }
+  MMRESULT LastResult() const { return last_result_; }
+
+  // A new format closes the device; a supported PCM format also sets
+  // SampleRate, BitLength and Channels.
+  void SetPWaveFormat(const WAVEFORMATEX* format) override;
+  void Opened() override;
+  void Closed() override;
+  void Started() override;
+  void Paused() override;
+  void Restarted() override;
+  void Stopped() override;
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+
+  TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
- protected:
+ private:
+  friend class TMMWaveInThread;
+
+  // A returned buffer; runs where CallBackMode says.
+  void BufferDone(PWaveHdr header);
+  void WindowProc(TMessage& msg);
+  static void DriverCallback(void* hwave, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                             DWORD_PTR param2);
+
+  // "<prefix>" LF CR "<platform text for result>".
+  std::string ErrorText(const std::string& prefix, MMRESULT result);
+  // Raises with ErrorText unless result is MMSYSERR_NOERROR.
+  void Check(const std::string& prefix, MMRESULT result);
+  void CheckNotOpen();
+  void FireEvent(const TNotifyEvent& event);
+  void RebuildFormat();
+  void ComputeMaxRecordBytes();
+  void PrepareBuffers();
+  void UnprepareBuffers();
+  void ReleaseBuffers();
+  bool WaitForState(TMMDeviceStateFlag flag, bool pump);
+  void StartThread();
+  void StopThread();
+  // Runs f under the lock when the lock exists (modes other than cmWindow).
+  template <class F>
+  void Locked(F f);
+
+  TWaveInDriverCalls calls_;
   TMMWaveDeviceInfo device_{false};
-  std::uint32_t state_ = dsClosed;
+  HWAVEIN handle_ = nullptr;
+  std::atomic<std::uint32_t> state_{dsClosed};
+  std::atomic<bool> open_notified_{false};
+  MMRESULT last_result_ = MMSYSERR_NOERROR;
+  std::int32_t num_buffers_ = 10;
+  std::int32_t channels_ = 1;
+  TMMBits bit_length_ = b8Bit;
+  std::int32_t sample_rate_ = 11025;
+  TMMTimeFormats time_format_ = tfByte;
+  TMMCBMode callback_mode_ = cmWindow;
+  std::int32_t max_record_time_ = -1;
+  std::int32_t max_record_bytes_ = 2147483647;
+  TThreadPriority priority_ = tpHigher;
+  WAVEFORMATEX own_format_{};
+  TMMAllocator allocator_;
+  std::vector<PWaveHdr> headers_;
+  HWND window_ = 0;
+
+  // Stop and close handshake; shared with the thread that handles buffers.
+  std::atomic<int> queued_{0};
+  std::atomic<int> depth_{0};
+  std::atomic<bool> closing_{false}, close_deferred_{false}, stopping_{false}, resetting_{false},
+      stop_deferred_{false}, stop_posted_{false};
+  std::atomic<std::int64_t> recorded_bytes_{0};
+
+  TCriticalSection lock_;
+  bool lock_initialized_ = false;
+  TMMWaveInThread* thread_ = nullptr;
+  std::atomic<DWORD> thread_id_{0};
+  std::shared_ptr<TEvent> ready_event_, terminate_event_;
+  std::atomic<bool> thread_failed_{false};
+};
+
+// The wave input component over the platform's wave input calls.
+class TMMWaveIn : public TMMCustomWaveIn {
+ public:
+  explicit TMMWaveIn(TComponent* owner);
+  static const TWaveInDriverCalls& DriverCalls();
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 };
