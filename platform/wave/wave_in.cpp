@@ -249,6 +249,9 @@ MMRESULT waveInClose(HWAVEIN hwi) {
   }
   // Once the stream is gone no data or loss can arrive.
   device->stream.reset();
+  // Every other call is refused from now on. Waiting for the notifications
+  // with `control` held would deadlock a callback that calls waveInStop.
+  control.unlock();
   std::thread notifier;
   {
     std::unique_lock<std::mutex> lock(device->mutex);

@@ -399,6 +399,27 @@ TEST_F(WaveInTest, CloseFromInsideTheCallbackDeliversEverythingFirst) {
   EXPECT_EQ(waveInStart(hwi), MMSYSERR_INVALHANDLE);
 }
 
+// A callback that calls into the device while another thread closes it
+// neither deadlocks nor reaches a closed device.
+TEST_F(WaveInTest, CallbackCallingStopWhileTheDeviceCloses) {
+  WAVEFORMATEX f = Pcm(8000, 16, 1);
+  HWAVEIN hwi = Open(0, f);
+  Buffer b(160);
+  Queue(hwi, b);
+  std::atomic<MMRESULT> stop_result{999};
+  recorder.react = [&](const Event& e) {
+    if (e.msg != WIM_DATA) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // close is under way
+    stop_result = waveInStop(e.hwi);
+  };
+  ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  VirtualClock::Advance(10);
+  ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 1));
+  ASSERT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
+  EXPECT_EQ(stop_result.load(), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(recorder.Snapshot().back().msg, WIM_CLOSE);
+}
+
 // The real-time clock with a callback that puts every header back at once,
 // the way a capture component keeps its ring queued; then a reset and close
 // from another thread while that goes on.
