@@ -208,6 +208,13 @@ void SetMessageBoxHook(MessageBoxHook hook) {
   box_hook = std::move(hook);
 }
 
+void PostMessageAfter(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned milliseconds) {
+  auto* app = QCoreApplication::instance();
+  if (!app) return;
+  QTimer::singleShot(std::chrono::milliseconds(milliseconds), Qt::PreciseTimer, app,
+                     [=] { ::PostMessage(wnd, msg, wParam, lParam); });
+}
+
 void ShowException(const std::exception& e) {
   std::string caption = QCoreApplication::instance()
                             ? QCoreApplication::applicationName().toStdString()

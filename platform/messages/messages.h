@@ -68,6 +68,11 @@ using MessageBoxHook =
     std::function<int(const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// Posts a message once the given time has passed; GUI thread only. Used by
+// loops that repeat themselves without keeping the GUI thread busy between
+// rounds.
+void PostMessageAfter(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned milliseconds);
+
 // The application's standard error report: a message box with the exception's
 // message; the program goes on.
 void ShowException(const std::exception& e);

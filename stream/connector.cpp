@@ -1,0 +1,438 @@
+#include "stream/connector.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "controls/level_tick.h"
+#include "devices/mm_strings.h"
+#include "devices/wave_format.h"
+#include "platform/framework/application.h"
+#include "platform/framework/properties.h"
+#include "platform/mmtimer/mmtimer.h"
+#include "platform/threads/thread.h"
+
+namespace {
+
+constexpr unsigned kPumpIntervalMs = 1;
+constexpr UINT kTriggerTimerMs = 20;
+
+// What all connectors share; GUI thread only.
+struct Shared {
+  std::vector<TMMConnector*> list;
+  HWND window = 0;
+  int running = 0;
+  std::int32_t max_speed = 1;
+  bool enter_idle = false;
+};
+
+Shared& Connectors() {
+  static Shared shared;
+  return shared;
+}
+
+}  // namespace
+
+TMMConnector::TMMConnector(TComponent* owner) : TMMDSPComponent(owner) {
+  if (HasState(csDesigning)) return;
+  timeBeginPeriod(1);
+  Shared& s = Connectors();
+  if (s.list.empty()) s.window = AllocateHWnd(WindowProc);
+  s.list.push_back(this);
+  listed_ = true;
+  RecomputeMaxSpeed();
+}
+
+TMMConnector::~TMMConnector() {
+  Stopped();
+  if (listed_) {
+    timeEndPeriod(1);
+    // Messages for this connector that are still queued are ignored once it
+    // has left the list; those of the other connectors and the pump stay.
+    Shared& s = Connectors();
+    std::erase(s.list, this);
+    if (s.list.empty()) {
+      DeallocateHWnd(s.window);
+      s.window = 0;
+    }
+    RecomputeMaxSpeed();
+  }
+  if (timer_) timeKillEvent(timer_);
+}
+
+int TMMConnector::RunningCount() {
+  return Connectors().running;
+}
+
+void TMMConnector::RecomputeMaxSpeed() {
+  Shared& s = Connectors();
+  s.max_speed = 1;
+  for (TMMConnector* c : s.list) s.max_speed = std::max(s.max_speed, c->speed_);
+}
+
+// --- properties -------------------------------------------------------------
+
+void TMMConnector::SetEnabled(bool v) {
+  if (v == enabled_) return;
+  enabled_ = v;
+  if (HasState(csDesigning)) return;
+  if (!v) {
+    StopRunning();
+    for (TMMCustomLevel* l : level_)
+      if (l) l->ResetData();
+  } else if (active_ && real_time_) {
+    PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
+  }
+}
+
+void TMMConnector::SetAutoTrigger(bool v) {
+  if (v == auto_trigger_) return;
+  if (!HasState(csDesigning)) {
+    if (!v) {
+      StopRunning();
+    } else if (active_ && enabled_ && real_time_) {
+      auto_trigger_ = v;
+      PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
+    }
+  }
+  auto_trigger_ = v;
+  UpdateTimer();
+}
+
+void TMMConnector::SetSpeed(std::int32_t v) {
+  speed_ = std::clamp(v, 1, 5000);
+  RecomputeMaxSpeed();
+}
+
+void TMMConnector::SetTriggerMethod(TMMTriggerMethod v) {
+  trigger_method_ = v;
+  UpdateTimer();
+}
+
+void TMMConnector::SetRealTime(bool v) {
+  if (v == real_time_) return;
+  if (IsOpened()) throw EMMConnectorError(LoadMMString(kMMChangeWhileOpen));
+  real_time_ = v;
+}
+
+bool TMMConnector::GetEnterIdle() const {
+  return Connectors().enter_idle;
+}
+void TMMConnector::SetEnterIdle(bool v) {
+  Connectors().enter_idle = v;
+}
+
+void TMMConnector::SetLevel(int index, TMMCustomLevel* value) {
+  if (value == level_[index] || (value && value == level_[1 - index])) return;
+  {
+    std::lock_guard<TCriticalSection> lock(lock_);
+    level_[index] = value;
+    level_due_ = false;
+  }
+  if (value) {
+    value->FreeNotification(this);
+    UpdateDisplayFormats();
+  }
+}
+
+// The 20 ms timer only matters where Trigger acts on it: without automatic
+// refresh, or with refresh by timer.
+void TMMConnector::UpdateTimer() {
+  const bool wanted = !HasState(csDesigning) && (!auto_trigger_ || trigger_method_ == tmTimer);
+  if (wanted && !timer_) {
+    timer_ = timeSetEvent(kTriggerTimerMs, 1, TimerFired, reinterpret_cast<DWORD_PTR>(this),
+                          TIME_PERIODIC);
+  } else if (!wanted && timer_) {
+    timeKillEvent(timer_);
+    timer_ = 0;
+  }
+}
+
+void TMMConnector::TimerFired(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+  reinterpret_cast<TMMConnector*>(user)->Trigger();
+}
+
+void TMMConnector::Notification(TComponent* component, TOperation operation) {
+  TMMDSPComponent::Notification(component, operation);
+  if (operation != opRemove) return;
+  std::lock_guard<TCriticalSection> lock(lock_);
+  for (TMMCustomLevel*& l : level_)
+    if (l == component) l = nullptr;
+}
+
+// --- formats ----------------------------------------------------------------
+
+void TMMConnector::SetPWaveFormat(const WAVEFORMATEX* format) {
+  TMMDSPComponent::SetPWaveFormat(format);
+  UpdateDisplayFormats();
+}
+
+void TMMConnector::UpdateDisplayFormats() {
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  if (!format) return;
+  if (!active_) {
+    // Streams that are not PCM have no display here: no conversion service.
+    is_pcm_ = format->wFormatTag == WAVE_FORMAT_PCM;
+    if (!is_pcm_) return;
+    display_format_ = *format;
+    display_format_.cbSize = 0;
+  }
+  silence_ = display_format_.wBitsPerSample == 8 ? static_cast<char>(128) : 0;
+  for (TMMCustomLevel* l : level_)
+    if (l) l->SetPWaveFormat(&display_format_);
+}
+
+// --- stream notifications -----------------------------------------------------
+
+void TMMConnector::Started() {
+  TMMDSPComponent::Started();
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  if (HasState(csDesigning) || !format || active_) return;
+  display_size_ = 0;
+  if (format->wFormatTag == WAVE_FORMAT_PCM) {
+    is_pcm_ = true;
+    display_format_ = *format;
+    display_format_.cbSize = 0;
+    display_size_ = GetBufferSize();
+    display_buffer_.assign(static_cast<std::size_t>(display_size_), 0);
+  }
+  ClearDue();
+  level_slices_ = 0;
+  if (!is_pcm_ || display_buffer_.empty()) return;
+  RecomputeMaxSpeed();
+  active_ = true;
+  UpdateDisplayFormats();
+  if (enabled_ && real_time_)
+    PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
+}
+
+void TMMConnector::Paused() {
+  if (!HasState(csDesigning) && active_ && !paused_display_) {
+    paused_display_ = true;
+    FillSilence();
+    if (real_time_) {
+      ClearDue();
+      const std::int32_t size = GetBufferSize();
+      int interval = size <= 8191 ? BytesToMs(&display_format_, size) : kTickInterval;
+      pause_tick_ = AddTick(interval, PauseTickFired, this);
+      if (!pause_tick_) throw EOutOfResources("Not enough timers available");
+    }
+  }
+  TMMDSPComponent::Paused();
+}
+
+void TMMConnector::PauseTickFired(void* owner) {
+  auto* self = static_cast<TMMConnector*>(owner);
+  std::lock_guard<TCriticalSection> lock(self->lock_);
+  self->arrival_ = NowMicroseconds();
+  if (self->level_[0] || self->level_[1]) {
+    self->level_due_ = true;
+    self->level_pos_ = 0;
+  }
+}
+
+void TMMConnector::Restarted() {
+  if (paused_display_) {
+    paused_display_ = false;
+    if (real_time_) {
+      ClearDue();
+      if (pause_tick_) RemoveTick(pause_tick_);
+      pause_tick_ = nullptr;
+    }
+  }
+  TMMDSPComponent::Restarted();
+}
+
+void TMMConnector::Reset() {
+  if (active_ && !display_buffer_.empty()) FillSilence();
+  TMMDSPComponent::Reset();
+}
+
+void TMMConnector::Stopped() {
+  if (!HasState(csDesigning) && active_) {
+    active_ = false;
+    StopRunning();
+    paused_display_ = false;
+    ClearDue();
+    if (pause_tick_) RemoveTick(pause_tick_);
+    pause_tick_ = nullptr;
+    {
+      std::lock_guard<TCriticalSection> lock(lock_);
+      display_buffer_.clear();
+      display_buffer_.shrink_to_fit();
+      display_size_ = 0;
+      stored_count_ = 0;
+    }
+    if (refresh_on_stop_)
+      for (TMMCustomLevel* l : level_)
+        if (l) l->ResetData();
+  }
+  TMMDSPComponent::Stopped();
+}
+
+void TMMConnector::FillSilence() {
+  std::lock_guard<TCriticalSection> lock(lock_);
+  std::fill(display_buffer_.begin(), display_buffer_.end(), silence_);
+}
+
+void TMMConnector::ClearDue() {
+  std::lock_guard<TCriticalSection> lock(lock_);
+  level_due_ = false;
+  level_pos_ = 0;
+}
+
+// --- data ---------------------------------------------------------------------
+
+void TMMConnector::BufferReady(PWaveHdr lpWaveHdr) {
+  PWaveHdr shown = lpWaveHdr;
+  if (synchronize_ && lpWaveHdr->lpNextBuffer && lpWaveHdr->dwBytesRecorded > 0)
+    shown = lpWaveHdr->lpNextBuffer;
+  TakeData(shown->lpData, static_cast<std::int32_t>(shown->dwBytesRecorded));
+  TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMConnector::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
+  TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+  TakeData(lpWaveHdr->lpData, static_cast<std::int32_t>(lpWaveHdr->dwBytesRecorded));
+}
+
+void TMMConnector::TakeData(const char* data, std::int32_t count) {
+  if (!enabled_ || paused_display_ || !is_pcm_ || !data || count <= 0) return;
+  {
+    std::lock_guard<TCriticalSection> lock(lock_);
+    if (display_buffer_.empty()) return;
+    arrival_ = NowMicroseconds();
+    stored_count_ = std::min(count, static_cast<std::int32_t>(display_buffer_.size()));
+    std::memcpy(display_buffer_.data(), data, static_cast<std::size_t>(stored_count_));
+    if (level_[0] || level_[1]) {
+      level_due_ = true;
+      level_pos_ = 0;
+    }
+  }
+  if (!real_time_ && auto_trigger_) Refresh();
+}
+
+void TMMConnector::Refresh() {
+  if (!enabled_ || !(running_ || (!real_time_ && active_))) return;
+  RefreshLevels();
+  if (OnTrigger) OnTrigger(this);
+}
+
+void TMMConnector::RefreshLevels() {
+  std::lock_guard<TCriticalSection> lock(lock_);
+  if (display_buffer_.empty() || !level_due_) return;
+  const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
+                         level_[1] ? level_[1]->BytesPerRefresh() : 0);
+  if (synchronize_ && display_format_.nAvgBytesPerSec > 0) {
+    const std::int64_t due =
+        static_cast<std::int64_t>(level_pos_) * 1000000 / display_format_.nAvgBytesPerSec;
+    if (NowMicroseconds() - arrival_ < due) return;
+  }
+  const std::int32_t pos = level_pos_;
+  level_pos_ += n;
+  if (n <= 0 || pos + n > stored_count_) {
+    level_due_ = false;  // the buffer is used up
+    return;
+  }
+  const char* p = display_buffer_.data() + pos;
+  for (TMMCustomLevel* l : level_)
+    if (l) l->RefreshPCMData(p);
+  ++level_slices_;
+}
+
+// --- automatic refresh --------------------------------------------------------
+
+void TMMConnector::StartRunning() {
+  if (!active_) return;
+  pending_ = 0;
+  running_ = true;
+  if (trigger_method_ == tmMessage && auto_trigger_) {
+    Shared& s = Connectors();
+    if (++s.running == 1) PostMessage(s.window, WM_CONNECTORPUMP, 0, 0);
+  }
+}
+
+void TMMConnector::StopRunning() {
+  if (!running_) return;
+  running_ = false;
+  if (auto_trigger_ && trigger_method_ == tmMessage) --Connectors().running;
+}
+
+void TMMConnector::Trigger() {
+  if (!enabled_) return;
+  if (!running_ && (real_time_ || !active_)) return;
+  if (auto_trigger_ && trigger_method_ != tmTimer) return;
+  if (pending_ > 0) return;
+  if (platform::IsGuiThread()) {
+    Refresh();
+  } else {
+    ++pending_;
+    PostMessage(Connectors().window, WM_CONNECTORREFRESH, 0, reinterpret_cast<LPARAM>(this));
+  }
+}
+
+void TMMConnector::WindowProc(TMessage& msg) {
+  Shared& s = Connectors();
+  auto* c = reinterpret_cast<TMMConnector*>(msg.LParam);
+  // A connector that has gone in the meantime is no longer listed.
+  if (c && std::find(s.list.begin(), s.list.end(), c) == s.list.end()) return;
+  switch (msg.Msg) {
+    case WM_CONNECTORSTART:
+      if (c && !c->running_) c->StartRunning();
+      break;
+    case WM_CONNECTORREFRESH:
+      if (c && c->enabled_ && c->running_) {
+        c->Refresh();
+        --c->pending_;
+      }
+      break;
+    case WM_CONNECTORPUMP:
+      Pump();
+      break;
+    default:
+      break;
+  }
+}
+
+// One cycle of the refresh loop: refresh every running connector, then come
+// back after a millisecond while any still runs. Between cycles the GUI
+// thread is free for its other work.
+void TMMConnector::Pump() {
+  Shared& s = Connectors();
+  if (s.running <= 0 || Application->Terminated()) return;
+  auto list = s.list;
+  for (TMMConnector* c : list)
+    if (c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_)
+      c->Refresh();
+  if (s.running > 0 && !Application->Terminated() && !s.list.empty()) {
+    if (s.enter_idle) Application->ProcessMessages();
+    platform::PostMessageAfter(s.window, WM_CONNECTORPUMP, 0, 0, kPumpIntervalMs);
+  }
+}
+
+// --- class --------------------------------------------------------------------
+
+const TClassInfo& TMMConnector::StaticClassInfo() {
+  static const TClassInfo info =
+      TClassInfoBuilder<TMMConnector>("TMMConnector", &TMMDSPComponent::StaticClassInfo())
+          .Creatable()
+          .Event("OnTrigger", &TMMConnector::OnTrigger)
+          .Bool("Enabled", &TMMConnector::GetEnabled, &TMMConnector::SetEnabled)
+          .Bool("AutoConvert", &TMMConnector::GetAutoConvert, &TMMConnector::SetAutoConvert)
+          .Bool("AutoTrigger", &TMMConnector::GetAutoTrigger, &TMMConnector::SetAutoTrigger)
+          .Bool("Synchronize", &TMMConnector::GetSynchronize, &TMMConnector::SetSynchronize)
+          .Int("Speed", &TMMConnector::GetSpeed, &TMMConnector::SetSpeed)
+          .Enum("TriggerMethod", {"tmMessage", "tmTimer"}, &TMMConnector::GetTriggerMethod,
+                &TMMConnector::SetTriggerMethod)
+          .Enum("TriggerMode", {"tmNone", "tmUpFlank", "tmDownFlank"},
+                &TMMConnector::GetTriggerMode, &TMMConnector::SetTriggerMode)
+          .Int("TriggerLevel", &TMMConnector::GetTriggerLevel, &TMMConnector::SetTriggerLevel)
+          .Bool("RefreshOnStop", &TMMConnector::GetRefreshOnStop, &TMMConnector::SetRefreshOnStop)
+          .Bool("RealTime", &TMMConnector::GetRealTime, &TMMConnector::SetRealTime)
+          .Bool("EnterIdle", &TMMConnector::GetEnterIdle, &TMMConnector::SetEnterIdle)
+          .Ref<TMMDSPComponent>("Input", &TMMConnector::GetInput, &TMMConnector::SetInput)
+          .Ref<TMMDSPComponent>("Output", &TMMConnector::GetOutput, &TMMConnector::SetOutput)
+          .Ref<TMMCustomLevel>("Level1", &TMMConnector::GetLevel1, &TMMConnector::SetLevel1)
+          .Ref<TMMCustomLevel>("Level2", &TMMConnector::GetLevel2, &TMMConnector::SetLevel2)
+          .Build();
+  return info;
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "controls/level.h"
+#include "platform/messages/messages.h"
+#include "platform/threads/sync_objects.h"
+#include "stream/dsp_component.h"
+
+class EMMConnectorError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class EOutOfResources : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+enum TMMTriggerMethod : std::uint8_t { tmMessage, tmTimer };
+enum TMMTriggerMode : std::uint8_t { tmNone, tmUpFlank, tmDownFlank };
+
+// Messages of the connectors' shared window (lParam = the connector).
+inline constexpr UINT WM_CONNECTORSTART = 0xB1F5;
+inline constexpr UINT WM_CONNECTORREFRESH = 0xB1F6;
+inline constexpr UINT WM_CONNECTORPUMP = 0xB1F7;
+
+struct TTickEntry;
+
+// Shows the stream passing through it on display controls without changing
+// it. Every buffer is copied into the connector's display buffer (on the
+// thread that delivers buffers); the displays are fed from that copy slice by
+// slice on the GUI thread, paced to real time with Synchronize. One chain of
+// pump messages on a shared window keeps every running connector refreshed.
+// Of the display groups only the level meters are provided.
+class TMMConnector : public TMMDSPComponent {
+ public:
+  explicit TMMConnector(TComponent* owner);
+  ~TMMConnector() override;
+
+  // One refresh pass now (GUI thread) or through the shared window.
+  virtual void Trigger();
+  // Copies a buffer for the displays; on the delivering thread.
+  virtual void TakeData(const char* data, std::int32_t count);
+
+  bool GetEnabled() const { return enabled_; }
+  void SetEnabled(bool v);
+  bool GetAutoConvert() const { return auto_convert_; }
+  void SetAutoConvert(bool v) { auto_convert_ = v; }
+  bool GetAutoTrigger() const { return auto_trigger_; }
+  void SetAutoTrigger(bool v);
+  bool GetSynchronize() const { return synchronize_; }
+  void SetSynchronize(bool v) { synchronize_ = v; }
+  std::int32_t GetSpeed() const { return speed_; }
+  void SetSpeed(std::int32_t v);
+  TMMTriggerMethod GetTriggerMethod() const { return trigger_method_; }
+  void SetTriggerMethod(TMMTriggerMethod v);
+  TMMTriggerMode GetTriggerMode() const { return trigger_mode_; }
+  void SetTriggerMode(TMMTriggerMode v) { trigger_mode_ = v; }
+  std::int32_t GetTriggerLevel() const { return trigger_level_; }
+  void SetTriggerLevel(std::int32_t v) { trigger_level_ = v; }
+  bool GetRefreshOnStop() const { return refresh_on_stop_; }
+  void SetRefreshOnStop(bool v) { refresh_on_stop_ = v; }
+  bool GetRealTime() const { return real_time_; }
+  void SetRealTime(bool v);
+  // One switch shared by all connectors.
+  bool GetEnterIdle() const;
+  void SetEnterIdle(bool v);
+  TMMCustomLevel* GetLevel1() const { return level_[0]; }
+  void SetLevel1(TMMCustomLevel* v) { SetLevel(0, v); }
+  TMMCustomLevel* GetLevel2() const { return level_[1]; }
+  void SetLevel2(TMMCustomLevel* v) { SetLevel(1, v); }
+
+  bool Active() const { return active_; }
+  bool Running() const { return running_; }
+  // Slices shown by the level group since the start.
+  int LevelSlices() const { return level_slices_; }
+
+  void Notification(TComponent* component, TOperation operation) override;
+  void SetPWaveFormat(const WAVEFORMATEX* format) override;
+  void Started() override;
+  void Paused() override;
+  void Restarted() override;
+  void Stopped() override;
+  void Reset() override;
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+  TNotifyEvent OnTrigger;
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  // Connectors whose automatic refresh runs by message (for checks).
+  static int RunningCount();
+
+ private:
+  void SetLevel(int index, TMMCustomLevel* value);
+  void UpdateDisplayFormats();
+  void Refresh();
+  void RefreshLevels();
+  void StartRunning();
+  void StopRunning();
+  void FillSilence();
+  void ClearDue();
+  void UpdateTimer();
+  static void WindowProc(TMessage& msg);
+  static void Pump();
+  static void PauseTickFired(void* owner);
+  static void TimerFired(UINT id, UINT msg, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
+  static void RecomputeMaxSpeed();
+
+  bool enabled_ = true, auto_convert_ = true, auto_trigger_ = true, synchronize_ = true;
+  std::int32_t speed_ = 5000;
+  TMMTriggerMethod trigger_method_ = tmMessage;
+  TMMTriggerMode trigger_mode_ = tmNone;
+  std::int32_t trigger_level_ = 0;
+  bool refresh_on_stop_ = true, real_time_ = true;
+  TMMCustomLevel* level_[2] = {nullptr, nullptr};
+
+  bool active_ = false, running_ = false, paused_display_ = false, is_pcm_ = false;
+  std::atomic<bool> listed_{false};
+  WAVEFORMATEX display_format_{};
+  std::vector<char> display_buffer_;
+  std::int32_t display_size_ = 0;
+  std::int32_t stored_count_ = 0;
+  char silence_ = 0;
+  std::int64_t arrival_ = 0;
+  std::atomic<int> pending_{0};
+  TTickEntry* pause_tick_ = nullptr;
+  UINT timer_ = 0;
+  TCriticalSection lock_;
+
+  bool level_due_ = false;
+  std::int32_t level_pos_ = 0;
+  int level_slices_ = 0;
+};
