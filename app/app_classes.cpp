@@ -1,14 +1,18 @@
 #include "app/app_classes.h"
 
 #include "capture/wave_in.h"
+#include "controls/level.h"
 #include "devices/audio_library.h"
 #include "platform/framework/controls.h"
 #include "platform/framework/properties.h"
 #include "playback/wave_out.h"
+#include "stream/connector.h"
 
 void RegisterAppClasses() {
   InitAudioLibrary();
   RegisterStandardControls();
   RegisterClass(TMMWaveIn::StaticClassInfo());
   RegisterClass(TMMWaveOut::StaticClassInfo());
+  RegisterClass(TMMConnector::StaticClassInfo());
+  RegisterLevelControls();
 }

@@ -47,6 +47,12 @@ void TForm1::Loaded() {
   MMWaveIn1 = Field<TMMWaveIn>("MMWaveIn1");
   MMWaveIn2 = Field<TMMWaveIn>("MMWaveIn2");
   MMWaveOut1 = Field<TMMWaveOut>("MMWaveOut1");
+  for (std::size_t i = 0; i < MMLevel.size(); ++i)
+    MMLevel[i] = Field<TMMLevel>("MMLevel" + std::to_string(i + 1));
+  for (std::size_t i = 0; i < In.size(); ++i)
+    In[i] = Field<TMMWaveIn>("In" + std::to_string(i + 1));
+  for (std::size_t i = 0; i < MMConnector.size(); ++i)
+    MMConnector[i] = Field<TMMConnector>("MMConnector" + std::to_string(i + 1));
 }
 
 void TForm1::FormCreate(TComponent*) {
@@ -67,6 +73,21 @@ void TForm1::FormShow(TComponent*) {
   const int n_out = MMWaveOut1->GetNumDevs();
   if (n_out > 0) Label2->SetCaption(std::to_string(n_out));
   for (int k = 0; k < n_out && k < kRows; ++k) Lab[kRows + k]->SetCaption(WaveOutDeviceName(k));
+
+  StartInputRows(n_in);
+}
+
+void TForm1::StartInputRows(int n_in) {
+  for (int i = 1; i <= n_in; ++i) {
+    try {
+      auto* row = dynamic_cast<TMMWaveIn*>(FindComponent("In" + std::to_string(i)));
+      if (!row) continue;
+      row->SetDeviceID(i - 1);
+      row->Start();
+    } catch (const std::exception&) {
+      // A row that cannot run stays still; the others go on.
+    }
+  }
 }
 
 void TForm1::btn_refreshClick(TComponent*) {

@@ -3,8 +3,10 @@
 #include <array>
 
 #include "capture/wave_in.h"
+#include "controls/level.h"
 #include "platform/framework/form.h"
 #include "playback/wave_out.h"
+#include "stream/connector.h"
 
 // Where the main window keeps its placement in the current user's store.
 inline constexpr const char* kPlacementKey = "Quorvane\\Tessaline";
@@ -19,7 +21,7 @@ class TForm1 : public TForm {
 
   // Restores the placement.
   void FormCreate(TComponent* sender);
-  // Writes the device counts and names.
+  // Writes the device counts and names, then starts the input rows.
   void FormShow(TComponent* sender);
   void btn_refreshClick(TComponent* sender);
   void btn_closeClick(TComponent* sender);
@@ -44,11 +46,20 @@ class TForm1 : public TForm {
   TMMWaveIn* MMWaveIn1 = nullptr;
   TMMWaveIn* MMWaveIn2 = nullptr;
   TMMWaveOut* MMWaveOut1 = nullptr;
+  // MMLevel[0] ... MMLevel[35] are MMLevel1 ... MMLevel36.
+  std::array<TMMLevel*, 36> MMLevel{};
+  // In[0] ... In[9] are In1 ... In10.
+  std::array<TMMWaveIn*, 10> In{};
+  // MMConnector[0] ... MMConnector[10] are MMConnector1 ... MMConnector11.
+  std::array<TMMConnector*, 11> MMConnector{};
 
  protected:
   void Loaded() override;
 
  private:
+  // Input row i captures from input device i-1; each start is on its own,
+  // so a device that fails leaves only its row still.
+  void StartInputRows(int n_in);
   template <class T>
   T* Field(const std::string& name);
 };
