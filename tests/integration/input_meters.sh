@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The program under a real X server with a private sound server: the meters of
+# each input row show that device's live level. A sine at half scale lights
+# 60 of the 120 spots, one at a tenth of full scale 12; rows without a device
+# stay dark.
+set -euo pipefail
+bin=$1
+root=$2
+source "$root/tests/integration/lib/display.bash"
+tool="$root/tools/sound-server"
+
+work=$(mktemp -d /tmp/tessaline-meters.XXXXXX)
+app=""
+cleanup() {
+  [ -z "$app" ] || kill "$app" 2>/dev/null || true
+  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
+  "$tool" stop "$work/server" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "input_meters: $*" >&2
+  exit 1
+}
+
+PULSE_SERVER=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
+  --sine "Tenth Scale" 1000 0.1)
+export PULSE_SERVER
+unset TESSALINE_AUDIO
+export XDG_CONFIG_HOME="$work/config"
+start_xvfb 1600x1000x24
+
+"$bin/tessaline" >"$work/out.log" 2>&1 &
+app=$!
+wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window"
+wid=$(window_id "TESSALINE AUDIO DRIVER")
+
+# lit <x> <y>: lit spots along the middle line of the meter at (x, y): runs
+# of bright pixels in its inside (241 wide, a one-pixel bevel around it).
+lit() {
+  convert "$work/shot.png" -crop "239x1+$(($1 + 1))+$(($2 + 4))" +repage -colorspace gray \
+    -depth 8 txt:- |
+    awk -F'[(,)]' 'NR > 1 { v = $3 + 0; on = v > 100; if (on && !prev) runs++; prev = on }
+                   END { print runs + 0 }'
+}
+within() { [ "$1" -ge $(($2 - 1)) ] && [ "$1" -le $(($2 + 1)) ]; }
+
+# The meters settle within a few buffers; look until they read right.
+readings=""
+for _ in $(seq 1 100); do
+  import -window "$wid" "$work/shot.png"
+  readings="$(lit 69 88) $(lit 69 118) $(lit 69 160) $(lit 69 190) $(lit 69 224) $(lit 69 254) $(lit 386 88)"
+  read -r a b c d e f g <<<"$readings"
+  if within "$a" 60 && within "$b" 60 && within "$c" 12 && within "$d" 12 &&
+    [ "$e" = 0 ] && [ "$f" = 0 ] && [ "$g" = 0 ]; then
+    echo "input_meters: ok ($readings)"
+    exit 0
+  fi
+  sleep 0.2
+done
+cp "$work/shot.png" /tmp/input_meters-failed.png 2>/dev/null || true
+fail "meters read $readings (want 60 60 12 12 0 0 0); picture in /tmp/input_meters-failed.png"
