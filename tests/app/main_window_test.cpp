@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -17,7 +18,7 @@ namespace {
 std::string VirtualInputs(int n) {
   std::string spec = "virtual:in=";
   for (int i = 1; i <= n; ++i)
-    spec += (i > 1 ? "|" : "") + std::string("Input ") + std::to_string(i);
+    spec += (i > 1 ? "|" : "") + std::string("Input ") + std::to_string(i) + "@440:-6:-6";
   return spec + ";out=Speakers|Headset";
 }
 
@@ -85,6 +86,29 @@ TEST_F(MainWindowTest, ThreeInputsFillTheirRows) {
   EXPECT_EQ(form->Lab[9]->GetCaption(), "Speakers");
   EXPECT_EQ(form->Lab[10]->GetCaption(), "Headset");
   EXPECT_EQ(form->Lab[11]->GetCaption(), "____");
+}
+
+TEST_F(MainWindowTest, InputRowsCaptureTheirOwnDevicesAndRefreshLeavesThemRunning) {
+  auto form = Open(VirtualInputs(3));
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_TRUE(form->In[k]->DeviceState() & dsStarted) << k;
+    EXPECT_EQ(form->In[k]->GetDeviceID(), k);
+    EXPECT_EQ(form->MMConnector[k]->GetLevel1(), form->MMLevel[2 * k]);
+    EXPECT_EQ(form->MMConnector[k]->GetInput(), form->In[k]);
+  }
+  EXPECT_EQ(form->In[3]->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_EQ(form->In[9]->GetOutput(), form->MMConnector[9]);
+  EXPECT_EQ(form->MMConnector[10]->GetLevel2(), form->MMLevel[19]);
+  auto* first = form->In[0];
+  form->btn_refresh->Click();
+  EXPECT_EQ(form->In[0], first);
+  EXPECT_TRUE(form->In[0]->DeviceState() & dsStarted);
+  EXPECT_EQ(form->In[0]->GetDeviceID(), 0);
+  // The rows' meters come alive.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (form->MMLevel[0]->Level() == 0 && std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(10, true);
+  EXPECT_GT(form->MMLevel[0]->Level(), 0);
 }
 
 TEST_F(MainWindowTest, TwelveInputsShowNineRowsAndRefreshKeepsTheCount) {
