@@ -138,14 +138,18 @@ TEST_F(WaveInTest, StopFromABufferHandlerAndPropertyChangesWhileCapturing) {
   in.SetOutput(&sink);
   std::vector<std::string> errors;
   int buffers = 0;
+  int stops = 0;
+  in.OnStop = [&](TComponent*) { ++stops; };
   in.OnBufferReady = [&](TComponent*, PWaveHdr) {
-    if (++buffers == 2) {
+    ++buffers;
+    if (buffers == 2) {
       try {
         in.SetDeviceID(1);
       } catch (const EMMWaveInError& e) {
         errors.push_back(e.what());
       }
     }
+    if (buffers == 6) in.Stop();
   };
   in.Start();
   ASSERT_TRUE(RunUntil([&] { return buffers >= 3; }));
@@ -153,11 +157,6 @@ TEST_F(WaveInTest, StopFromABufferHandlerAndPropertyChangesWhileCapturing) {
   EXPECT_EQ(in.GetDeviceID(), 0);
   EXPECT_TRUE(in.DeviceState() & dsStarted);  // capture goes on
 
-  int stops = 0;
-  in.OnStop = [&](TComponent*) { ++stops; };
-  sink.on_buffer = [&](PWaveHdr) {
-    if (buffers == 6) in.Stop();
-  };
   ASSERT_TRUE(RunUntil([&] { return stops == 1; }));
   EXPECT_FALSE(in.DeviceState() & dsStarted);
   std::size_t after_stop = sink.bytes.size();
