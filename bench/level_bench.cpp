@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/main_window_meter.h"
 #include "controls/level.h"
 #include "platform/framework/application.h"
 #include "platform/framework/form.h"
@@ -23,20 +24,7 @@ std::vector<std::int16_t> Slice(int peak) {
 }
 
 void Setup(TMMLevel& m) {
-  m.SetBounds(1, 1, 241, 9);
-  m.SetLevelColor(0, clSilver);
-  m.SetLevelColor(1, clSilver);
-  m.SetPoint(1, 95);
-  m.SetBitLength(b16Bit);
-  m.SetMode(mStereo);
-  m.SetChannel(chLeft);
-  m.SetSensitivy(-72);
-  m.SetLogAmp(false);
-  m.SetNumPeaks(2);
-  m.SetPeakDelay(50);
-  m.SetPeakSpeed(1);
-  m.SetDecayMode(dmStepUp);
-  m.SetDecay(10);
+  SetUpLikeMainWindow(m, chLeft);
 }
 
 void BM_BaselinePeakReduction(benchmark::State& state) {
