@@ -84,7 +84,9 @@ class TimerService {
         if (it->second.due < next->second.due) next = it;
       Clock::time_point now = Clock::now();
       if (next->second.due > now) {
-        wake_.wait_until(lock, next->second.due);
+        // A copy: the timer may be killed while this thread waits.
+        const Clock::time_point due = next->second.due;
+        wake_.wait_until(lock, due);
         continue;
       }
       UINT id = next->first;

@@ -50,7 +50,7 @@ for _ in $(seq 1 300); do
   sleep 0.1
 done
 kill -0 "$app" 2>/dev/null && fail "program still running after its close button"
-wait "$app" || fail "program exit code $?"
+wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
 app=""
 
 store="$XDG_CONFIG_HOME/tessaline/registry"
