@@ -27,40 +27,40 @@ bool current_chosen = false;
 
 }  // namespace
 
-std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& spec, std::string* reason) {
-  if (spec.empty()) {
+std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection, std::string* reason) {
+  if (selection.empty()) {
     // Automatic: the sound server when one answers, else no devices.
     std::unique_ptr<AudioBackend> pulse = PulseAudioBackend::Connect(nullptr);
     if (pulse) return pulse;
     return std::make_unique<NoAudioBackend>();
   }
-  if (spec == "none") return std::make_unique<NoAudioBackend>();
-  if (spec == "pulse") return PulseAudioBackend::Connect(reason);
-  if (spec == "virtual") return std::make_unique<VirtualAudioBackend>(DemoVirtualDeviceSet());
+  if (selection == "none") return std::make_unique<NoAudioBackend>();
+  if (selection == "pulse") return PulseAudioBackend::Connect(reason);
+  if (selection == "virtual") return std::make_unique<VirtualAudioBackend>(DemoVirtualDeviceSet());
   const std::string prefix = "virtual:";
-  if (spec.compare(0, prefix.size(), prefix) == 0) {
+  if (selection.compare(0, prefix.size(), prefix) == 0) {
     std::optional<VirtualDeviceSet> devices =
-        ParseVirtualDeviceList(spec.substr(prefix.size()), reason);
+        ParseVirtualDeviceList(selection.substr(prefix.size()), reason);
     if (!devices) return nullptr;
     return std::make_unique<VirtualAudioBackend>(std::move(*devices));
   }
-  if (reason) *reason = "unknown audio back-end \"" + spec + "\"";
+  if (reason) *reason = "unknown audio back-end \"" + selection + "\"";
   return nullptr;
 }
 
 std::shared_ptr<AudioBackend> CurrentAudioBackend() {
   std::lock_guard<std::mutex> lock(current_mutex);
   if (!current_chosen) {
-    const char* spec = std::getenv("TESSALINE_AUDIO");
-    current = CreateAudioBackend(spec ? spec : "", nullptr);
+    const char* selection = std::getenv("TESSALINE_AUDIO");
+    current = CreateAudioBackend(selection ? selection : "", nullptr);
     current_chosen = true;
   }
   return current;
 }
 
-bool SelectAudioBackend(const std::string& spec, std::string* reason) {
+bool SelectAudioBackend(const std::string& selection, std::string* reason) {
   // Created outside the lock: connecting to a server may take a while.
-  std::shared_ptr<AudioBackend> backend = CreateAudioBackend(spec, reason);
+  std::shared_ptr<AudioBackend> backend = CreateAudioBackend(selection, reason);
   std::lock_guard<std::mutex> lock(current_mutex);
   current = backend;
   current_chosen = true;

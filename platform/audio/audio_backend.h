@@ -73,7 +73,7 @@ class AudioBackend {
 // "virtual:<device list>", "none", or "" for the automatic choice (pulse when a
 // server answers, else none). Returns nullptr and sets *reason when the back-end
 // is not available or the text is not understood.
-std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& spec, std::string* reason);
+std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection, std::string* reason);
 
 // The back-end of this process. Chosen on first use from TESSALINE_AUDIO
 // (automatic when unset); nullptr means no devices. Thread-safe; the returned
@@ -82,6 +82,6 @@ std::shared_ptr<AudioBackend> CurrentAudioBackend();
 
 // Replaces the process's back-end (for tests and tools). On failure the process
 // has no back-end (no devices), false is returned and *reason tells why.
-bool SelectAudioBackend(const std::string& spec, std::string* reason = nullptr);
+bool SelectAudioBackend(const std::string& selection, std::string* reason = nullptr);
 
 }  // namespace platform

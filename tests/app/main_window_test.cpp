@@ -16,10 +16,10 @@
 namespace {
 
 std::string VirtualInputs(int n) {
-  std::string spec = "virtual:in=";
+  std::string selection = "virtual:in=";
   for (int i = 1; i <= n; ++i)
-    spec += (i > 1 ? "|" : "") + std::string("Input ") + std::to_string(i) + "@440:-6:-6";
-  return spec + ";out=Speakers|Headset";
+    selection += (i > 1 ? "|" : "") + std::string("Input ") + std::to_string(i) + "@440:-6:-6";
+  return selection + ";out=Speakers|Headset";
 }
 
 class MainWindowTest : public ::testing::Test {

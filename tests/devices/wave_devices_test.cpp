@@ -7,9 +7,9 @@
 
 namespace {
 
-void Select(const std::string& spec) {
+void Select(const std::string& selection) {
   std::string reason;
-  ASSERT_TRUE(platform::SelectAudioBackend(spec, &reason)) << reason;
+  ASSERT_TRUE(platform::SelectAudioBackend(selection, &reason)) << reason;
 }
 
 constexpr char kNoInput[] = "No wave audio recording device found";

@@ -252,17 +252,17 @@ class PulseCaptureStream : public CaptureStream {
   // Connects to the source and waits until the stream records (corked).
   bool Connect(pa_context* context, const std::string& source, const PcmFormat& format,
                std::size_t chunk_bytes, Clock::time_point deadline, std::string* reason) {
-    pa_sample_spec spec;
-    spec.format = format.bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = format.rate;
-    spec.channels = static_cast<std::uint8_t>(format.channels);
+    pa_sample_spec sample_spec;
+    sample_spec.format = format.bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sample_spec.rate = format.rate;
+    sample_spec.channels = static_cast<std::uint8_t>(format.channels);
     pa_channel_map map;
-    if (!pa_sample_spec_valid(&spec) ||
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
+    if (!pa_sample_spec_valid(&sample_spec) ||
+        pa_channel_map_init_extend(&map, sample_spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
       if (reason) *reason = "PulseAudio: unsupported format";
       return false;
     }
-    stream_ = pa_stream_new(context, "Wave input", &spec, &map);
+    stream_ = pa_stream_new(context, "Wave input", &sample_spec, &map);
     if (stream_ == nullptr) {
       if (reason) *reason = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context));
       return false;
