@@ -159,7 +159,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   HWAVEIN handle_ = nullptr;
   std::atomic<std::uint32_t> state_{dsClosed};
   std::atomic<bool> open_notified_{false};
-  MMRESULT last_result_ = MMSYSERR_NOERROR;
+  std::atomic<MMRESULT> last_result_{MMSYSERR_NOERROR};
   std::int32_t num_buffers_ = 10;
   std::int32_t channels_ = 1;
   TMMBits bit_length_ = b8Bit;

@@ -138,9 +138,10 @@ void TMMCustomLevel::UpdateLevel(int raw) {
   {
     std::lock_guard<std::mutex> lock(peak_lock_);
     if (c >= peak_ && c > 0 && num_peaks_ > 0) {
+      // The hold starts again; the picture changes only with a new peak.
+      if (c != peak_) redraw_pending_ = true;
       peak_ = c;
       countdown_ = 2 * peak_delay_ + 1;
-      redraw_pending_ = true;
     }
     if (c == level_ && !redraw_pending_) return;
     redraw_pending_ = false;

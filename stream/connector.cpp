@@ -380,8 +380,10 @@ void TMMConnector::WindowProc(TMessage& msg) {
       if (c && !c->running_) c->StartRunning();
       break;
     case WM_CONNECTORREFRESH:
-      if (c && c->enabled_ && c->running_) {
-        c->Refresh();
+      // The count always comes down, so that a connector refreshed by hand
+      // (without RealTime) is not blocked by a request it did not run.
+      if (c) {
+        if (c->enabled_ && (c->running_ || (!c->real_time_ && c->active_))) c->Refresh();
         --c->pending_;
       }
       break;

@@ -42,12 +42,18 @@ struct Recorder {
     auto* self = reinterpret_cast<Recorder*>(instance);
     Event event{static_cast<HWAVEIN>(hwave), msg, reinterpret_cast<WAVEHDR*>(param1),
                 std::this_thread::get_id()};
+    std::function<void(const Event&)> react;
     {
       std::lock_guard<std::mutex> lock(self->mutex);
       self->events.push_back(event);
+      react = self->react;
     }
     self->changed.notify_all();
-    if (self->react) self->react(event);
+    if (react) react(event);
+  }
+  void SetReact(std::function<void(const Event&)> fn) {
+    std::lock_guard<std::mutex> lock(mutex);
+    react = std::move(fn);
   }
   DWORD_PTR Function() const { return reinterpret_cast<DWORD_PTR>(&Callback); }
   DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
@@ -377,13 +383,13 @@ TEST_F(WaveInTest, CloseFromInsideTheCallbackDeliversEverythingFirst) {
   Queue(hwi, b1);
   std::atomic<MMRESULT> close_result{999};
   std::atomic<bool> reacted{false};
-  recorder.react = [&](const Event& e) {
+  recorder.SetReact([&](const Event& e) {
     if (e.msg == WIM_DATA && e.header == &b0.header) {
       waveInReset(e.hwi);
       close_result = waveInClose(e.hwi);
       reacted = true;  // the last touch of this test's objects from that thread
     }
-  };
+  });
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   VirtualClock::Advance(10);
   auto deadline = std::chrono::steady_clock::now() + seconds(20);
@@ -407,11 +413,11 @@ TEST_F(WaveInTest, CallbackCallingStopWhileTheDeviceCloses) {
   Buffer b(160);
   Queue(hwi, b);
   std::atomic<MMRESULT> stop_result{999};
-  recorder.react = [&](const Event& e) {
+  recorder.SetReact([&](const Event& e) {
     if (e.msg != WIM_DATA) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // close is under way
     stop_result = waveInStop(e.hwi);
-  };
+  });
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   VirtualClock::Advance(10);
   ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 1));
@@ -432,7 +438,7 @@ TEST(WaveInRealTime, RingOfHeadersKeepsRecordingAndStopsCleanly) {
   std::atomic<bool> stopping{false};
   std::mutex data_mutex;
   std::vector<std::uint8_t> recorded;
-  recorder.react = [&](const Event& e) {
+  recorder.SetReact([&](const Event& e) {
     if (e.msg != WIM_DATA) return;
     {
       std::lock_guard<std::mutex> lock(data_mutex);
@@ -440,7 +446,7 @@ TEST(WaveInRealTime, RingOfHeadersKeepsRecordingAndStopsCleanly) {
                       e.header->lpData + e.header->dwBytesRecorded);
     }
     if (!stopping) waveInAddBuffer(e.hwi, e.header, sizeof(WAVEHDR));
-  };
+  });
   HWAVEIN hwi = nullptr;
   ASSERT_EQ(waveInOpen(&hwi, 0, &f, recorder.Function(), recorder.Instance(), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);

@@ -91,6 +91,23 @@ TEST_F(ConnectorTest, UnsynchronizedSlicesFollowEachOtherAndEmptyBuffersMakeNoth
   EXPECT_EQ(connector_.LevelSlices(), 10);
 }
 
+TEST_F(ConnectorTest, WithoutAutomaticRefreshItsTimerTriggersPassesFromItsThread) {
+  connector_.SetRealTime(false);
+  connector_.SetAutoTrigger(false);
+  connector_.SetSynchronize(false);
+  Run(2048);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (connector_.LevelSlices() < 10 && std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(5, true);
+  EXPECT_EQ(connector_.LevelSlices(), 10);
+  // A new buffer is shown again: nothing stays blocked.
+  connector_.BufferReady(header_);
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (connector_.LevelSlices() < 20 && std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(5, true);
+  EXPECT_EQ(connector_.LevelSlices(), 20);
+}
+
 TEST_F(ConnectorTest, MessagePumpFeedsTheMetersOnTheGuiThread) {
   Run(2048);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
