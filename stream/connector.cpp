@@ -13,7 +13,11 @@
 
 namespace {
 
-constexpr unsigned kPumpIntervalMs = 1;
+// A pump cycle comes every few milliseconds and shows every slice that has
+// fallen due since the last one: the meters still see each slice, while the
+// GUI thread wakes far less often than once per slice.
+constexpr unsigned kPumpIntervalMs = 4;
+constexpr int kMaxPassesPerCycle = 64;
 constexpr UINT kTriggerTimerMs = 20;
 
 // What all connectors share; GUI thread only.
@@ -311,32 +315,34 @@ void TMMConnector::TakeData(const char* data, std::int32_t count) {
   if (!real_time_ && auto_trigger_) Refresh();
 }
 
-void TMMConnector::Refresh() {
-  if (!enabled_ || !(running_ || (!real_time_ && active_))) return;
-  RefreshLevels();
+bool TMMConnector::Refresh() {
+  if (!enabled_ || !(running_ || (!real_time_ && active_))) return false;
+  const bool shown = RefreshLevels();
   if (OnTrigger) OnTrigger(this);
+  return shown;
 }
 
-void TMMConnector::RefreshLevels() {
+bool TMMConnector::RefreshLevels() {
   std::lock_guard<TCriticalSection> lock(lock_);
-  if (display_buffer_.empty() || !level_due_) return;
+  if (display_buffer_.empty() || !level_due_) return false;
   const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
                          level_[1] ? level_[1]->BytesPerRefresh() : 0);
   if (synchronize_ && display_format_.nAvgBytesPerSec > 0) {
     const std::int64_t due =
         static_cast<std::int64_t>(level_pos_) * 1000000 / display_format_.nAvgBytesPerSec;
-    if (NowMicroseconds() - arrival_ < due) return;
+    if (NowMicroseconds() - arrival_ < due) return false;
   }
   const std::int32_t pos = level_pos_;
   level_pos_ += n;
   if (n <= 0 || pos + n > stored_count_) {
     level_due_ = false;  // the buffer is used up
-    return;
+    return false;
   }
   const char* p = display_buffer_.data() + pos;
   for (TMMCustomLevel* l : level_)
     if (l) l->RefreshPCMData(p);
   ++level_slices_;
+  return true;
 }
 
 // --- automatic refresh --------------------------------------------------------
@@ -395,16 +401,17 @@ void TMMConnector::WindowProc(TMessage& msg) {
   }
 }
 
-// One cycle of the refresh loop: refresh every running connector, then come
-// back after a millisecond while any still runs. Between cycles the GUI
-// thread is free for its other work.
+// One cycle of the refresh loop: refresh every running connector until it has
+// shown what is due, then come back after a few milliseconds while any still
+// runs. Between cycles the GUI thread is free for its other work.
 void TMMConnector::Pump() {
   Shared& s = Connectors();
   if (s.running <= 0 || Application->Terminated()) return;
   auto list = s.list;
   for (TMMConnector* c : list)
     if (c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_)
-      c->Refresh();
+      for (int pass = 0; pass < kMaxPassesPerCycle && c->Refresh(); ++pass) {
+      }
   if (s.running > 0 && !Application->Terminated() && !s.list.empty()) {
     if (s.enter_idle) Application->ProcessMessages();
     platform::PostMessageAfter(s.window, WM_CONNECTORPUMP, 0, 0, kPumpIntervalMs);

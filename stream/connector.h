@@ -99,8 +99,9 @@ class TMMConnector : public TMMDSPComponent {
  private:
   void SetLevel(int index, TMMCustomLevel* value);
   void UpdateDisplayFormats();
-  void Refresh();
-  void RefreshLevels();
+  // One refresh pass; true when it showed a slice.
+  bool Refresh();
+  bool RefreshLevels();
   void StartRunning();
   void StopRunning();
   void FillSilence();
