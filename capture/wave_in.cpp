@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 
 #include "devices/mm_strings.h"
 #include "devices/wave_format.h"
@@ -132,18 +133,9 @@ void TMMCustomWaveIn::FireEvent(const TNotifyEvent& event) {
 
 template <class F>
 void TMMCustomWaveIn::Locked(F f) {
-  if (!lock_initialized_) {
-    f();
-    return;
-  }
-  lock_.Enter();
-  try {
-    f();
-  } catch (...) {
-    lock_.Leave();
-    throw;
-  }
-  lock_.Leave();
+  std::unique_lock<TCriticalSection> lock(lock_, std::defer_lock);
+  if (lock_initialized_) lock.lock();
+  f();
 }
 
 // --- properties -------------------------------------------------------------
@@ -296,21 +288,22 @@ bool TMMCustomWaveIn::QueryFormat(TMMDeviceId device, const WAVEFORMATEX* format
   const bool mono = format->nChannels == 1, stereo = format->nChannels == 2;
   const bool b8 = format->wBitsPerSample == 8, b16 = format->wBitsPerSample == 16;
   if (!(mono || stereo) || !(b8 || b16)) return true;
-  // Bits of one rate family: mono 8, mono 16, stereo 8, stereo 16.
-  DWORD family[4];
-  if (rate >= 8000 && rate <= 11025) {
-    DWORD f[4] = {WAVE_FORMAT_1M08, WAVE_FORMAT_1M16, WAVE_FORMAT_1S08, WAVE_FORMAT_1S16};
-    std::copy(f, f + 4, family);
-  } else if (rate >= 11026 && rate <= 22050) {
-    DWORD f[4] = {WAVE_FORMAT_2M08, WAVE_FORMAT_2M16, WAVE_FORMAT_2S08, WAVE_FORMAT_2S16};
-    std::copy(f, f + 4, family);
-  } else if (rate >= 22051 && rate <= 48000) {
-    DWORD f[4] = {WAVE_FORMAT_4M08, WAVE_FORMAT_4M16, WAVE_FORMAT_4S08, WAVE_FORMAT_4S16};
-    std::copy(f, f + 4, family);
-  } else {
+  // The capability bits of the three rate families: mono 8, mono 16,
+  // stereo 8, stereo 16.
+  static constexpr DWORD kFamilies[3][4] = {
+      {WAVE_FORMAT_1M08, WAVE_FORMAT_1M16, WAVE_FORMAT_1S08, WAVE_FORMAT_1S16},
+      {WAVE_FORMAT_2M08, WAVE_FORMAT_2M16, WAVE_FORMAT_2S08, WAVE_FORMAT_2S16},
+      {WAVE_FORMAT_4M08, WAVE_FORMAT_4M16, WAVE_FORMAT_4S08, WAVE_FORMAT_4S16}};
+  int family;
+  if (rate >= 8000 && rate <= 11025)
+    family = 0;
+  else if (rate >= 11026 && rate <= 22050)
+    family = 1;
+  else if (rate >= 22051 && rate <= 48000)
+    family = 2;
+  else
     return true;
-  }
-  return (caps.dwFormats & family[(stereo ? 2 : 0) + (b16 ? 1 : 0)]) != 0;
+  return (caps.dwFormats & kFamilies[family][(stereo ? 2 : 0) + (b16 ? 1 : 0)]) != 0;
 }
 
 // --- open and close ---------------------------------------------------------

@@ -63,6 +63,10 @@ TMMConnector::~TMMConnector() {
   if (timer_) timeKillEvent(timer_);
 }
 
+void TMMConnector::PostStart() {
+  PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
+}
+
 int TMMConnector::RunningCount() {
   return Connectors().running;
 }
@@ -84,21 +88,16 @@ void TMMConnector::SetEnabled(bool v) {
     for (TMMCustomLevel* l : level_)
       if (l) l->ResetData();
   } else if (active_ && real_time_) {
-    PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
+    PostStart();
   }
 }
 
 void TMMConnector::SetAutoTrigger(bool v) {
   if (v == auto_trigger_) return;
-  if (!HasState(csDesigning)) {
-    if (!v) {
-      StopRunning();
-    } else if (active_ && enabled_ && real_time_) {
-      auto_trigger_ = v;
-      PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
-    }
-  }
+  const bool designing = HasState(csDesigning);
+  if (!v && !designing) StopRunning();  // while the running count still counts it
   auto_trigger_ = v;
+  if (v && !designing && active_ && enabled_ && real_time_) PostStart();
   UpdateTimer();
 }
 
@@ -205,8 +204,7 @@ void TMMConnector::Started() {
   RecomputeMaxSpeed();
   active_ = true;
   UpdateDisplayFormats();
-  if (enabled_ && real_time_)
-    PostMessage(Connectors().window, WM_CONNECTORSTART, 0, reinterpret_cast<LPARAM>(this));
+  if (enabled_ && real_time_) PostStart();
 }
 
 void TMMConnector::Paused() {

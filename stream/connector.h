@@ -102,6 +102,8 @@ class TMMConnector : public TMMDSPComponent {
   // One refresh pass; true when it showed a slice.
   bool Refresh();
   bool RefreshLevels();
+  // Asks the shared window to begin automatic refresh of this connector.
+  void PostStart();
   void StartRunning();
   void StopRunning();
   void FillSilence();
@@ -122,7 +124,7 @@ class TMMConnector : public TMMDSPComponent {
   TMMCustomLevel* level_[2] = {nullptr, nullptr};
 
   bool active_ = false, running_ = false, paused_display_ = false, is_pcm_ = false;
-  std::atomic<bool> listed_{false};
+  bool listed_ = false;
   WAVEFORMATEX display_format_{};
   std::vector<char> display_buffer_;
   std::int32_t display_size_ = 0;

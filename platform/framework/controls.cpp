@@ -121,24 +121,16 @@ void TControl::ParentFontChanged() {
 }
 
 void TControl::SetFontName(const std::string& v) {
-  TFont f = font_;
-  f.Name = v;
-  SetFont(f);
+  SetFontField(&TFont::Name, v);
 }
 void TControl::SetFontHeight(int v) {
-  TFont f = font_;
-  f.Height = v;
-  SetFont(f);
+  SetFontField(&TFont::Height, v);
 }
 void TControl::SetFontStyle(std::uint32_t v) {
-  TFont f = font_;
-  f.Style = v;
-  SetFont(f);
+  SetFontField(&TFont::Style, v);
 }
 void TControl::SetFontColor(TColor v) {
-  TFont f = font_;
-  f.Color = v;
-  SetFont(f);
+  SetFontField(&TFont::Color, v);
 }
 
 void TControl::SetParent(TWinControl* parent) {

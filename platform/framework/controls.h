@@ -79,6 +79,13 @@ class TControl : public TComponent {
 
  private:
   void ApplyFont(const TFont& font, bool from_parent);
+  // Changes one field of the font, as a layout's Font.X assignment does.
+  template <class V>
+  void SetFontField(V TFont::*field, const V& value) {
+    TFont f = font_;
+    f.*field = value;
+    SetFont(f);
+  }
 
   QWidget* widget_ = nullptr;
   TWinControl* parent_ = nullptr;

@@ -10,16 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/files/temp_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<char>;
-
-std::string TempPath(const std::string& tag) {
-  return (fs::temp_directory_path() /
-          ("mm_wave_test_" + std::to_string(::getpid()) + "_" + tag + ".wav"))
-      .string();
-}
 
 Bytes Pattern(std::size_t n) {
   Bytes b(n);
@@ -77,17 +73,7 @@ struct CountingObserver : TMMWaveObserver {
   void WaveChanged(TMMWave*) override { ++count; }
 };
 
-class MMWaveTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    for (const std::string& p : paths_) fs::remove(p);
-  }
-  std::string Path(const std::string& tag) {
-    paths_.push_back(TempPath(tag));
-    return paths_.back();
-  }
-  std::vector<std::string> paths_;
-};
+using MMWaveTest = TempFilesTest;
 
 }  // namespace
 

@@ -10,16 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/files/temp_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<char>;
-
-std::string TempPath(const std::string& tag) {
-  return (fs::temp_directory_path() /
-          ("wave_file_test_" + std::to_string(::getpid()) + "_" + tag + ".wav"))
-      .string();
-}
 
 Bytes Pattern(std::size_t n, int seed = 1) {
   Bytes b(n);
@@ -51,17 +47,7 @@ struct Buffer {
   TMMWaveHdr* hdr;
 };
 
-class WaveFileTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    for (const std::string& p : paths_) fs::remove(p);
-  }
-  std::string Path(const std::string& tag) {
-    paths_.push_back(TempPath(tag));
-    return paths_.back();
-  }
-  std::vector<std::string> paths_;
-};
+using WaveFileTest = TempFilesTest;
 
 }  // namespace
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/files/temp_files.h"
+
 namespace {
 
 using Bytes = std::vector<char>;
@@ -64,12 +66,6 @@ Bytes Samples(std::size_t n, int seed = 0) {
 
 int OpenImage(const Bytes& image, PWaveIOBlock& block) {
   return WaveOpenMemory(block, image.data(), static_cast<std::int32_t>(image.size()));
-}
-
-std::string TempPath(const std::string& tag) {
-  return (std::filesystem::temp_directory_path() /
-          ("wave_io_test_" + std::to_string(::getpid()) + "_" + tag + ".wav"))
-      .string();
 }
 
 Bytes ReadFile(const std::string& path) {

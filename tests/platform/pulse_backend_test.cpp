@@ -13,6 +13,8 @@
 #include <string>
 
 namespace platform {
+#include "tests/support/sound_server.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -88,21 +90,6 @@ std::vector<std::string> Names(AudioBackend& backend, AudioDirection direction) 
   std::vector<std::string> names;
   for (const AudioEndpoint& endpoint : backend.Endpoints(direction)) names.push_back(endpoint.name);
   return names;
-}
-
-// Runs tools/sound-server; returns its first line of output (the server).
-std::string SoundServer(const std::string& arguments) {
-  std::filesystem::path tool =
-      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "tools" /
-      "sound-server";
-  std::string command = "'" + tool.string() + "' " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return "";
-  char line[512] = {};
-  std::string result = fgets(line, sizeof(line), pipe) ? line : "";
-  if (pclose(pipe) != 0) return "";
-  while (!result.empty() && result.back() == '\n') result.pop_back();
-  return result;
 }
 
 // One connection follows the server: it lists sources without monitors and

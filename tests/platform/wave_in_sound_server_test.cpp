@@ -18,25 +18,11 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/wave/wave_caps.h"
 #include "platform/wave/wave_in.h"
+#include "tests/support/sound_server.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Runs tools/sound-server; returns its first line of output (the server).
-std::string SoundServer(const std::string& arguments) {
-  std::filesystem::path tool =
-      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "tools" /
-      "sound-server";
-  std::string command = "'" + tool.string() + "' " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return "";
-  char line[512] = {};
-  std::string result = fgets(line, sizeof(line), pipe) ? line : "";
-  if (pclose(pipe) != 0) return "";
-  while (!result.empty() && result.back() == '\n') result.pop_back();
-  return result;
-}
 
 // Keeps a ring of headers queued, as a capture component does, and keeps
 // everything recorded.
