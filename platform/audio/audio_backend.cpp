@@ -19,6 +19,12 @@ class NoAudioBackend : public AudioBackend {
     if (reason) *reason = "no audio devices";
     return nullptr;
   }
+  std::unique_ptr<PlaybackStream> OpenPlayback(const std::string&, const PcmFormat&,
+                                               const PlaybackOptions&, PlaybackCallbacks,
+                                               std::string* reason) override {
+    if (reason) *reason = "no audio devices";
+    return nullptr;
+  }
 };
 
 std::mutex current_mutex;

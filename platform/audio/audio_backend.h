@@ -47,6 +47,64 @@ class CaptureStream {
   virtual void Stop() = 0;
 };
 
+// What a playback stream asks of and tells its owner. All three run on a
+// back-end thread (or, for the virtual back-end's manual clock, on the thread
+// that advances the clock or calls Wake); they must return quickly, never wait
+// on the GUI thread, and never call the stream.
+struct PlaybackCallbacks {
+  // The back-end wants the next bytes to play: the owner writes at most
+  // `bytes` (a whole number of frames) to `data` and returns how many it
+  // wrote, whole frames. 0 means nothing for now: the device then plays
+  // silence, which counts for nothing, and asks again after Wake (or on its
+  // own, a little later).
+  std::function<std::size_t(std::uint8_t* data, std::size_t bytes)> pull;
+  // Progress: of all the bytes pulled since the stream was opened, `total`
+  // have now been played by the device (consumed, audible), or dropped by a
+  // Flush. It never decreases and never exceeds what was pulled.
+  std::function<void(std::uint64_t total)> consumed;
+  // The device went away; nothing more is pulled or consumed. At most once.
+  std::function<void()> lost;
+};
+
+// An open playback stream; it starts stopped. The back-end pulls a little
+// ahead of what is audible (about the latency asked for at open) and reports
+// what has been consumed. None of its calls may be made from inside its own
+// callbacks.
+class PlaybackStream {
+ public:
+  // Closes the stream: once the destructor returns no callback runs any more.
+  virtual ~PlaybackStream() = default;
+  // Plays: what was pulled plays on, and more is pulled as it is consumed.
+  virtual void Start() = 0;
+  // Pauses at once: nothing more is consumed until the next Start; what was
+  // pulled stays and plays first after it.
+  virtual void Stop() = 0;
+  // Drops everything pulled and not yet consumed. The consumed total then
+  // counts those bytes: every later report is at least the pulled total at
+  // the time of the call. No pull runs while Flush runs.
+  virtual void Flush() = 0;
+  // There is new data: the back-end pulls soon, possibly on the calling thread.
+  virtual void Wake() = 0;
+  // Linear gain per side, 0 (silent) ... 1 (unchanged); even channels take
+  // the left gain and odd channels the right one, a single channel the
+  // louder of the two. Applied to what is heard from now on.
+  virtual void SetVolume(double left, double right) = 0;
+  // Plays the frames at this rate (frames per second) instead of the
+  // format's, resampled to the device: slower or faster, lower or higher.
+  // False when the rate cannot be used, or the stream was not opened with a
+  // variable rate.
+  virtual bool SetRate(std::uint32_t frames_per_second) = 0;
+};
+
+struct PlaybackOptions {
+  // About how far ahead of what is audible the back-end pulls (0: its own
+  // choice, about 20 ms).
+  std::size_t latency_bytes = 0;
+  // The rate may be changed while playing (SetRate). Without it the frames
+  // reach the device unchanged where the device runs at the format's rate.
+  bool variable_rate = false;
+};
+
 // The narrow interface every audio back-end implements. Enumeration answers a
 // fresh query each time; the order is stable (the back-end's own device order).
 // A back-end that cannot reach its devices reports an empty list; it never throws.
@@ -67,6 +125,14 @@ class AudioBackend {
                                                      std::size_t preferred_chunk_bytes,
                                                      CaptureCallbacks callbacks,
                                                      std::string* reason) = 0;
+
+  // Opens a playback stream on the output endpoint with this id. nullptr and
+  // *reason when the device or format is refused.
+  virtual std::unique_ptr<PlaybackStream> OpenPlayback(const std::string& endpoint_id,
+                                                       const PcmFormat& format,
+                                                       const PlaybackOptions& options,
+                                                       PlaybackCallbacks callbacks,
+                                                       std::string* reason) = 0;
 };
 
 // Creates the back-end a selection text names: "pulse", "virtual",

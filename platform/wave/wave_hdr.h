@@ -65,6 +65,9 @@ inline constexpr DWORD CALLBACK_FUNCTION = 0x00030000;
 inline constexpr DWORD CALLBACK_EVENT = 0x00050000;
 inline constexpr DWORD WAVE_FORMAT_QUERY = 0x00000001;
 inline constexpr DWORD WAVE_ALLOWSYNC = 0x00000002;
+// waveOutOpen: the device number names a device, and the format may be
+// converted on the way to it.
+inline constexpr DWORD WAVE_MAPPED = 0x00000004;
 
 // Positions (waveInGetPosition / waveOutGetPosition).
 inline constexpr UINT TIME_MS = 0x0001;

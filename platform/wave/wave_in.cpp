@@ -1,48 +1,28 @@
 #include "platform/wave/wave_in.h"
 
-#include <condition_variable>
+#include <algorithm>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/audio/audio_backend.h"
-#include "platform/messages/messages.h"
+#include "platform/wave/wave_device.h"
+#include "platform/wave/wave_notifier.h"
 
 namespace platform {
 namespace {
 
-bool IsMapper(UINT id) {
-  return id == WAVE_MAPPER;
-}
-
-// The formats both back-ends record.
-bool RecordableFormat(const WAVEFORMATEX& f) {
-  if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
-  if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return false;
-  if (f.nChannels < 1 || f.nChannels > 8) return false;
-  if (f.nSamplesPerSec < 4000 || f.nSamplesPerSec > 100000) return false;
-  if (f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8) return false;
-  return f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign;
-}
-
-struct Notice {
-  UINT msg;
-  WAVEHDR* header;
-};
-
-class WaveInDevice : public std::enable_shared_from_this<WaveInDevice> {
+class WaveInDevice {
  public:
+  WaveInDevice(DWORD kind, DWORD_PTR target, DWORD_PTR instance)
+      : notifier(kind, target, instance) {}
+
   HWAVEIN handle = nullptr;
   UINT device_id = 0;
   WAVEFORMATEX format{};
-  DWORD callback_type = CALLBACK_NULL;
-  DWORD_PTR callback = 0;
-  DWORD_PTR instance = 0;
   std::shared_ptr<AudioBackend> backend;
+  WaveNotifier notifier;
 
   // Serialises the calls that drive the stream (start, stop, reset, close).
   // The stream is never called with `mutex` held: its data callback takes it.
@@ -51,26 +31,16 @@ class WaveInDevice : public std::enable_shared_from_this<WaveInDevice> {
 
   std::mutex mutex;  // everything below
   std::deque<WAVEHDR*> queue;
-  std::deque<Notice> notices;
-  std::condition_variable notice_ready;
   bool started = false;
   bool lost = false;
-  bool closed = false;    // no call is accepted any more
-  bool finished = false;  // the notification thread may end once the notices are out
+  bool closed = false;  // no call is accepted any more
   std::uint64_t position = 0;
-  std::thread notifier;
-  std::thread::id notifier_id;
 
   // With `mutex` held: the header leaves the queue as done.
   void ReturnHeader(WAVEHDR* header) {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    Notify(WIM_DATA, header);
+    notifier.Post(WIM_DATA, header);
   }
-  void Notify(UINT msg, WAVEHDR* header) {
-    notices.push_back({msg, header});
-    notice_ready.notify_one();
-  }
-
   // The back-end's data: fill the queued headers in order.
   void OnData(const std::uint8_t* data, std::size_t bytes) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -101,62 +71,15 @@ class WaveInDevice : public std::enable_shared_from_this<WaveInDevice> {
       queue.pop_front();
     }
   }
-
-  void Deliver(const Notice& notice) {
-    if (callback_type == CALLBACK_FUNCTION) {
-      reinterpret_cast<WAVECALLBACK>(callback)(handle, notice.msg, instance,
-                                               reinterpret_cast<DWORD_PTR>(notice.header), 0);
-    } else if (callback_type == CALLBACK_WINDOW) {
-      PostMessage(static_cast<HWND>(callback), notice.msg, reinterpret_cast<WPARAM>(handle),
-                  reinterpret_cast<LPARAM>(notice.header));
-    }
-  }
-
-  // Delivers notices until there are none and the device is finished.
-  void RunNotifier() {
-    std::unique_lock<std::mutex> lock(mutex);
-    while (true) {
-      notice_ready.wait(lock, [this] { return !notices.empty() || finished; });
-      if (notices.empty()) return;
-      Notice notice = notices.front();
-      notices.pop_front();
-      lock.unlock();
-      Deliver(notice);
-      lock.lock();
-    }
-  }
-
-  // With `mutex` held: the notices still waiting, delivered on this thread.
-  void DrainHere(std::unique_lock<std::mutex>& lock) {
-    while (!notices.empty()) {
-      Notice notice = notices.front();
-      notices.pop_front();
-      lock.unlock();
-      Deliver(notice);
-      lock.lock();
-    }
-  }
 };
 
-std::mutex table_mutex;
-std::map<std::uintptr_t, std::shared_ptr<WaveInDevice>>& Table() {
-  static auto* table = new std::map<std::uintptr_t, std::shared_ptr<WaveInDevice>>;
+WaveHandleTable<WaveInDevice>& Table() {
+  static auto* table = new WaveHandleTable<WaveInDevice>;
   return *table;
 }
-// Handles are never reused, so a stale handle stays invalid.
-std::uintptr_t next_handle = 0x1000;
 
 std::shared_ptr<WaveInDevice> Find(HWAVEIN hwi) {
-  std::lock_guard<std::mutex> lock(table_mutex);
-  auto it = Table().find(reinterpret_cast<std::uintptr_t>(hwi));
-  return it == Table().end() ? nullptr : it->second;
-}
-
-MMRESULT CheckHeader(LPWAVEHDR header, UINT size) {
-  if (header == nullptr || size < sizeof(WAVEHDR) || header->lpData == nullptr) {
-    return MMSYSERR_INVALPARAM;
-  }
-  return MMSYSERR_NOERROR;
+  return Table().Find(reinterpret_cast<std::uintptr_t>(hwi));
 }
 
 }  // namespace
@@ -180,35 +103,18 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, const WAVEFORMATEX* format, D
   if (!backend) return MMSYSERR_BADDEVICEID;
   std::vector<platform::AudioEndpoint> endpoints =
       backend->Endpoints(platform::AudioDirection::kInput);
-  const platform::AudioEndpoint* endpoint = nullptr;
-  if (platform::IsMapper(deviceId)) {
-    for (const auto& e : endpoints) {
-      if (e.is_default) {
-        endpoint = &e;
-        break;
-      }
-    }
-    if (endpoint == nullptr && !endpoints.empty()) endpoint = &endpoints.front();
-  } else if (deviceId < endpoints.size()) {
-    endpoint = &endpoints[deviceId];
-  }
+  const platform::AudioEndpoint* endpoint = platform::ChooseEndpoint(endpoints, deviceId);
   if (endpoint == nullptr) return MMSYSERR_BADDEVICEID;
-  if (!platform::RecordableFormat(*format)) return WAVERR_BADFORMAT;
+  if (!platform::DevicePcmFormat(*format)) return WAVERR_BADFORMAT;
   if ((flags & WAVE_FORMAT_QUERY) != 0) return MMSYSERR_NOERROR;
   if (phwi == nullptr) return MMSYSERR_INVALPARAM;
   if (callback_type != CALLBACK_NULL && callback == 0) return MMSYSERR_INVALPARAM;
 
-  auto device = std::make_shared<WaveInDevice>();
+  auto device = std::make_shared<WaveInDevice>(callback_type, callback, instance);
   device->device_id = deviceId;
   device->format = *format;
-  device->callback_type = callback_type;
-  device->callback = callback;
-  device->instance = instance;
   device->backend = backend;
-  platform::PcmFormat pcm;
-  pcm.rate = format->nSamplesPerSec;
-  pcm.bits = format->wBitsPerSample;
-  pcm.channels = format->nChannels;
+  platform::PcmFormat pcm = platform::ToPcmFormat(*format);
   // About 10 ms per delivery, so that headers come back without delay.
   std::size_t chunk = std::max<std::size_t>(1, pcm.rate / 100) * pcm.FrameBytes();
   WaveInDevice* raw = device.get();
@@ -218,17 +124,11 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, const WAVEFORMATEX* format, D
   device->stream = backend->OpenCapture(endpoint->id, pcm, chunk, std::move(callbacks), nullptr);
   if (!device->stream) return MMSYSERR_NODRIVER;
 
-  {
-    std::lock_guard<std::mutex> lock(platform::table_mutex);
-    device->handle = reinterpret_cast<HWAVEIN>(platform::next_handle++);
-    platform::Table()[reinterpret_cast<std::uintptr_t>(device->handle)] = device;
-  }
+  device->handle = reinterpret_cast<HWAVEIN>(platform::NewWaveHandle());
+  platform::Table().Add(reinterpret_cast<std::uintptr_t>(device->handle), device);
   *phwi = device->handle;
-  // The notification thread keeps the device alive until it ends.
-  std::lock_guard<std::mutex> lock(device->mutex);
-  device->notifier = std::thread([device] { device->RunNotifier(); });
-  device->notifier_id = device->notifier.get_id();
-  device->Notify(WIM_OPEN, nullptr);
+  device->notifier.Start(device->handle);
+  device->notifier.Post(WIM_OPEN, nullptr);
   return MMSYSERR_NOERROR;
 }
 
@@ -243,39 +143,20 @@ MMRESULT waveInClose(HWAVEIN hwi) {
     device->closed = true;
     device->started = false;
   }
-  {
-    std::lock_guard<std::mutex> lock(platform::table_mutex);
-    platform::Table().erase(reinterpret_cast<std::uintptr_t>(hwi));
-  }
+  platform::Table().Remove(reinterpret_cast<std::uintptr_t>(hwi));
   // Once the stream is gone no data or loss can arrive.
   device->stream.reset();
   // Every other call is refused from now on. Waiting for the notifications
   // with `control` held would deadlock a callback that calls waveInStop.
   control.unlock();
-  std::thread notifier;
-  {
-    std::unique_lock<std::mutex> lock(device->mutex);
-    device->Notify(WIM_CLOSE, nullptr);
-    if (std::this_thread::get_id() == device->notifier_id) {
-      // Closed from inside a notification: deliver the rest here; the thread
-      // ends when the notification in progress returns.
-      device->DrainHere(lock);
-      device->finished = true;
-      device->notifier.detach();
-      return MMSYSERR_NOERROR;
-    }
-    device->finished = true;
-    device->notice_ready.notify_one();
-    notifier = std::move(device->notifier);
-  }
-  notifier.join();
+  device->notifier.Finish(WIM_CLOSE);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
   std::shared_ptr<WaveInDevice> device = Find(hwi);
   if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckHeader(header, size)) return r;
+  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
   std::lock_guard<std::mutex> lock(device->mutex);
   if (device->closed) return MMSYSERR_INVALHANDLE;
   if (device->lost) return MMSYSERR_NODRIVER;
@@ -287,7 +168,7 @@ MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
   std::shared_ptr<WaveInDevice> device = Find(hwi);
   if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckHeader(header, size)) return r;
+  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
   std::lock_guard<std::mutex> lock(device->mutex);
   if (device->closed) return MMSYSERR_INVALHANDLE;
   if ((header->dwFlags & WHDR_INQUEUE) != 0) return WAVERR_STILLPLAYING;
@@ -298,7 +179,7 @@ MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
 MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
   std::shared_ptr<WaveInDevice> device = Find(hwi);
   if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckHeader(header, size)) return r;
+  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
   std::lock_guard<std::mutex> lock(device->mutex);
   if (device->closed) return MMSYSERR_INVALHANDLE;
   if ((header->dwFlags & WHDR_PREPARED) == 0) return WAVERR_UNPREPARED;

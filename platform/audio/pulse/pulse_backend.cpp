@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/audio/pulse/pulse_wait.h"
+
 #if defined(__SANITIZE_THREAD__)
 // libpulse is not instrumented: ThreadSanitizer misreads the library's own
 // mutex handling between its main-loop thread and ours. Only reports on the
@@ -24,35 +26,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Waker {
-  pa_threaded_mainloop* mainloop;
-  bool fired = false;
-};
-
-void OnWakeTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-  auto* waker = static_cast<Waker*>(userdata);
-  waker->fired = true;
-  pa_threaded_mainloop_signal(waker->mainloop, 0);
-}
-
-// Waits, with the main loop locked, until done() holds or the deadline passes.
-// A timer on the loop itself wakes the wait at the deadline.
-template <typename Done>
-bool WaitUntil(pa_threaded_mainloop* mainloop, Clock::time_point deadline, Done done) {
-  if (done()) return true;
-  auto remaining = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-  if (remaining.count() <= 0) return false;
-  struct timeval when;
-  pa_gettimeofday(&when);
-  pa_timeval_add(&when, static_cast<pa_usec_t>(remaining.count()));
-  Waker waker{mainloop};
-  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
-  pa_time_event* timer = api->time_new(api, &when, OnWakeTimer, &waker);
-  while (!done() && !waker.fired) pa_threaded_mainloop_wait(mainloop);
-  api->time_free(timer);
-  return done();
-}
 
 void OnContextState(pa_context*, void* userdata) {
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);

@@ -42,6 +42,18 @@ class PulseAudioBackend : public AudioBackend {
                                              CaptureCallbacks callbacks,
                                              std::string* reason) override;
 
+  // A playback stream to the sink named endpoint_id, in the format asked (u8
+  // or s16le), at full volume, holding about options.latency_bytes at the
+  // server (sink latency included). What it reports as consumed is what the
+  // server says it has played. The sink disappearing, or the server, ends the
+  // stream with `lost`. Callbacks run on the main-loop thread. Not to be
+  // called from the main-loop thread.
+  std::unique_ptr<PlaybackStream> OpenPlayback(const std::string& endpoint_id,
+                                               const PcmFormat& format,
+                                               const PlaybackOptions& options,
+                                               PlaybackCallbacks callbacks,
+                                               std::string* reason) override;
+
   // The bound on one connection attempt plus query.
   static constexpr std::chrono::milliseconds kTimeout{2000};
   // After a time-out (a server that accepts but does not answer) no new attempt

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "platform/audio/virtual/virtual_stream.h"
+
 namespace platform {
 namespace {
 
@@ -114,22 +116,69 @@ VirtualDeviceSet DemoVirtualDeviceSet() {
 }
 
 VirtualAudioBackend::VirtualAudioBackend(VirtualDeviceSet devices)
-    : devices_(std::move(devices)), removed_(devices_.inputs.size(), false) {}
+    : devices_(std::move(devices)),
+      removed_inputs_(devices_.inputs.size(), false),
+      removed_outputs_(devices_.outputs.size(), false) {
+  for (std::size_t i = 0; i < devices_.outputs.size(); ++i) {
+    records_.push_back(std::make_shared<OutputRecord>());
+  }
+}
+
+VirtualAudioBackend::~VirtualAudioBackend() = default;
 
 std::vector<AudioEndpoint> VirtualAudioBackend::Endpoints(AudioDirection direction) {
+  const bool input = direction == AudioDirection::kInput;
+  const std::vector<bool>& removed = input ? removed_inputs_ : removed_outputs_;
+  const std::size_t count = input ? devices_.inputs.size() : devices_.outputs.size();
   std::vector<AudioEndpoint> endpoints;
-  if (direction == AudioDirection::kInput) {
-    std::lock_guard<std::mutex> lock(removed_mutex_);
-    for (size_t i = 0; i < devices_.inputs.size(); ++i) {
-      if (removed_[i]) continue;
-      endpoints.push_back({"in:" + std::to_string(i), devices_.inputs[i].name, endpoints.empty()});
-    }
-  } else {
-    for (size_t i = 0; i < devices_.outputs.size(); ++i) {
-      endpoints.push_back({"out:" + std::to_string(i), devices_.outputs[i].name, i == 0});
-    }
+  std::lock_guard<std::mutex> lock(removed_mutex_);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (removed[i]) continue;
+    const std::string& name = input ? devices_.inputs[i].name : devices_.outputs[i].name;
+    endpoints.push_back({(input ? "in:" : "out:") + std::to_string(i), name, endpoints.empty()});
   }
   return endpoints;
+}
+
+void VirtualAudioBackend::RemoveInput(const std::string& endpoint_id) {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "in:", devices_.inputs.size());
+  if (index == devices_.inputs.size()) return;
+  {
+    std::lock_guard<std::mutex> lock(removed_mutex_);
+    removed_inputs_[index] = true;
+  }
+  MarkLost(endpoint_id);
+}
+
+void VirtualAudioBackend::RemoveOutput(const std::string& endpoint_id) {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", devices_.outputs.size());
+  if (index == devices_.outputs.size()) return;
+  {
+    std::lock_guard<std::mutex> lock(removed_mutex_);
+    removed_outputs_[index] = true;
+  }
+  MarkLost(endpoint_id);
+}
+
+void VirtualAudioBackend::MarkLost(const std::string& endpoint_id) {
+  std::lock_guard<std::mutex> lock(ClockState().mutex);
+  for (VirtualStream* stream : ClockState().streams) {
+    if (stream->On(this, endpoint_id)) stream->MarkLost();
+  }
+}
+
+std::vector<std::uint8_t> VirtualAudioBackend::Played(const std::string& endpoint_id) const {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());
+  if (index == records_.size()) return {};
+  std::lock_guard<std::mutex> lock(ClockState().mutex);
+  return records_[index]->bytes;
+}
+
+void VirtualAudioBackend::ClearPlayed(const std::string& endpoint_id) {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());
+  if (index == records_.size()) return;
+  std::lock_guard<std::mutex> lock(ClockState().mutex);
+  records_[index]->bytes.clear();
 }
 
 }  // namespace platform

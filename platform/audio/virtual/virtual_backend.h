@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -65,12 +66,12 @@ int VirtualSampleValue(const VirtualInput& input, unsigned channel, std::uint64_
                        std::uint32_t rate, unsigned bits);
 
 // The clock of the virtual streams. By default it is real time: every started
-// stream has a thread that delivers every 10 ms, paced by the steady clock so
-// that it never drifts: by time t after a start it has delivered
-// floor(t * rate) frames. In manual mode the streams' threads deliver nothing;
-// Advance moves the clock on and delivers, synchronously on the caller's
-// thread, what every started stream owes by the new time (the stream's data
-// callback runs inside Advance). Process-wide; thread-safe.
+// stream has a thread that delivers (or consumes) every 10 ms, paced by the
+// steady clock so that it never drifts: by time t after a start it has
+// delivered floor(t * rate) frames. In manual mode the streams' threads do
+// nothing; Advance moves the clock on and does, synchronously on the caller's
+// thread, what every started stream owes by the new time (the streams'
+// callbacks run inside Advance). Process-wide; thread-safe.
 class VirtualClock {
  public:
   // Switching re-bases every started stream at the current time of the new
@@ -100,16 +101,47 @@ class VirtualAudioBackend : public AudioBackend {
                                              CaptureCallbacks callbacks,
                                              std::string* reason) override;
 
-  // Unplugs an input: it is no longer listed or opened, and every open stream
-  // on it reports `lost` (on the caller's thread) and delivers nothing more.
+  // A playback stream consumes frames at its rate on the clock: by time t of
+  // playing it has consumed floor(t * rate) frames, unless it ran out of
+  // pulled data, in which case the time passes in silence. It pulls ahead of
+  // what it consumed up to the latency asked for (0: 20 ms; at least one
+  // frame), at Start, at Wake (on the caller's thread) and after consuming.
+  // Its output keeps what it heard (Played): the frames consumed, with the
+  // stream's volume applied, and, at a rate other than the format's, resampled
+  // to the format's rate by repeating or skipping frames.
+  std::unique_ptr<PlaybackStream> OpenPlayback(const std::string& endpoint_id,
+                                               const PcmFormat& format,
+                                               const PlaybackOptions& options,
+                                               PlaybackCallbacks callbacks,
+                                               std::string* reason) override;
+
+  // Unplugs a device: it is no longer listed or opened, and every open stream
+  // on it reports `lost` (on the caller's thread) and does nothing more.
   void RemoveInput(const std::string& endpoint_id);
+  void RemoveOutput(const std::string& endpoint_id);
+
+  // Everything the streams of an output consumed since the back-end was made
+  // or the record was cleared, in the order it was played: the bytes pulled,
+  // scaled by the stream's gains at the time (unchanged at full volume).
+  // Empty for an unknown output.
+  std::vector<std::uint8_t> Played(const std::string& endpoint_id) const;
+  void ClearPlayed(const std::string& endpoint_id);
 
   const VirtualDeviceSet& Devices() const { return devices_; }
 
+  // What an output keeps; guarded by the virtual clock's lock.
+  struct OutputRecord {
+    std::vector<std::uint8_t> bytes;
+  };
+
  private:
+  void MarkLost(const std::string& endpoint_id);
+
   VirtualDeviceSet devices_;
   std::mutex removed_mutex_;
-  std::vector<bool> removed_;
+  std::vector<bool> removed_inputs_;
+  std::vector<bool> removed_outputs_;
+  std::vector<std::shared_ptr<OutputRecord>> records_;
 };
 
 }  // namespace platform
