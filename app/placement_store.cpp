@@ -55,7 +55,8 @@ void WriteRegValue(HKEY root, const std::string& key, const std::string& name,
   try {
     TRegistry reg;
     SelectRoot(reg, root);
-    reg.OpenKey(key, true);  // a failed open shows up as a failed write below
+    // A key that cannot be opened gets nothing; the value never lands in the root.
+    if (!reg.OpenKey(key, true)) return;
     switch (value.VarType()) {
       case vtNull:
         reg.WriteInteger(name, 0);

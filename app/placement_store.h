@@ -16,7 +16,8 @@
 // `root` selects one of the predefined root handles; any other number keeps the current
 // user's root. `key` is relative to the root ("Quorvane\\Tessaline").
 
-// Stores value under root\key\name, creating the key with its parents when needed.
+// Stores value under root\key\name, creating the key with its parents when needed; when
+// the key cannot be opened nothing is stored.
 void WriteRegValue(HKEY root, const std::string& key, const std::string& name,
                    const TVariant& value);
 

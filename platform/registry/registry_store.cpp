@@ -226,6 +226,22 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, path.rfind('/'));
 }
 
+// Follows `path` while it is a symbolic link; `target` is the file it ends at
+// (which need not exist). False for a loop of links.
+bool ResolveLinks(const std::string& path, std::string& target) {
+  target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::string link(4096, '\0');
+    const ssize_t n = readlink(target.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
+    link.resize(static_cast<std::size_t>(n));
+    target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
+  }
+  return false;
+}
+
 // mkdir -p with mode 0700 for the parts it creates.
 bool MakeDirectories(const std::string& dir) {
   struct stat st {};
@@ -445,15 +461,17 @@ RegistryFile LoadRegistryFile() {
   RegistryFile file;
   file.path = RegistryFilePath();
   if (file.path.empty()) return file;
-  const int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in the store's place cannot hold the program.
+  const int fd = open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     file.state = (errno == ENOENT || errno == ENOTDIR) ? RegistryFileState::Missing
                                                        : RegistryFileState::Unreadable;
     return file;
   }
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);  // a FIFO, device or folder is no store
   char buffer[65536];
-  bool ok = true;
-  while (true) {
+  while (ok) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || file.raw.size() + static_cast<std::size_t>(n) > kMaxFileSize) {
@@ -477,16 +495,28 @@ RegistryFile LoadRegistryFile() {
 
 bool SaveRegistryFile(const RegistryFile& loaded, const RegistryStore& store) {
   if (loaded.path.empty() || loaded.state == RegistryFileState::Unreadable) return false;
-  const std::string dir = DirectoryOf(loaded.path);
+  // A store that is a symbolic link is written where the link points.
+  std::string target;
+  if (!ResolveLinks(loaded.path, target)) return false;
+  const std::string dir = DirectoryOf(target);
   if (!MakeDirectories(dir)) return false;
-  if (loaded.state == RegistryFileState::Damaged && !BackUpDamaged(loaded.path, loaded.raw)) {
+  struct stat old {};
+  const bool exists = stat(target.c_str(), &old) == 0;
+  // A store the user made read-only stays as it is.
+  if (exists && ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                 faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+    return false;
+  }
+  if (loaded.state == RegistryFileState::Damaged && !BackUpDamaged(target, loaded.raw)) {
     return false;
   }
   std::string temp = dir + "/.registry.XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, store.Serialize()) && fsync(fd) == 0;
-  if (close(fd) != 0 || !written || rename(temp.c_str(), loaded.path.c_str()) != 0) {
+  // The new file keeps the permissions of the one it replaces.
+  const bool written = (!exists || fchmod(fd, old.st_mode & 07777) == 0) &&
+                       WriteAll(fd, store.Serialize()) && fsync(fd) == 0;
+  if (close(fd) != 0 || !written || rename(temp.c_str(), target.c_str()) != 0) {
     unlink(temp.c_str());
     return false;
   }

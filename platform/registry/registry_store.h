@@ -74,7 +74,8 @@ enum class RegistryFileState {
   Missing,     // no file (or no folder): an empty store
   Ok,          // parsed
   Damaged,     // exists but does not parse: read as empty, backed up before a write
-  Unreadable,  // exists but cannot be read: read as empty, never written over
+  Unreadable,  // exists but cannot be read, or is no regular file (a FIFO, a device, a
+               // folder): read as empty, never written over
 };
 
 struct RegistryFile {
@@ -87,14 +88,17 @@ struct RegistryFile {
 // Path of the store file, from the environment at the time of the call.
 std::string RegistryFilePath();
 
-// Reads the store file; never fails (see RegistryFileState) and never creates anything.
+// Reads the store file; never fails (see RegistryFileState), never blocks and never
+// creates anything.
 RegistryFile LoadRegistryFile();
 
 // Writes `store` over the file that `loaded` was read from: creates the folder when
 // missing, keeps a copy of a damaged file beside it first (registry.damaged, or
 // registry.damaged.N when copies exist already; never overwriting one), then writes a
-// temporary file in the same folder, syncs it and renames it over the old file. False on
-// any failure, leaving the old file untouched.
+// temporary file in the same folder, syncs it and renames it over the old file, whose
+// permissions it takes. A store that is a symbolic link is written at the link's target.
+// False on any failure, leaving the old file untouched; a read-only store file is such a
+// failure.
 bool SaveRegistryFile(const RegistryFile& loaded, const RegistryStore& store);
 
 }  // namespace platform

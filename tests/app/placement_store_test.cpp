@@ -151,6 +151,11 @@ TEST_F(PlacementStoreTest, RootsSelectTheirOwnValues) {
   EXPECT_EQ(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, "top", 0), TVariant(1));
   EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kKey, "top", 0), TVariant(2));
   EXPECT_EQ(ReadRegValue(HKEY_USERS, kKey, "top", 0), TVariant(0));
+
+  // A key that cannot be opened stores nothing, in particular not in the root.
+  WriteRegValue(HKEY_CURRENT_USER, "Quorvane\\\\Tessaline", "stray", 3);
+  EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, "", "stray", 0), TVariant(0));
+  EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kKey, "stray", 0), TVariant(0));
 }
 
 TEST_F(PlacementStoreTest, UnwritableStoreFailsSilently) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -211,6 +212,30 @@ TEST_F(RegistryTest, WritesReplaceTheFileAtomically) {
   EXPECT_NE(ReadFile(File()), oldText);
   EXPECT_EQ(reg.ReadString("v"), "new");
   EXPECT_EQ(Entries(Folder()), std::vector<std::string>{"registry"});  // no temporary left
+
+  // A store that is a symbolic link (here to a link, with a relative path) is written
+  // where it points; the links stay links and the file keeps its permissions.
+  fs::create_directories(root_ / "elsewhere");
+  fs::rename(File(), root_ / "elsewhere" / "real");
+  fs::permissions(root_ / "elsewhere" / "real",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real", root_ / "elsewhere" / "hop");
+  fs::create_symlink(root_ / "elsewhere" / "hop", File());
+  reg.WriteString("v", "through");
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_TRUE(fs::is_symlink(root_ / "elsewhere" / "hop"));
+  EXPECT_NE(ReadFile(root_ / "elsewhere" / "real").find("through"), std::string::npos);
+  EXPECT_EQ(fs::status(root_ / "elsewhere" / "real").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Entries(root_ / "elsewhere"), (std::vector<std::string>{"hop", "real"}));
+  // A link to a file not there yet makes the file.
+  fs::remove(File());
+  fs::create_symlink(root_ / "elsewhere" / "new", File());
+  ASSERT_TRUE(reg.OpenKey("K", true));
+  reg.WriteInteger("n", 3);
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_EQ(reg.ReadInteger("n"), 3);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root_ / "elsewhere" / "new")));
 }
 
 TEST_F(RegistryTest, DamagedFileReadsEmptyAndIsKeptBeforeTheFirstWrite) {
@@ -301,6 +326,29 @@ TEST_F(RegistryTest, FailedWritesAreReportedAndChangeNothing) {
   EXPECT_FALSE(reg.OpenKey("K", true));
   EXPECT_THROW(reg.WriteString("v", "x"), ERegistryException);
   EXPECT_TRUE(fs::is_directory(File()));
+  EXPECT_EQ(Entries(Folder()), std::vector<std::string>{"registry"});
+
+  // A FIFO in the store's place is skipped at once, read or written.
+  fs::remove(File());
+  ASSERT_EQ(mkfifo(File().c_str(), 0600), 0);
+  EXPECT_FALSE(reg.OpenKey("K", false));
+  EXPECT_FALSE(reg.ValueExists("v"));
+  EXPECT_EQ(platform::LoadRegistryFile().state, platform::RegistryFileState::Unreadable);
+  EXPECT_FALSE(reg.OpenKey("K", true));
+  EXPECT_THROW(reg.WriteInteger("v", 1), ERegistryException);
+  EXPECT_TRUE(fs::is_fifo(File()));
+
+  // A read-only store is read but never replaced, even where the folder is writable.
+  fs::remove(File());
+  ASSERT_TRUE(reg.OpenKey("K", true));
+  reg.WriteInteger("v", 1);
+  const std::string kept = ReadFile(File());
+  fs::permissions(File(), fs::perms::owner_read);
+  EXPECT_EQ(reg.ReadInteger("v"), 1);
+  EXPECT_THROW(reg.WriteInteger("v", 2), ERegistryException);
+  EXPECT_FALSE(reg.OpenKey("New", true));
+  EXPECT_EQ(ReadFile(File()), kept);
+  EXPECT_EQ(fs::status(File()).permissions() & fs::perms::all, fs::perms::owner_read);
   EXPECT_EQ(Entries(Folder()), std::vector<std::string>{"registry"});
 }
 
