@@ -8,6 +8,7 @@
 #include "app/peak_probe.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
+#include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 #include "platform/wave/wave_caps.h"
@@ -105,6 +106,12 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+  // A back-end that was named but cannot be had is an error, not a machine
+  // without devices.
+  if (const std::string problem = platform::AudioBackendProblem(); !problem.empty()) {
+    std::fprintf(stderr, "tessaline-devices: %s\n", problem.c_str());
+    return 1;
   }
   if (options.levels) platform::EnsureToolkit();
   ListDevices("Input Drivers", waveInGetNumDevs(), WaveInDeviceName,

@@ -30,10 +30,12 @@ class NoAudioBackend : public AudioBackend {
 std::mutex current_mutex;
 std::shared_ptr<AudioBackend> current;
 bool current_chosen = false;
+std::string current_problem;  // why the named back-end could not be had
 
 }  // namespace
 
-std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection, std::string* reason) {
+std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection,
+                                                 std::string* reason) {
   if (selection.empty()) {
     // Automatic: the sound server when one answers, else no devices.
     std::unique_ptr<AudioBackend> pulse = PulseAudioBackend::Connect(nullptr);
@@ -58,10 +60,20 @@ std::shared_ptr<AudioBackend> CurrentAudioBackend() {
   std::lock_guard<std::mutex> lock(current_mutex);
   if (!current_chosen) {
     const char* selection = std::getenv("TESSALINE_AUDIO");
-    current = CreateAudioBackend(selection ? selection : "", nullptr);
+    std::string reason;
+    current = CreateAudioBackend(selection ? selection : "", &reason);
+    if (!current)
+      current_problem =
+          "TESSALINE_AUDIO=\"" + std::string(selection ? selection : "") + "\": " + reason;
     current_chosen = true;
   }
   return current;
+}
+
+std::string AudioBackendProblem() {
+  CurrentAudioBackend();
+  std::lock_guard<std::mutex> lock(current_mutex);
+  return current_problem;
 }
 
 bool SelectAudioBackend(const std::string& selection, std::string* reason) {
@@ -70,7 +82,15 @@ bool SelectAudioBackend(const std::string& selection, std::string* reason) {
   std::lock_guard<std::mutex> lock(current_mutex);
   current = backend;
   current_chosen = true;
+  current_problem.clear();
   return backend != nullptr;
+}
+
+void UseAudioBackend(std::shared_ptr<AudioBackend> backend) {
+  std::lock_guard<std::mutex> lock(current_mutex);
+  current = std::move(backend);
+  current_chosen = true;
+  current_problem.clear();
 }
 
 }  // namespace platform

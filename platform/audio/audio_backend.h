@@ -146,8 +146,15 @@ std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection, s
 // pointer stays usable even if another thread selects a different back-end.
 std::shared_ptr<AudioBackend> CurrentAudioBackend();
 
+// Why the back-end TESSALINE_AUDIO names could not be had (a value not
+// understood, or "pulse" with no server answering), as one line; empty when
+// it could, or when the choice was automatic. Makes the choice if not yet made.
+std::string AudioBackendProblem();
+
 // Replaces the process's back-end (for tests and tools). On failure the process
 // has no back-end (no devices), false is returned and *reason tells why.
 bool SelectAudioBackend(const std::string& selection, std::string* reason = nullptr);
+// Replaces the process's back-end with this one (for tests).
+void UseAudioBackend(std::shared_ptr<AudioBackend> backend);
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tessaline-devices against a private sound server: the server's sources (not
 # the monitors of its sinks) and sinks, by description, in the server's order.
-# Then with no server reachable: 0 and 0, at once.
+# Then with no server reachable: 0 and 0, at once. A back-end that is named but
+# cannot be had is an error that says why.
 set -euo pipefail
 app=$1
 root=$2
@@ -60,4 +61,21 @@ if [ "$actual" != "$expected" ]; then
   exit 1
 fi
 [ "$elapsed_ms" -lt 2500 ] || { echo "without a server it took ${elapsed_ms} ms" >&2; exit 1; }
+
+# refused <TESSALINE_AUDIO> <message>: exit code 1, nothing listed, the message.
+refused() {
+  local code=0
+  env -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS HOME="$work/empty" XDG_RUNTIME_DIR="$work/empty" \
+    PULSE_SERVER="unix:$work/empty/native" TESSALINE_AUDIO="$1" timeout 20 "$program" \
+    >"$work/out.txt" 2>"$work/err.txt" || code=$?
+  if [ "$code" != 1 ] || [ -s "$work/out.txt" ] || [ "$(cat "$work/err.txt")" != "$2" ]; then
+    echo "TESSALINE_AUDIO=$1: exit code $code, output:" >&2
+    cat "$work/out.txt" "$work/err.txt" >&2
+    exit 1
+  fi
+}
+refused pulse 'tessaline-devices: TESSALINE_AUDIO="pulse": PulseAudio: Connection refused'
+refused loud 'tessaline-devices: TESSALINE_AUDIO="loud": unknown audio back-end "loud"'
+refused 'virtual:in=Mic;outs=Out' \
+  'tessaline-devices: TESSALINE_AUDIO="virtual:in=Mic;outs=Out": virtual device list: unknown part "outs=Out"'
 echo "ok"
