@@ -1,14 +1,27 @@
+#include <cstdio>
 #include <exception>
+#include <string>
 
 #include "app/app_classes.h"
 #include "app/main_window.h"
+#include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 
 int main(int argc, char** argv) {
-  Application->Initialize(argc, argv);
+  try {
+    Application->Initialize(argc, argv);
+  } catch (const std::exception& e) {
+    // Without a display nobody would see the window while every input records.
+    std::fprintf(stderr, "tessaline: %s\n", e.what());
+    return 1;
+  }
   Application->SetTitle("TESSALINE AUDIO DRIVER");
   RegisterAppClasses();
+  // A back-end that was named but cannot be had leaves the window without
+  // devices; say why.
+  if (const std::string problem = platform::AudioBackendProblem(); !problem.empty())
+    std::fprintf(stderr, "tessaline: %s\n", problem.c_str());
   try {
     Application->CreateForm<TForm1>();
   } catch (const std::exception& e) {

@@ -2,10 +2,16 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QtGlobal>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "platform/framework/form.h"
+#include "platform/messages/messages.h"
 
 namespace {
 
@@ -15,11 +21,61 @@ int toolkit_argc = 1;
 char toolkit_arg0[] = "tessaline";
 char* toolkit_argv[] = {toolkit_arg0, nullptr};
 
+// The toolkit ends the process with exit() right after this warning when the
+// connection to the display breaks (window killed, server gone, session ended).
+constexpr char kDisplayBroke[] = "The X11 connection broke";
+
+QtMessageHandler previous_handler = nullptr;
+// Set while Initialize opens the display; the program's name for messages.
+std::atomic<bool> opening_display{false};
+std::string program_name = "tessaline";
+
+bool HasEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+std::string DisplayName() {
+  const char* name = std::getenv(HasEnv("DISPLAY") ? "DISPLAY" : "WAYLAND_DISPLAY");
+  return name ? name : "";
+}
+
+void DestroyFormsAtExit() {
+  Application->DestroyForms();
+}
+
+// Runs on the thread that logs (for the display messages, the GUI thread).
+void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg && opening_display) {
+    // The toolkit would abort; the display just cannot be had (its own warning,
+    // logged before, says why).
+    std::fprintf(stderr, "%s: cannot open the display \"%s\"\n", program_name.c_str(),
+                 DisplayName().c_str());
+    std::exit(1);
+  }
+  if (type == QtWarningMsg && text.startsWith(QLatin1String(kDisplayBroke))) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+      platform::SetDisplayLost();
+      // Registered last, this runs first in the exit() that follows: the windows
+      // and their components go while everything they use still exists.
+      std::atexit(DestroyFormsAtExit);
+    });
+  }
+  if (previous_handler) {
+    previous_handler(type, context, text);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+  }
+}
+
 void StartToolkit(int& argc, char** argv) {
   if (QCoreApplication::instance()) return;
-  // Without a display the program runs on the off-screen platform.
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static std::once_flag handler_once;
+  std::call_once(handler_once, [] { previous_handler = qInstallMessageHandler(OnToolkitMessage); });
+  // Without a display, tools and tests run on the off-screen platform.
+  if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
   auto* app = new QApplication(argc, argv);
   app->setQuitOnLastWindowClosed(false);
 }
@@ -35,7 +91,17 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize(int& argc, char** argv) {
+  if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') {
+    program_name = argv[0];
+    program_name.erase(0, program_name.rfind('/') + 1);
+  }
+  if (!QCoreApplication::instance() && !HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") &&
+      !HasEnv("QT_QPA_PLATFORM")) {
+    throw Exception("no display to show the window on (DISPLAY is not set)");
+  }
+  opening_display = true;
   StartToolkit(argc, argv);
+  opening_display = false;
 }
 
 void TApplication::Run() {
@@ -51,7 +117,11 @@ void TApplication::Terminate() {
 }
 
 void TApplication::ProcessMessages() {
-  if (QCoreApplication::instance()) QCoreApplication::processEvents();
+  if (platform::DisplayLost()) {
+    platform::DeliverPostedMessages();
+  } else if (QCoreApplication::instance()) {
+    QCoreApplication::processEvents();
+  }
 }
 
 void TApplication::SetTitle(const std::string& title) {

@@ -13,7 +13,12 @@ class TApplication : public TComponent {
   TApplication();
   ~TApplication() override;
 
-  // Starts the toolkit; without a display the program runs headless.
+  // Starts the toolkit on the display. Raises Exception when there is none
+  // (neither DISPLAY nor WAYLAND_DISPLAY is set, and no toolkit platform is
+  // named by QT_QPA_PLATFORM); a display that cannot be opened ends the
+  // program with a message on standard error and exit code 1. Should the
+  // display go away later, the program ends with exit code 1, its windows
+  // destroyed first.
   void Initialize(int& argc, char** argv);
 
   // Creates a window owned by the application; the first becomes the main window.
@@ -52,6 +57,7 @@ class TApplication : public TComponent {
 extern TApplication* Application;
 
 namespace platform {
-// Makes sure the toolkit runs (for tests and tools that show no window).
+// Makes sure the toolkit runs (for tests and tools that show no window);
+// without a display on the off-screen platform.
 void EnsureToolkit();
 }  // namespace platform

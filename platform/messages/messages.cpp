@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -72,6 +73,7 @@ bool NotifyWindow::event(QEvent* e) {
 
 std::mutex hook_lock;
 platform::MessageBoxHook box_hook;
+std::atomic<bool> display_lost{false};
 
 NotifyWindow* Find(HWND wnd) {
   auto it = windows.find(wnd);
@@ -85,7 +87,7 @@ bool OnGuiThread() {
 
 bool Headless() {
   auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-  return !app || QGuiApplication::platformName() == "offscreen" ||
+  return !app || display_lost || QGuiApplication::platformName() == "offscreen" ||
          QGuiApplication::platformName() == "minimal";
 }
 
@@ -150,6 +152,14 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   }
   auto* app = QCoreApplication::instance();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  if (display_lost) {
+    // The toolkit's event loop would end the process at once.
+    while (std::chrono::steady_clock::now() < deadline) {
+      platform::DeliverPostedMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return;
+  }
   bool quitting = false;
   while (!quitting && !QCoreApplication::closingDown()) {
     auto left =
@@ -206,6 +216,18 @@ namespace platform {
 void SetMessageBoxHook(MessageBoxHook hook) {
   std::lock_guard<std::mutex> lock(hook_lock);
   box_hook = std::move(hook);
+}
+
+void SetDisplayLost() {
+  display_lost = true;
+}
+
+bool DisplayLost() {
+  return display_lost;
+}
+
+void DeliverPostedMessages() {
+  if (QCoreApplication::instance()) QCoreApplication::sendPostedEvents(nullptr, kWakeType);
 }
 
 void PostMessageAfter(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned milliseconds) {

@@ -68,6 +68,15 @@ using MessageBoxHook =
     std::function<int(const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// The display went away for good (the toolkit is about to end the process):
+// from then on WaitAndPump and DeliverPostedMessages deliver only messages
+// posted to notification windows, never the toolkit's own events, and message
+// boxes write to standard error.
+void SetDisplayLost();
+bool DisplayLost();
+// Delivers the messages waiting for the notification windows now; GUI thread.
+void DeliverPostedMessages();
+
 // Posts a message once the given time has passed; GUI thread only. Used by
 // loops that repeat themselves without keeping the GUI thread busy between
 // rounds.

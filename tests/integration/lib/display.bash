@@ -12,11 +12,12 @@ wait_for() {
 }
 
 # start_xvfb <WxHxD>: starts Xvfb on a free display, exports DISPLAY and
-# XVFB_PID.
+# XVFB_PID. The server does not reset when its last client leaves, so that a
+# program started right after the readiness check can always connect.
 start_xvfb() {
   local fd_file
   fd_file=$(mktemp)
-  Xvfb -displayfd 9 -screen 0 "$1" -nolisten tcp 9>"$fd_file" >/dev/null 2>&1 &
+  Xvfb -displayfd 9 -screen 0 "$1" -nolisten tcp -noreset 9>"$fd_file" >/dev/null 2>&1 &
   XVFB_PID=$!
   wait_for 30 test -s "$fd_file" || { echo "Xvfb did not start" >&2; return 1; }
   DISPLAY=":$(head -n 1 "$fd_file")"
