@@ -1,12 +1,31 @@
 #include "app/main_window.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 #include "app/placement_store.h"
+#include "app/window_placement.h"
 #include "devices/wave_devices.h"
+#include "platform/audio/audio_backend.h"
 #include "platform/framework/properties.h"
 
 namespace {
 
 constexpr int kRows = 9;
+
+// A key of every input device, in catalogue order: the back-end's own key of
+// the device, within that back-end.
+std::vector<std::string> InputDeviceKeys() {
+  std::vector<std::string> keys;
+  std::shared_ptr<platform::AudioBackend> backend = platform::CurrentAudioBackend();
+  if (!backend) return keys;
+  const std::string prefix = std::to_string(reinterpret_cast<std::uintptr_t>(backend.get())) + "/";
+  for (const platform::AudioEndpoint& e : backend->Endpoints(platform::AudioDirection::kInput))
+    keys.push_back(prefix + e.id);
+  return keys;
+}
 
 }  // namespace
 
@@ -58,35 +77,72 @@ void TForm1::Loaded() {
 void TForm1::FormCreate(TComponent*) {
   // Each value defaults to where the window is now, so a missing or unusable
   // value leaves that coordinate as the layout put it.
-  SetTop(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", GetTop()).AsInteger());
-  SetLeft(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", GetLeft()).AsInteger());
-  SetWidth(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", GetWidth()).AsInteger());
-  SetHeight(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", GetHeight()).AsInteger());
+  const TWindowPlacement layout{GetTop(), GetLeft(), GetWidth(), GetHeight()};
+  TWindowPlacement stored;
+  stored.Top = ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", layout.Top).AsInteger();
+  stored.Left = ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", layout.Left).AsInteger();
+  stored.Width = ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", layout.Width).AsInteger();
+  stored.Height = ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", layout.Height).AsInteger();
+  // A placement that would cut the window or hide its close button is not used;
+  // the store keeps it until the next close writes the real one.
+  const TScreenRect close_button{ClientOriginX() + btn_close->GetLeft(),
+                                 ClientOriginY() + btn_close->GetTop(), btn_close->GetWidth(),
+                                 btn_close->GetHeight()};
+  const TWindowPlacement usable = UsablePlacement(stored, layout, GetClientWidth(),
+                                                  GetClientHeight(), close_button, ScreenRects());
+  SetTop(usable.Top);
+  SetLeft(usable.Left);
+  SetWidth(usable.Width);
+  SetHeight(usable.Height);
 }
 
 void TForm1::FormShow(TComponent*) {
-  // The counts are those taken when the counting components were created.
+  // The counts are those taken when the counting components were created; a
+  // count of 0 is shown too rather than the layout's placeholder.
   const int n_in = MMWaveIn1->GetNumDevs();
-  if (n_in > 0) Label1->SetCaption(std::to_string(n_in));
+  Label1->SetCaption(std::to_string(n_in));
   for (int k = 0; k < n_in && k < kRows; ++k) Lab[k]->SetCaption(WaveInDeviceName(k));
 
   const int n_out = MMWaveOut1->GetNumDevs();
-  if (n_out > 0) Label2->SetCaption(std::to_string(n_out));
+  Label2->SetCaption(std::to_string(n_out));
   for (int k = 0; k < n_out && k < kRows; ++k) Lab[kRows + k]->SetCaption(WaveOutDeviceName(k));
 
   StartInputRows(n_in);
 }
 
 void TForm1::StartInputRows(int n_in) {
-  for (int i = 1; i <= n_in; ++i) {
+  const std::vector<std::string> now = InputDeviceKeys();
+  const auto key_at = [](const std::vector<std::string>& keys, int index) {
+    return index < static_cast<int>(keys.size()) ? keys[static_cast<std::size_t>(index)]
+                                                 : std::string();
+  };
+  const int rows = std::min(n_in, static_cast<int>(row_devices_.size()));
+  for (int i = 1; i <= rows; ++i) {
+    std::string& device = row_devices_[static_cast<std::size_t>(i - 1)];
     try {
       auto* row = dynamic_cast<TMMWaveIn*>(FindComponent("In" + std::to_string(i)));
       if (!row) continue;
+      const std::string key = key_at(now, i - 1);
+      if (row->IsOpen()) {
+        // Its label names the device at its index: a row still on that device
+        // runs on untouched.
+        if (!key.empty() && key == device) continue;
+        row->Close();
+      }
+      device.clear();
       row->SetDeviceID(i - 1);
       row->Start();
+      device = key;
     } catch (const std::exception&) {
       // A row that cannot run stays still; the others go on.
     }
+  }
+  // A device list that changed while the rows started leaves those rows to
+  // the next refresh.
+  const std::vector<std::string> after = InputDeviceKeys();
+  for (int i = 1; i <= rows; ++i) {
+    std::string& device = row_devices_[static_cast<std::size_t>(i - 1)];
+    if (device != key_at(after, i - 1)) device.clear();
   }
 }
 

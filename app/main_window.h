@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "capture/wave_in.h"
 #include "controls/level.h"
@@ -58,8 +59,14 @@ class TForm1 : public TForm {
 
  private:
   // Input row i captures from input device i-1; each start is on its own,
-  // so a device that fails leaves only its row still.
+  // so a device that fails leaves only its row still. A running row whose
+  // device is still at its index keeps running; one whose device went away or
+  // moved is started again on the device now at its index.
   void StartInputRows(int n_in);
   template <class T>
   T* Field(const std::string& name);
+
+  // The back-end's key of the device each input row was started on; empty
+  // for a row that does not run or whose device is not known.
+  std::array<std::string, 10> row_devices_;
 };

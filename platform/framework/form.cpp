@@ -182,6 +182,13 @@ void TCustomForm::SyncFromScreen() {
   TWinControl::SetBounds(pos.x(), pos.y(), GetWidth(), GetHeight());
 }
 
+int TCustomForm::ClientOriginX() const {
+  return FrameWidth() / 2;
+}
+int TCustomForm::ClientOriginY() const {
+  return FrameHeight() - FrameWidth() / 2;
+}
+
 void TCustomForm::ApplyPosition() {
   if (position_ != poScreenCenter && position_ != poDesktopCenter &&
       position_ != poMainFormCenter && position_ != poOwnerFormCenter)
@@ -278,6 +285,16 @@ const TClassInfo& TForm::StaticClassInfo() {
   static const TClassInfo info =
       TClassInfoBuilder<TForm>("TForm", &TCustomForm::StaticClassInfo()).Build();
   return info;
+}
+
+std::vector<TScreenRect> ScreenRects() {
+  platform::EnsureToolkit();
+  std::vector<TScreenRect> rects;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect r = screen->geometry();
+    rects.push_back(TScreenRect{r.x(), r.y(), r.width(), r.height()});
+  }
+  return rects;
 }
 
 std::string LoadResourceText(const std::string& name) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/framework/controls.h"
 
@@ -63,6 +64,9 @@ class TCustomForm : public TWinControl {
 
   // Where the window really is now (it may have been moved by the user).
   void SyncFromScreen();
+  // Where the client area starts inside the outer frame (of nominal size).
+  int ClientOriginX() const;
+  int ClientOriginY() const;
 
   void SetVisible(bool v) override;
   void Show() { SetVisible(true); }
@@ -112,6 +116,13 @@ class TForm : public TCustomForm {
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 };
+
+// A rectangle of the desktop, in desktop pixels.
+struct TScreenRect {
+  int Left = 0, Top = 0, Width = 0, Height = 0;
+};
+// The screens (monitors) of the desktop; empty when the toolkit knows none.
+std::vector<TScreenRect> ScreenRects();
 
 // Reads a program resource (":/...") or a file; raises when it cannot.
 std::string LoadResourceText(const std::string& name);

@@ -5,13 +5,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/app_classes.h"
 #include "app/placement_store.h"
+#include "app/window_placement.h"
 #include "platform/audio/audio_backend.h"
+#include "platform/audio/virtual/virtual_backend.h"
 #include "platform/framework/application.h"
+#include "platform/framework/properties.h"
 
 namespace {
 
@@ -20,6 +27,67 @@ std::string VirtualInputs(int n) {
   for (int i = 1; i <= n; ++i)
     selection += (i > 1 ? "|" : "") + std::string("Input ") + std::to_string(i) + "@440:-6:-6";
   return selection + ";out=Speakers|Headset";
+}
+
+// The window tests run on a desktop of two screens side by side: 1600 × 1000
+// and, right of it, 1280 × 1024. The off-screen platform reads them from a
+// file named before the toolkit starts.
+class TwoScreens : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    file_ = std::filesystem::temp_directory_path() /
+            ("tessaline-screens-" + std::to_string(::getpid()) + ".json");
+    std::ofstream(file_) << R"({"screens": [
+      {"name": "left", "x": 0, "y": 0, "width": 1600, "height": 1000},
+      {"name": "right", "x": 1600, "y": 0, "width": 1280, "height": 1024}]})";
+    setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + file_.string()).c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove(file_); }
+
+ private:
+  std::filesystem::path file_;
+};
+const auto* const two_screens = ::testing::AddGlobalTestEnvironment(new TwoScreens);
+
+// Virtual devices whose input `refusing` records no 44100 Hz 16-bit stereo.
+class RefusingBackend : public platform::AudioBackend {
+ public:
+  RefusingBackend(const std::string& devices, std::string refusing)
+      : inner_(platform::CreateAudioBackend(devices, nullptr)), refusing_(std::move(refusing)) {}
+  std::string Name() const override { return "refusing"; }
+  std::vector<platform::AudioEndpoint> Endpoints(platform::AudioDirection direction) override {
+    return inner_->Endpoints(direction);
+  }
+  std::unique_ptr<platform::CaptureStream> OpenCapture(const std::string& endpoint_id,
+                                                       const platform::PcmFormat& format,
+                                                       std::size_t chunk,
+                                                       platform::CaptureCallbacks callbacks,
+                                                       std::string* reason) override {
+    if (endpoint_id == refusing_ && format.rate == 44100 && format.bits == 16 &&
+        format.channels == 2) {
+      if (reason) *reason = "format not supported";
+      return nullptr;
+    }
+    return inner_->OpenCapture(endpoint_id, format, chunk, std::move(callbacks), reason);
+  }
+
+ private:
+  std::unique_ptr<platform::AudioBackend> inner_;
+  std::string refusing_;
+};
+
+// Pumps until the condition holds (at most 10 s); true when it did.
+bool PumpUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    WaitAndPump(10, true);
+  }
+  return true;
+}
+
+bool Near(int value, int want) {
+  return value >= want - 1 && value <= want + 1;
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -31,18 +99,31 @@ class MainWindowTest : public ::testing::Test {
         std::filesystem::temp_directory_path() / ("tessaline-window-" + std::to_string(::getpid()));
     std::filesystem::remove_all(config_);
     setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    platform::SetMessageBoxHook([this](const std::string& text, const std::string&, UINT) {
+      messages_.push_back(text);
+      return IDOK;
+    });
   }
   void TearDown() override {
+    platform::SetMessageBoxHook(nullptr);
     platform::SelectAudioBackend("virtual");
     std::filesystem::remove_all(config_);
   }
   std::unique_ptr<TForm1> Open(const std::string& audio) {
     EXPECT_TRUE(platform::SelectAudioBackend(audio));
+    return Show();
+  }
+  std::unique_ptr<TForm1> Open(std::shared_ptr<platform::AudioBackend> backend) {
+    platform::UseAudioBackend(std::move(backend));
+    return Show();
+  }
+  std::unique_ptr<TForm1> Show() {
     auto form = std::make_unique<TForm1>(nullptr);
     form->Show();  // runs FormShow
     return form;
   }
   std::filesystem::path config_;
+  std::vector<std::string> messages_;
 };
 
 TEST_F(MainWindowTest, LayoutPlacesTheWindowAndItsControls) {
@@ -66,14 +147,102 @@ TEST_F(MainWindowTest, LayoutPlacesTheWindowAndItsControls) {
   EXPECT_EQ(form->Lab[0]->Font().Color, RGB(253, 196, 108));
   EXPECT_EQ(form->Lab[0]->Font().Height, -13);
   EXPECT_EQ(form->Bevel3->GetStyle(), bsRaised);
+
+  // Every meter's settings, read back from the live meters.
+  const std::pair<const char*, const char*> meter_settings[] = {
+      {"Bevel.BevelInner", "bvNone"},
+      {"Bevel.BevelOuter", "bvLowered"},
+      {"Bevel.BevelInnerWidth", "1"},
+      {"Bevel.BevelOuterWidth", "1"},
+      {"Bevel.BorderStyle", "bsNone"},
+      {"Bevel.BorderWidth", "0"},
+      {"Bevel.BorderSpace", "0"},
+      {"Bevel.BorderColor", "clBtnFace"},
+      {"Bevel.BorderSpaceColor", "clBlack"},
+      {"Bevel.InnerLightColor", "clBtnHighlight"},
+      {"Bevel.OuterLightColor", "clBtnHighlight"},
+      {"Bevel.InnerShadowColor", "clBtnShadow"},
+      {"Bevel.OuterShadowColor", "clBtnShadow"},
+      {"Bar1Color", "clSilver"},
+      {"Bar2Color", "clSilver"},
+      {"Bar3Color", "clRed"},
+      {"Inactive1Color", "clBlack"},
+      {"Inactive2Color", "clBlack"},
+      {"Inactive3Color", "clBlack"},
+      {"Point1", "50"},
+      {"Point2", "95"},
+      {"BitLength", "b16Bit"},
+      {"Mode", "mStereo"},
+      {"Sensitivy", "-72"},
+      {"LogAmp", "False"},
+      {"NumPeaks", "2"},
+      {"PeakDelay", "50"},
+      {"PeakSpeed", "1"},
+      {"DecayMode", "dmStepUp"},
+      {"Decay", "10"},
+      {"Tag2", "0"},
+      {"Width", "241"},
+  };
+  // Row geometry: left meter top, right meter top, input meter height.
+  const int rows[9][3] = {{88, 118, 9},  {160, 190, 9}, {224, 254, 9}, {291, 321, 8}, {357, 387, 8},
+                          {426, 456, 8}, {490, 520, 8}, {554, 584, 8}, {620, 650, 8}};
+  for (int m = 0; m < 36; ++m) {
+    const TMMLevel& meter = *form->MMLevel[static_cast<std::size_t>(m)];
+    for (const auto& [property, value] : meter_settings)
+      EXPECT_EQ(ReadPropertyText(meter, property), value) << meter.GetName() << "." << property;
+    const bool input = m < 18, left = m % 2 == 0;
+    const int* row = rows[(m % 18) / 2];
+    EXPECT_EQ(ReadPropertyText(meter, "Channel"), left ? "chLeft" : "chRight") << m;
+    EXPECT_EQ(meter.GetLeft(), input ? 69 : 386) << m;
+    EXPECT_EQ(meter.GetTop(), left ? row[0] : row[1]) << m;
+    EXPECT_EQ(meter.GetHeight(), input ? row[2] : 9) << m;
+  }
+  // Every capture chain: In k -> MMConnector k -> left and right meter of row k
+  // (In10 -> MMConnector10, without meters), with their formats.
+  for (std::size_t k = 0; k < 10; ++k) {
+    const TMMWaveIn& in = *form->In[k];
+    const TMMConnector& connector = *form->MMConnector[k];
+    EXPECT_EQ(GetComponentProperty(in, "Output"), &connector) << k;
+    EXPECT_EQ(GetComponentProperty(connector, "Input"), &in) << k;
+    EXPECT_EQ(GetComponentProperty(connector, "Level1"), k < 9 ? form->MMLevel[2 * k] : nullptr);
+    EXPECT_EQ(GetComponentProperty(connector, "Level2"),
+              k < 9 ? form->MMLevel[2 * k + 1] : nullptr);
+    EXPECT_EQ(ReadPropertyText(connector, "TriggerMode"), "tmDownFlank") << k;
+    EXPECT_EQ(ReadPropertyText(connector, "EnterIdle"), "False") << k;
+    EXPECT_EQ(ReadPropertyText(in, "DeviceID"), "MapperId") << k;
+    EXPECT_EQ(ReadPropertyText(in, "Mode"), "mStereo") << k;
+    EXPECT_EQ(ReadPropertyText(in, "Channels"), "2") << k;
+    EXPECT_EQ(ReadPropertyText(in, "BitLength"), k < 9 ? "b16Bit" : "b8Bit") << k;
+    EXPECT_EQ(ReadPropertyText(in, "SampleRate"), k < 9 ? "44100" : "11025") << k;
+    EXPECT_EQ(ReadPropertyText(in, "BufferSize"), "2048") << k;
+    EXPECT_EQ(ReadPropertyText(in, "NumBuffers"), "10") << k;
+    EXPECT_EQ(ReadPropertyText(in, "CallBackMode"), "cmWindow") << k;
+  }
 }
 
-TEST_F(MainWindowTest, NoInputsLeavesTheCountAndRowsUntouched) {
+TEST_F(MainWindowTest, NoInputsShowsZeroAndLeavesTheRowsUntouched) {
   auto form = Open("virtual:in=;out=");
-  EXPECT_EQ(form->Label1->GetCaption(), "10");
-  EXPECT_EQ(form->Label2->GetCaption(), "10");
+  // A count of no devices reads 0, not the layout's placeholder 10.
+  EXPECT_EQ(form->Label1->GetCaption(), "0");
+  EXPECT_EQ(form->Label2->GetCaption(), "0");
   EXPECT_EQ(form->Lab[0]->GetCaption(), "_____");
   EXPECT_EQ(form->Lab[9]->GetCaption(), "____");
+  for (TMMWaveIn* in : form->In) EXPECT_EQ(in->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_TRUE(messages_.empty());
+
+  // A device that cannot record 44100 Hz 16-bit stereo leaves its row still,
+  // without a message; the rows around it run.
+  form.reset();
+  form = Open(std::make_shared<RefusingBackend>(
+      "virtual:in=Mic A@440:-6:-6|Odd Mic@440:-6:-6|Mic C@440:-6:-6;out=", "in:1"));
+  EXPECT_EQ(form->Lab[1]->GetCaption(), "Odd Mic");
+  EXPECT_TRUE(form->In[0]->DeviceState() & dsStarted);
+  EXPECT_EQ(form->In[1]->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_TRUE(form->In[2]->DeviceState() & dsStarted);
+  EXPECT_TRUE(PumpUntil([&] { return form->MMLevel[4]->Level() > 0; }));
+  EXPECT_EQ(form->MMLevel[2]->Level(), 0);
+  EXPECT_EQ(form->MMLevel[3]->Level(), 0);
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
 }
 
 TEST_F(MainWindowTest, ThreeInputsFillTheirRows) {
@@ -89,26 +258,56 @@ TEST_F(MainWindowTest, ThreeInputsFillTheirRows) {
 }
 
 TEST_F(MainWindowTest, InputRowsCaptureTheirOwnDevicesAndRefreshLeavesThemRunning) {
-  auto form = Open(VirtualInputs(3));
-  for (int k = 0; k < 3; ++k) {
+  // Each left meter follows its left channel and each right meter its right
+  // one: -6 dBFS lights 60 of the 120 spots, -20 dBFS 12, -3 dBFS 85.
+  auto form =
+      Open("virtual:in=Mic A@440:-6:-20|Mic B@440:-20:-6|Mic C@440:-20:-20|Mic D@440:-3:-3;out=");
+  for (int k = 0; k < 4; ++k) {
     EXPECT_TRUE(form->In[k]->DeviceState() & dsStarted) << k;
     EXPECT_EQ(form->In[k]->GetDeviceID(), k);
-    EXPECT_EQ(form->MMConnector[k]->GetLevel1(), form->MMLevel[2 * k]);
-    EXPECT_EQ(form->MMConnector[k]->GetInput(), form->In[k]);
   }
-  EXPECT_EQ(form->In[3]->DeviceState(), static_cast<std::uint32_t>(dsClosed));
-  EXPECT_EQ(form->In[9]->GetOutput(), form->MMConnector[9]);
-  EXPECT_EQ(form->MMConnector[10]->GetLevel2(), form->MMLevel[19]);
+  EXPECT_EQ(form->In[4]->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  const auto meters_read = [&](std::vector<int> want) {
+    return PumpUntil([&] {
+      for (std::size_t m = 0; m < want.size(); ++m)
+        if (!Near(form->MMLevel[m]->Level(), want[m])) return false;
+      return true;
+    });
+  };
+  const auto levels = [&] {
+    std::string text;
+    for (std::size_t m = 0; m < 10; ++m) text += std::to_string(form->MMLevel[m]->Level()) + " ";
+    return text;
+  };
+  EXPECT_TRUE(meters_read({60, 12, 12, 60, 12, 12, 85, 85, 0, 0})) << levels();
+
+  // A refresh with the same devices changes nothing: no row closes or opens.
+  int reopened = 0;
+  for (TMMWaveIn* in : form->In) in->OnOpen = [&](TComponent*) { ++reopened; };
   auto* first = form->In[0];
   form->btn_refresh->Click();
   EXPECT_EQ(form->In[0], first);
+  EXPECT_EQ(reopened, 0);
+  for (int k = 0; k < 4; ++k) EXPECT_TRUE(form->In[k]->DeviceState() & dsStarted) << k;
+
+  // Mic B is unplugged: after a refresh every row meters the device its label
+  // names. Row 1 runs on untouched, row 2 now records Mic C and row 3 Mic D;
+  // row 4 has no device any more and stays still.
+  auto backend =
+      std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+  ASSERT_NE(backend, nullptr);
+  backend->RemoveInput("in:1");
+  EXPECT_TRUE(PumpUntil([&] { return !form->In[1]->IsOpen(); }));
+  form->btn_refresh->Click();
+  EXPECT_EQ(form->Lab[1]->GetCaption(), "Mic C");
+  EXPECT_EQ(form->Lab[2]->GetCaption(), "Mic D");
+  EXPECT_EQ(form->Lab[3]->GetCaption(), "");
+  EXPECT_EQ(reopened, 2);  // rows 2 and 3
   EXPECT_TRUE(form->In[0]->DeviceState() & dsStarted);
-  EXPECT_EQ(form->In[0]->GetDeviceID(), 0);
-  // The rows' meters come alive.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (form->MMLevel[0]->Level() == 0 && std::chrono::steady_clock::now() < deadline)
-    WaitAndPump(10, true);
-  EXPECT_GT(form->MMLevel[0]->Level(), 0);
+  EXPECT_TRUE(form->In[1]->DeviceState() & dsStarted);
+  EXPECT_TRUE(form->In[2]->DeviceState() & dsStarted);
+  EXPECT_EQ(form->In[3]->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_TRUE(meters_read({60, 12, 12, 12, 85, 85, 0, 0})) << levels();
 }
 
 TEST_F(MainWindowTest, TwelveInputsShowNineRowsAndRefreshKeepsTheCount) {
@@ -147,12 +346,46 @@ TEST_F(MainWindowTest, PlacementRoundTrip) {
   WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", TVariant("40"));
   WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", 77);
   WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", 5000);
-  WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", 700);
-  auto form = Open(VirtualInputs(1));
-  EXPECT_EQ(form->GetTop(), 129);
-  EXPECT_EQ(form->GetLeft(), 77);
-  EXPECT_EQ(form->GetWidth(), 735);
-  EXPECT_EQ(form->GetHeight(), 700);
+  WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", 790);
+  {
+    auto form = Open(VirtualInputs(1));
+    EXPECT_EQ(form->GetTop(), 129);
+    EXPECT_EQ(form->GetLeft(), 77);
+    EXPECT_EQ(form->GetWidth(), 735);
+    EXPECT_EQ(form->GetHeight(), 790);
+  }
+
+  // A placement that would cut the window, or put its close button on no
+  // screen, gives way to the layout's; the store keeps it until a close.
+  const auto placed = [&](int top, int left, int wide, int hei) {
+    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", top);
+    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", left);
+    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", wide);
+    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", hei);
+    auto form = Open(VirtualInputs(1));
+    return TWindowPlacement{form->GetTop(), form->GetLeft(), form->GetWidth(), form->GetHeight()};
+  };
+  EXPECT_EQ(placed(10, 20, 718, 774), (TWindowPlacement{10, 20, 735, 814}));
+  EXPECT_EQ(placed(10, 20, 100, 900), (TWindowPlacement{10, 20, 735, 814}));
+  EXPECT_EQ(placed(10, 20, 719, 775), (TWindowPlacement{10, 20, 719, 775}));
+  EXPECT_EQ(placed(40, 1700, 735, 814), (TWindowPlacement{40, 1700, 735, 814}));  // right screen
+  EXPECT_EQ(placed(40, 3000, 735, 814), (TWindowPlacement{129, 723, 735, 814}));
+  EXPECT_EQ(placed(-800, 20, 735, 814), (TWindowPlacement{129, 723, 735, 814}));
+  EXPECT_EQ(placed(200, -600, 735, 814), (TWindowPlacement{129, 723, 735, 814}));
+  // The close button's centre lies 743 pixels below the top: at y 1013 only
+  // the right screen reaches down.
+  EXPECT_EQ(placed(270, 500, 735, 814), (TWindowPlacement{129, 723, 735, 814}));
+  EXPECT_EQ(placed(270, 1200, 735, 814), (TWindowPlacement{270, 1200, 735, 814}));
+  {
+    // Closing writes where the window really is.
+    placed(3000, 3000, 10, 10);
+    auto form = Open(VirtualInputs(1));
+    EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", 0).AsInteger(), 10);
+    form->btn_close->Click();
+  }
+  EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", 0).AsInteger(), 723);
+  EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", 0).AsInteger(), 129);
+  EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", 0).AsInteger(), 735);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program under a real X server: its window has the right title and client
 # size, shows the devices, and closing it with its close button ends the
-# program and writes the placement.
+# program and writes the placement. A stored placement that would make the
+# window unusable is not applied. Without a display the program says so.
 set -euo pipefail
 bin=$1
 root=$2
@@ -20,9 +21,24 @@ fail() {
   exit 1
 }
 
-start_xvfb 1600x1000x24
 export XDG_CONFIG_HOME="$work/config"
 export TESSALINE_AUDIO="virtual:in=Desk Mic@440:-6:-12|Line In;out=Speakers|Headset|HDMI"
+
+# no_display <message> <environment...>: the program ends with exit code 1
+# and that message instead of running unseen.
+no_display() {
+  local message=$1 code=0
+  shift
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@" timeout 20 "$bin/tessaline" \
+    >"$work/none.log" 2>&1 || code=$?
+  [ "$code" = 1 ] || fail "without a display: exit code $code: $(cat "$work/none.log")"
+  grep -qxF "$message" "$work/none.log" || fail "without a display: $(cat "$work/none.log")"
+}
+no_display "tessaline: no display to show the window on (DISPLAY is not set)"
+no_display 'tessaline: cannot open the display ":9999"' DISPLAY=:9999
+[ ! -e "$XDG_CONFIG_HOME" ] || fail "a run without a display wrote the store"
+
+start_xvfb 1600x1000x24
 
 "$bin/tessaline" >"$work/out.log" 2>&1 &
 app=$!
@@ -68,4 +84,37 @@ wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window on the second 
 wid=$(window_id "TESSALINE AUDIO DRIVER")
 x=$(xwininfo -id "$wid" | awk '/Absolute upper-left X:/ {print $4}')
 [ "$x" = 40 ] || fail "second start at x=$x, not the stored 40"
+
+# close_window <log>: clicks the close button and waits for a clean end.
+close_window() {
+  xdotool mousemove --window "$wid" $((384 + 100)) $((696 + 16)) click 1
+  for _ in $(seq 1 300); do
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$app" 2>/dev/null && fail "program still running after its close button"
+  wait "$app" || fail "program exit code $?: $(cat "$1")"
+  app=""
+}
+close_window "$work/out2.log"
+grep -qF '"left" = dword:40' "$store" || fail "second close did not keep x=40: $(cat "$store")"
+
+# A stored placement off every screen and too narrow: the window opens where
+# its layout puts it, at full size; the store keeps the values until the
+# window closes and writes where it was.
+sed -i -e 's/"left" = dword:40/"left" = dword:5000/' -e 's/"wide" = dword:735/"wide" = dword:100/' \
+  "$store"
+"$bin/tessaline" >"$work/out3.log" 2>&1 &
+app=$!
+wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window on the third start"
+wid=$(window_id "TESSALINE AUDIO DRIVER")
+info=$(xwininfo -id "$wid")
+geometry="$(awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4}
+  /^  Width:/ {w = $2} /^  Height:/ {h = $2} END {print x, y, w, h}' <<<"$info")"
+[ "$geometry" = "723 129 719 775" ] || fail "unusable placement applied: $geometry"
+grep -qF '"wide" = dword:100' "$store" || fail "reading changed the store: $(cat "$store")"
+close_window "$work/out3.log"
+for entry in '"left" = dword:723' '"wide" = dword:735'; do
+  grep -qF "$entry" "$store" || fail "third close did not write $entry: $(cat "$store")"
+done
 echo "main_window: ok"
