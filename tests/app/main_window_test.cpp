@@ -70,6 +70,13 @@ class RefusingBackend : public platform::AudioBackend {
     }
     return inner_->OpenCapture(endpoint_id, format, chunk, std::move(callbacks), reason);
   }
+  std::unique_ptr<platform::PlaybackStream> OpenPlayback(const std::string& endpoint_id,
+                                                         const platform::PcmFormat& format,
+                                                         const platform::PlaybackOptions& options,
+                                                         platform::PlaybackCallbacks callbacks,
+                                                         std::string* reason) override {
+    return inner_->OpenPlayback(endpoint_id, format, options, std::move(callbacks), reason);
+  }
 
  private:
   std::unique_ptr<platform::AudioBackend> inner_;
