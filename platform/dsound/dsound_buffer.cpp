@@ -164,8 +164,8 @@ class SecondaryBuffer : public IDirectSoundBuffer {
         (bytes2 > 0 && part2 != region->second.data())) {
       return DSERR_INVALIDPARAM;
     }
-    std::memcpy(ring_.data() + region->offset, region->first.data(), bytes1);
-    std::memcpy(ring_.data(), region->second.data(), bytes2);
+    if (bytes1 > 0) std::memcpy(ring_.data() + region->offset, region->first.data(), bytes1);
+    if (bytes2 > 0) std::memcpy(ring_.data(), region->second.data(), bytes2);
     locks_.erase(region);
     return DS_OK;
   }
