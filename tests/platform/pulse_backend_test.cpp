@@ -1,16 +1,20 @@
 #include "platform/audio/pulse/pulse_backend.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 namespace platform {
 #include "tests/support/sound_server.h"
@@ -118,6 +122,43 @@ TEST(PulseBackendWithSoundServer, ListsAndReconnects) {
   EXPECT_TRUE(outputs[0].is_default);
   EXPECT_EQ(outputs[1].name, "Head Set");
   EXPECT_FALSE(outputs[1].is_default);
+
+  // A server too busy to answer an enumeration keeps the connection and the
+  // streams on it: the list is the last full answer, given at once while the
+  // server stays busy, and recording goes on when it answers again.
+  std::atomic<std::size_t> recorded{0};
+  std::atomic<bool> lost{false};
+  CaptureCallbacks callbacks;
+  callbacks.data = [&](const std::uint8_t*, std::size_t bytes) { recorded += bytes; };
+  callbacks.lost = [&] { lost = true; };
+  std::unique_ptr<CaptureStream> stream = backend->OpenCapture(
+      backend->Endpoints(AudioDirection::kInput)[0].id, PcmFormat{}, 1764, callbacks, &reason);
+  ASSERT_NE(stream, nullptr) << reason;
+  stream->Start();
+  auto wait_for = [](auto condition) {
+    Clock::time_point limit = Clock::now() + std::chrono::seconds(20);
+    while (!condition() && Clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+  };
+  ASSERT_TRUE(wait_for([&] { return recorded > 0; }));
+  pid_t pid = 0;
+  std::ifstream(dir + "/server.pid") >> pid;
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGSTOP), 0);
+  Clock::time_point busy = Clock::now();
+  EXPECT_EQ(Names(*backend, AudioDirection::kInput),
+            (std::vector<std::string>{"Desk Mic", "Line In"}));
+  EXPECT_GE(SecondsSince(busy), 1.5);
+  busy = Clock::now();
+  EXPECT_EQ(Names(*backend, AudioDirection::kOutput),
+            (std::vector<std::string>{"Desk Speakers", "Head Set"}));
+  EXPECT_LT(SecondsSince(busy), 0.5);
+  ASSERT_EQ(kill(pid, SIGCONT), 0);
+  const std::size_t before = recorded;
+  EXPECT_TRUE(wait_for([&] { return recorded > before + 44100 * 4 / 10; }));
+  EXPECT_FALSE(lost);
+  stream.reset();
 
   SoundServer("stop " + dir);
   Clock::time_point start = Clock::now();

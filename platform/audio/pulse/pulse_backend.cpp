@@ -18,7 +18,8 @@
 // threads of its own whose memory handling ThreadSanitizer cannot follow.
 // (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n";
+  return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:"
+         "libQt6Core.so\n";
 }
 #endif
 
@@ -121,6 +122,7 @@ PulseAudioBackend::~PulseAudioBackend() {
 }
 
 void PulseAudioBackend::Disconnect() {
+  busy_until_ = {};  // a new connection is asked at once
   if (context_ == nullptr) return;
   pa_context_set_state_callback(context_, nullptr, nullptr);
   pa_context_disconnect(context_);
@@ -167,10 +169,19 @@ std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction
   pa_threaded_mainloop_lock(mainloop_);
   std::vector<AudioEndpoint> endpoints;
   if (!EnsureConnected(deadline, nullptr)) {
+    known_inputs_.clear();
+    known_outputs_.clear();
     pa_threaded_mainloop_unlock(mainloop_);
     return endpoints;
   }
   bool input = direction == AudioDirection::kInput;
+  std::vector<AudioEndpoint>& known = input ? known_inputs_ : known_outputs_;
+  if (Clock::now() < busy_until_) {
+    // It did not answer a moment ago: not asked again so soon.
+    endpoints = known;
+    pa_threaded_mainloop_unlock(mainloop_);
+    return endpoints;
+  }
   Query query;
   query.mainloop = mainloop_;
   query.input = input;
@@ -191,9 +202,16 @@ std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction
     pa_operation_unref(op);
   }
   if (!answered) {
-    // A server that stopped answering is dropped; the next call reconnects.
-    if (ContextUsable(context_)) retry_after_ = Clock::now() + kRetryPause;
-    Disconnect();
+    // A slow or failed answer leaves the connection alone, and with it every
+    // stream on it; the list is the last full answer. A server that has gone
+    // away is dropped, and the next call reconnects.
+    if (!ContextUsable(context_)) {
+      Disconnect();
+      known.clear();
+    } else if (Clock::now() >= deadline) {
+      busy_until_ = Clock::now() + kRetryPause;
+    }
+    endpoints = known;
     pa_threaded_mainloop_unlock(mainloop_);
     return endpoints;
   }
@@ -204,6 +222,7 @@ std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction
   for (const Query::Item& item : query.items) {
     endpoints.push_back({item.key, item.name, item.key == query.default_name});
   }
+  known = endpoints;
   return endpoints;
 }
 

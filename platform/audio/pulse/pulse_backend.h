@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/audio/audio_backend.h"
 
@@ -28,8 +29,11 @@ class PulseAudioBackend : public AudioBackend {
 
   // Sources that are not monitors of sinks (input) or sinks (output), in the
   // server's index order, named by their descriptions. A connection that went
-  // away is re-established first; any failure gives an empty list. Not to be
-  // called from the back-end's own main-loop thread.
+  // away is re-established first; without a server the list is empty. A
+  // server that is connected but does not answer in time, or refuses the
+  // query, gives the last full answer and keeps the connection (and so the
+  // streams on it); after a time-out it is not asked again for kRetryPause.
+  // Not to be called from the back-end's own main-loop thread.
   std::vector<AudioEndpoint> Endpoints(AudioDirection direction) override;
 
   // A record stream from the source named endpoint_id, in the format asked
@@ -73,6 +77,11 @@ class PulseAudioBackend : public AudioBackend {
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
   std::chrono::steady_clock::time_point retry_after_{};
+  // The last full answer of each direction, given while the connected server
+  // is too busy to answer (after a time-out, until busy_until_); used under
+  // mutex_.
+  std::vector<AudioEndpoint> known_inputs_, known_outputs_;
+  std::chrono::steady_clock::time_point busy_until_{};
 };
 
 }  // namespace platform
