@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "devices/mm_strings.h"
 #include "devices/wave_format.h"
@@ -22,10 +24,15 @@ constexpr unsigned kWaitStepMs = 10;
 constexpr int kDonePolls = 65000;
 constexpr DWORD kThreadWaitMs = 5000;
 
+// Posted by a failed worker thread to the notification window (wParam = the
+// device handle): close the device and report the failure.
+constexpr UINT WM_CAPTUREFAILED = WM_STOPCAPTURE + 1;
+
 }  // namespace
 
 // The worker thread of cmThread: it takes the driver's buffer messages from
-// its queue and hands them to the component.
+// its queue and hands them to the component. A failure ends the thread; the
+// component closes the device on the GUI thread.
 class TMMWaveInThread : public TMMDSPThread {
  public:
   // The thread keeps the events alive until its very end.
@@ -37,7 +44,7 @@ class TMMWaveInThread : public TMMDSPThread {
 
  protected:
   void Execute() override {
-    SetPriority(wave_in_->priority_);
+    SetPriority(wave_in_->priority_.load());
     MSG msg;
     PeekMessage(&msg, 0, 0, 0, PM_NOREMOVE);  // creates this thread's queue
     TEvent* ready = ready_.get();
@@ -58,32 +65,16 @@ class TMMWaveInThread : public TMMDSPThread {
           DispatchMessage(&msg);
         }
       }
-    } catch (const std::exception& e) {
-      Fail(e);
+    } catch (const std::exception&) {
+      wave_in_->WorkerFailed(std::current_exception());
     }
+    // The component waits for this signal before it may go; nothing of it is
+    // used afterwards.
+    wave_in_->WorkerEnding(this);
     ready->SetEvent();
   }
 
  private:
-  // Shuts the device down from this thread and reports the error.
-  void Fail(const std::exception& e) {
-    TMMCustomWaveIn* w = wave_in_;
-    w->thread_failed_ = true;
-    if (w->handle_) {
-      try {
-        w->closing_ = true;
-        w->Stop();
-        w->UnprepareBuffers();
-        w->calls_.Close(w->handle_);
-        w->Closed();
-      } catch (const std::exception&) {
-        // The device goes down in any case; the first error is the one reported.
-      }
-    }
-    w->lock_initialized_ = false;
-    platform::ShowException(e);
-  }
-
   TMMCustomWaveIn* wave_in_;
   std::shared_ptr<TEvent> ready_, terminate_;
 };
@@ -261,7 +252,40 @@ void TMMCustomWaveIn::ComputeMaxRecordBytes() {
 
 void TMMCustomWaveIn::SetPriority(TThreadPriority value) {
   priority_ = value;
+  std::lock_guard<std::mutex> lock(thread_lock_);
   if (thread_) thread_->SetPriority(value);
+}
+
+std::exception_ptr TMMCustomWaveIn::StopForRelink(bool relinking) {
+  if (!relinking) return nullptr;
+  try {
+    Stop();
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
+void TMMCustomWaveIn::SetInput(TMMDSPComponent* value) {
+  std::exception_ptr error =
+      StopForRelink(value != GetInput() && (!value || CanConnectInput(value)));
+  TMMCustomSoundComponent::SetInput(value);
+  if (error) std::rethrow_exception(error);
+}
+
+void TMMCustomWaveIn::SetOutput(TMMDSPComponent* value) {
+  std::exception_ptr error =
+      StopForRelink(value != GetOutput() && (!value || CanConnectOutput(value)));
+  TMMCustomSoundComponent::SetOutput(value);
+  if (error) std::rethrow_exception(error);
+}
+
+void TMMCustomWaveIn::Notification(TComponent* component, TOperation operation) {
+  try {
+    TMMCustomSoundComponent::Notification(component, operation);
+  } catch (const std::exception&) {
+    // The link is gone and the device closed; OnError has told of it.
+  }
 }
 
 void TMMCustomWaveIn::SetPWaveFormat(const WAVEFORMATEX* format) {
@@ -524,10 +548,7 @@ void TMMCustomWaveIn::Stop() {
       resetting_ = true;
       Check("WaveInReset:", calls_.Reset(handle_));
     });
-    if (depth_ == 0) {
-      for (int i = 0; i < kWaitRounds && queued_ > 0; ++i)
-        WaitAndPump(kWaitStepMs, callback_mode_ == cmWindow);
-    }
+    if (!InsideBufferDone()) WaitForBuffers();
     Stopped();
   } catch (...) {
     FireEvent(OnError);
@@ -536,9 +557,20 @@ void TMMCustomWaveIn::Stop() {
   }
 }
 
+void TMMCustomWaveIn::WaitForBuffers() {
+  // A failed worker thread accounts for nothing any more.
+  if (thread_failed_) return;
+  const bool gui = platform::IsGuiThread();
+  for (int i = 0; i < kWaitRounds && (queued_ > 0 || depth_ > 0); ++i) {
+    // A worker thread may be waiting for the GUI thread to run a method.
+    if (gui) platform::CheckSynchronize();
+    WaitAndPump(kWaitStepMs, callback_mode_ == cmWindow);
+  }
+}
+
 void TMMCustomWaveIn::Stopped() {
   if (!(state_.load() & (dsStarted | dsPaused))) return;
-  if (depth_ > 0) {
+  if (InsideBufferDone()) {
     // Called from inside the chain's buffer handling: finished once that
     // handling has unwound (WM_STOPCAPTURE).
     stop_deferred_ = true;
@@ -565,26 +597,35 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr header) {
     });
     return;
   }
-  ++depth_;
+  if (depth_++ == 0) handler_thread_ = std::this_thread::get_id();
   Locked([this] { --queued_; });
   std::exception_ptr error;
   try {
     BufferReady(header);
-    if (!stop_deferred_) {
+    // A stop that began meanwhile on another thread has reset the driver:
+    // the buffer stays out.
+    Locked([&] {
+      if (stop_deferred_ || stopping_) return;
       header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
       Check("WaveInAddBuffer:", calls_.AddBuffer(handle_, header, sizeof(WAVEHDR)));
       ++queued_;
-    }
+    });
   } catch (...) {
     FireEvent(OnError);
     error = std::current_exception();
   }
-  if (--depth_ == 0 && stop_deferred_ && !stop_posted_) {
+  if (depth_ == 1 && stop_deferred_ && !stop_posted_) {
     stop_posted_ = true;
     stopping_ = true;
     PostMessage(window_, WM_STOPCAPTURE, reinterpret_cast<WPARAM>(handle_), 0);
   }
+  // Last: a stop on another thread waits for this.
+  --depth_;
   if (error) std::rethrow_exception(error);
+}
+
+bool TMMCustomWaveIn::InsideBufferDone() const {
+  return depth_ > 0 && handler_thread_.load() == std::this_thread::get_id();
 }
 
 void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
@@ -618,10 +659,22 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
       case WM_STOPCAPTURE:
         Stop();
         break;
+      case WM_CAPTUREFAILED: {
+        std::exception_ptr error;
+        {
+          std::lock_guard<std::mutex> lock(thread_lock_);
+          error = std::exchange(worker_error_, nullptr);
+        }
+        if (error) std::rethrow_exception(error);
+        break;
+      }
       default:
         break;
     }
   } catch (const std::exception& e) {
+    // The chain stops showing the stream at once: closing may wait for the
+    // driver while other devices' failures are being reported.
+    if (state_.load() & (dsStarted | dsPaused)) TMMCustomSoundComponent::Stopped();
     Close();
     platform::ShowException(e);
   }
@@ -671,24 +724,49 @@ void TMMCustomWaveIn::StartThread() {
   Locked([this] { thread_failed_ = false; });
   ready_event_ = std::make_shared<TEvent>(false, false);
   terminate_event_ = std::make_shared<TEvent>(false, false);
-  thread_ = new TMMWaveInThread(this);
-  thread_id_ = thread_->ThreadID();
-  thread_->SetFreeOnTerminate(true);
-  thread_->Resume();
+  {
+    std::lock_guard<std::mutex> lock(thread_lock_);
+    worker_error_ = nullptr;
+    thread_ = new TMMWaveInThread(this);
+    thread_id_ = thread_->ThreadID();
+    thread_->SetFreeOnTerminate(true);
+    thread_->Resume();
+  }
   if (ready_event_->WaitFor(kThreadWaitMs) != wrSignaled)
     RaiseError("WaveIn:\n\r" + LoadMMString(kMMCannotCreateThread));
 }
 
 void TMMCustomWaveIn::StopThread() {
-  if (callback_mode_ == cmThread && !thread_failed_ && terminate_event_) {
+  // A failed thread has ended, or is about to: its last signal is waited for
+  // all the same, so that it is gone before the component is.
+  if (callback_mode_ == cmThread && terminate_event_) {
     terminate_event_->SetEvent();
     ready_event_->WaitFor(kThreadWaitMs);
   }
-  thread_ = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(thread_lock_);
+    thread_ = nullptr;
+  }
   thread_id_ = 0;
   ready_event_.reset();
   terminate_event_.reset();
   lock_initialized_ = false;
+}
+
+void TMMCustomWaveIn::WorkerFailed(std::exception_ptr error) {
+  thread_failed_ = true;
+  // The driver's buffers are no longer posted to this thread.
+  thread_id_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(thread_lock_);
+    worker_error_ = error;
+  }
+  PostMessage(window_, WM_CAPTUREFAILED, reinterpret_cast<WPARAM>(handle_), 0);
+}
+
+void TMMCustomWaveIn::WorkerEnding(TMMWaveInThread* thread) {
+  std::lock_guard<std::mutex> lock(thread_lock_);
+  if (thread_ == thread) thread_ = nullptr;
 }
 
 // --- class ------------------------------------------------------------------

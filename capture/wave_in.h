@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/device_state.h"
@@ -101,7 +104,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void SetTimeFormat(TMMTimeFormats value);
   std::int32_t GetMaxRecordTime() const { return max_record_time_; }
   void SetMaxRecordTime(std::int32_t value);
-  TThreadPriority GetPriority() const { return priority_; }
+  TThreadPriority GetPriority() const { return priority_.load(); }
   void SetPriority(TThreadPriority value);
 
   // Set of TMMDeviceStateFlag; a closed device holds exactly dsClosed.
@@ -110,6 +113,12 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // The limit in bytes (2147483647 when there is none).
   std::int32_t MaxRecordBytes() const { return max_record_bytes_; }
   MMRESULT LastResult() const { return last_result_; }
+
+  // A new link stops the driver as well as the component first.
+  void SetInput(TMMDSPComponent* value) override;
+  void SetOutput(TMMDSPComponent* value) override;
+  // A failed stop of a removed link was reported through OnError already.
+  void Notification(TComponent* component, TOperation operation) override;
 
   // A new format closes the device; a supported PCM format also sets
   // SampleRate, BitLength and Channels.
@@ -132,6 +141,15 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
 
   // A returned buffer; runs where CallBackMode says.
   void BufferDone(PWaveHdr header);
+  // Whether the caller is the thread that is handling a returned buffer: a
+  // stop from there is finished once that handling has unwound.
+  bool InsideBufferDone() const;
+  // Waits until the buffers given back by a stop are accounted for and no
+  // other thread is handling one.
+  void WaitForBuffers();
+  // Stops the driver and the component before a link changes; the error of
+  // a failed stop, which left the device closed.
+  std::exception_ptr StopForRelink(bool relinking);
   void WindowProc(TMessage& msg);
   static void DriverCallback(void* hwave, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
                              DWORD_PTR param2);
@@ -150,6 +168,11 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   bool WaitForState(TMMDeviceStateFlag flag, bool pump);
   void StartThread();
   void StopThread();
+  // Worker thread: hands its failure to the GUI thread, which closes the
+  // device there and reports it.
+  void WorkerFailed(std::exception_ptr error);
+  // Worker thread, at its very end: the component lets go of it.
+  void WorkerEnding(TMMWaveInThread* thread);
   // Runs f under the lock when the lock exists (modes other than cmWindow).
   template <class F>
   void Locked(F f);
@@ -168,7 +191,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   TMMCBMode callback_mode_ = cmWindow;
   std::int32_t max_record_time_ = -1;
   std::int32_t max_record_bytes_ = 2147483647;
-  TThreadPriority priority_ = tpHigher;
+  std::atomic<TThreadPriority> priority_{tpHigher};
   WAVEFORMATEX own_format_{};
   TMMAllocator allocator_;
   std::vector<PWaveHdr> headers_;
@@ -180,10 +203,16 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   std::atomic<bool> closing_{false}, close_deferred_{false}, stopping_{false}, resetting_{false},
       stop_deferred_{false}, stop_posted_{false};
   std::atomic<std::int64_t> recorded_bytes_{0};
+  // The thread of the buffer handling in progress (depth_ > 0).
+  std::atomic<std::thread::id> handler_thread_{};
 
   TCriticalSection lock_;
   bool lock_initialized_ = false;
+  // The worker thread frees itself: thread_lock_ guards the reference to it
+  // and the failure it hands over.
+  std::mutex thread_lock_;
   TMMWaveInThread* thread_ = nullptr;
+  std::exception_ptr worker_error_;
   std::atomic<DWORD> thread_id_{0};
   std::shared_ptr<TEvent> ready_event_, terminate_event_;
   std::atomic<bool> thread_failed_{false};

@@ -25,6 +25,9 @@ struct Shared {
   std::vector<TMMConnector*> list;
   HWND window = 0;
   int running = 0;
+  // Pump cycles posted and not yet run: at most one, so that the cycles form
+  // a single chain however often connectors stop and start.
+  int pumps = 0;
   std::int32_t max_speed = 1;
   bool enter_idle = false;
 };
@@ -55,8 +58,10 @@ TMMConnector::~TMMConnector() {
     Shared& s = Connectors();
     std::erase(s.list, this);
     if (s.list.empty()) {
+      // Its pending messages, the pump's among them, go with it.
       DeallocateHWnd(s.window);
       s.window = 0;
+      s.pumps = 0;
     }
     RecomputeMaxSpeed();
   }
@@ -69,6 +74,10 @@ void TMMConnector::PostStart() {
 
 int TMMConnector::RunningCount() {
   return Connectors().running;
+}
+
+int TMMConnector::PumpsPending() {
+  return Connectors().pumps;
 }
 
 void TMMConnector::RecomputeMaxSpeed() {
@@ -108,6 +117,8 @@ void TMMConnector::SetSpeed(std::int32_t v) {
 
 void TMMConnector::SetTriggerMethod(TMMTriggerMethod v) {
   trigger_method_ = v;
+  // A running connector goes on under the new method.
+  if (running_) UpdateCounted();
   UpdateTimer();
 }
 
@@ -349,16 +360,27 @@ void TMMConnector::StartRunning() {
   if (!active_) return;
   pending_ = 0;
   running_ = true;
-  if (trigger_method_ == tmMessage && auto_trigger_) {
-    Shared& s = Connectors();
-    if (++s.running == 1) PostMessage(s.window, WM_CONNECTORPUMP, 0, 0);
-  }
+  UpdateCounted();
 }
 
 void TMMConnector::StopRunning() {
   if (!running_) return;
   running_ = false;
-  if (auto_trigger_ && trigger_method_ == tmMessage) --Connectors().running;
+  UpdateCounted();
+}
+
+// The running count holds exactly the connectors that run by message; the
+// first of them sets the pump going unless a cycle is on its way already.
+void TMMConnector::UpdateCounted() {
+  const bool counted = running_ && auto_trigger_ && trigger_method_ == tmMessage;
+  if (counted == counted_) return;
+  counted_ = counted;
+  Shared& s = Connectors();
+  if (!counted) {
+    --s.running;
+    return;
+  }
+  if (++s.running == 1 && s.pumps == 0 && PostMessage(s.window, WM_CONNECTORPUMP, 0, 0)) ++s.pumps;
 }
 
 void TMMConnector::Trigger() {
@@ -404,6 +426,7 @@ void TMMConnector::WindowProc(TMessage& msg) {
 // runs. Between cycles the GUI thread is free for its other work.
 void TMMConnector::Pump() {
   Shared& s = Connectors();
+  if (s.pumps > 0) --s.pumps;
   if (s.running <= 0 || Application->Terminated()) return;
   auto list = s.list;
   for (TMMConnector* c : list)
@@ -412,7 +435,11 @@ void TMMConnector::Pump() {
       }
   if (s.running > 0 && !Application->Terminated() && !s.list.empty()) {
     if (s.enter_idle) Application->ProcessMessages();
-    platform::PostMessageAfter(s.window, WM_CONNECTORPUMP, 0, 0, kPumpIntervalMs);
+    // Processing messages may have started another cycle meanwhile.
+    if (s.pumps == 0) {
+      ++s.pumps;
+      platform::PostMessageAfter(s.window, WM_CONNECTORPUMP, 0, 0, kPumpIntervalMs);
+    }
   }
 }
 

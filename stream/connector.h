@@ -95,6 +95,9 @@ class TMMConnector : public TMMDSPComponent {
 
   // Connectors whose automatic refresh runs by message (for checks).
   static int RunningCount();
+  // Pump cycles on their way (for checks): 1 while any connector runs by
+  // message, else 0 once the last cycle has come.
+  static int PumpsPending();
 
  private:
   void SetLevel(int index, TMMCustomLevel* value);
@@ -106,6 +109,9 @@ class TMMConnector : public TMMDSPComponent {
   void PostStart();
   void StartRunning();
   void StopRunning();
+  // Brings this connector's share of the running count in line with whether
+  // it runs by message now.
+  void UpdateCounted();
   void FillSilence();
   void ClearDue();
   void UpdateTimer();
@@ -125,6 +131,7 @@ class TMMConnector : public TMMDSPComponent {
 
   bool active_ = false, running_ = false, paused_display_ = false, is_pcm_ = false;
   bool listed_ = false;
+  bool counted_ = false;  // counted in the running count
   WAVEFORMATEX display_format_{};
   std::vector<char> display_buffer_;
   std::int32_t display_size_ = 0;

@@ -74,6 +74,35 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   std::this_thread::sleep_for(std::chrono::milliseconds(15));
   for (int i = 0; i < 20; ++i) connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 10);  // ten whole 200-byte slices in 2048 bytes
+
+  // The block that plays next is shown instead of the one played, when the
+  // played one holds data.
+  std::vector<char> next_block(kWaveHdrSize + 2048, 0);
+  auto* next = reinterpret_cast<PWaveHdr>(next_block.data());
+  *next = TMMWaveHdr{};
+  next->lpData = WaveHdrData(next);
+  next->dwBytesRecorded = 2048;  // silence
+  header_->lpNextBuffer = next;
+  connector_.BufferReady(header_);
+  connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlices(), 11);
+  EXPECT_EQ(left_.Level(), 0);
+  header_->dwBytesRecorded = 0;
+  connector_.BufferReady(header_);
+  connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlices(), 11);  // nothing played: nothing shown
+
+  // Without RefreshOnStop a stopped stream leaves the meters as they are.
+  header_->lpNextBuffer = nullptr;
+  header_->dwBytesRecorded = 2048;
+  connector_.BufferReady(header_);
+  connector_.Trigger();
+  ASSERT_GT(left_.Level(), 0);
+  const int shown = left_.Level();
+  connector_.SetRefreshOnStop(false);
+  connector_.Stopped();
+  EXPECT_FALSE(connector_.Active());
+  EXPECT_EQ(left_.Level(), shown);
 }
 
 TEST_F(ConnectorTest, UnsynchronizedSlicesFollowEachOtherAndEmptyBuffersMakeNothingDue) {
@@ -89,6 +118,45 @@ TEST_F(ConnectorTest, UnsynchronizedSlicesFollowEachOtherAndEmptyBuffersMakeNoth
   EXPECT_EQ(connector_.LevelSlices(), 10);
   connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 10);
+
+  // Without Synchronize the block handed over is shown, whatever plays next.
+  std::vector<char> next_block(kWaveHdrSize + 2048, 0);
+  auto* next = reinterpret_cast<PWaveHdr>(next_block.data());
+  *next = TMMWaveHdr{};
+  next->lpData = WaveHdrData(next);
+  next->dwBytesRecorded = 2048;
+  header_->lpNextBuffer = next;
+  connector_.BufferReady(header_);
+  connector_.Trigger();
+  EXPECT_GT(left_.Level(), 0);
+  header_->lpNextBuffer = nullptr;
+
+  // A reset silences what is still to be shown.
+  connector_.Reset();
+  connector_.Trigger();
+  EXPECT_EQ(left_.Level(), 0);
+  EXPECT_EQ(connector_.LevelSlices(), 12);
+
+  // Pulled buffers are shown once the source upstream has filled them.
+  std::vector<std::string> order;
+  connector_.OnBufferLoad = [&](TComponent*, PWaveHdr h, bool& more) {
+    order.push_back("load");
+    std::memcpy(h->lpData, header_->lpData, 2048);
+    h->dwBytesRecorded = 2048;
+    more = true;
+  };
+  std::vector<char> pulled_block(kWaveHdrSize + 2048, 0);
+  auto* pulled = reinterpret_cast<PWaveHdr>(pulled_block.data());
+  *pulled = TMMWaveHdr{};
+  pulled->lpData = WaveHdrData(pulled);
+  pulled->dwBufferLength = 2048;
+  bool more = false;
+  connector_.BufferLoad(pulled, more);
+  EXPECT_TRUE(more);
+  EXPECT_EQ(order, std::vector<std::string>{"load"});
+  connector_.Trigger();
+  EXPECT_GT(left_.Level(), right_.Level());
+  EXPECT_EQ(connector_.LevelSlices(), 13);
 }
 
 TEST_F(ConnectorTest, WithoutAutomaticRefreshItsTimerTriggersPassesFromItsThread) {
@@ -117,11 +185,74 @@ TEST_F(ConnectorTest, MessagePumpFeedsTheMetersOnTheGuiThread) {
   EXPECT_TRUE(connector_.Running());
   EXPECT_EQ(TMMConnector::RunningCount(), 1);
   EXPECT_GT(left_.Level(), 0);
-  // Stopping clears the meters.
+
+  // Paused, the meters are fed silence on the shared tick and new buffers
+  // are not taken; restarted, they show the stream again.
+  connector_.Paused();
+  const int before_pause = connector_.LevelSlices();
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((connector_.LevelSlices() < before_pause + 20 || left_.Level() != 0) &&
+         std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(5, true);
+  EXPECT_GE(connector_.LevelSlices(), before_pause + 20);
+  connector_.BufferReady(header_);
+  WaitAndPump(30, true);
+  EXPECT_EQ(left_.Level(), 0);
+  connector_.Restarted();
+  connector_.BufferReady(header_);
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (left_.Level() == 0 && std::chrono::steady_clock::now() < deadline) WaitAndPump(5, true);
+  EXPECT_GT(left_.Level(), 0);
+
+  // Quick restarts and switches while a pump cycle is on its way keep one
+  // chain of cycles: with no data due each cycle refreshes the connector
+  // once, at most once every 4 ms.
+  for (int i = 0; i < 8; ++i) {
+    connector_.Stopped();
+    EXPECT_EQ(TMMConnector::RunningCount(), 0);
+    connector_.Opened();
+    connector_.Started();
+    connector_.SetEnabled(false);
+    connector_.SetEnabled(true);
+    connector_.SetAutoTrigger(false);
+    connector_.SetAutoTrigger(true);
+    WaitAndPump(1, true);
+    EXPECT_EQ(TMMConnector::RunningCount(), 1);
+    EXPECT_EQ(TMMConnector::PumpsPending(), 1);
+  }
+  WaitAndPump(50, true);  // everything due is shown
+  int refreshes = 0;
+  connector_.OnTrigger = [&](TComponent*) { ++refreshes; };
+  const auto from = std::chrono::steady_clock::now();
+  WaitAndPump(200, true);
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from)
+          .count();
+  EXPECT_LE(refreshes, elapsed / 4 + 2);
+  EXPECT_GT(refreshes, 0);
+  connector_.OnTrigger = nullptr;
+
+  // A running connector switched to its timer leaves the count, and back.
+  connector_.SetTriggerMethod(tmTimer);
+  EXPECT_EQ(TMMConnector::RunningCount(), 0);
+  const int before_timer = connector_.LevelSlices();
+  connector_.BufferReady(header_);
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (connector_.LevelSlices() < before_timer + 10 &&
+         std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(5, true);
+  EXPECT_EQ(connector_.LevelSlices(), before_timer + 10);
+  connector_.SetTriggerMethod(tmMessage);
+  EXPECT_EQ(TMMConnector::RunningCount(), 1);
+  connector_.SetTriggerMethod(tmTimer);
+
+  // Stopping clears the meters; the count and the pump come to rest.
   connector_.Stopped();
   EXPECT_FALSE(connector_.Running());
   EXPECT_EQ(TMMConnector::RunningCount(), 0);
   EXPECT_EQ(left_.Level(), 0);
+  WaitAndPump(20, true);
+  EXPECT_EQ(TMMConnector::PumpsPending(), 0);
 }
 
 TEST_F(ConnectorTest, DisplaySlotsSpeedAndEnabled) {
