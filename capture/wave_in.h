@@ -57,7 +57,9 @@ class TMMWaveInThread;
 //
 // Where a returned buffer is handled depends on CallBackMode: cmWindow on the
 // GUI thread (the driver callback posts to the notification window), cmThread
-// on the component's worker thread. Everything else runs on the GUI thread.
+// on the component's worker thread. Everything else runs on the GUI thread: a
+// stop or close there waits for a worker inside buffer handling, and a worker
+// that fails hands the shutdown to it.
 class TMMCustomWaveIn : public TMMCustomSoundComponent {
  public:
   TMMCustomWaveIn(TComponent* owner, const TWaveInDriverCalls& calls);
