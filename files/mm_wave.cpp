@@ -76,7 +76,7 @@ std::int32_t TMMWave::GetSampleRate() const {
 }
 
 std::int32_t TMMWave::GetFileSize() const {
-  return block_ == nullptr ? 0 : static_cast<std::int32_t>(block_->FileSize);
+  return block_ == nullptr ? 0 : WaveClamp32(block_->FileSize);
 }
 
 std::int32_t TMMWave::GetDataSize() const {
@@ -104,7 +104,11 @@ std::int32_t TMMWave::GetLength() const {
 // ---- Conversions ------------------------------------------------------------------------
 
 std::int32_t TMMWave::SamplesToBytes(std::int32_t samples) const {
-  return ::SamplesToBytes(GetPWaveFormat(), samples);
+  return WaveClamp32(WideBytes(samples));
+}
+
+std::int64_t TMMWave::WideBytes(std::int64_t samples) const {
+  return WaveSamplesToBytes64(GetPWaveFormat(), samples);
 }
 
 std::int32_t TMMWave::BytesToSamples(std::int32_t bytes) const {
@@ -211,9 +215,8 @@ void TMMWave::RebuildSections() {
     return;
   }
   const std::int32_t length = std::max(last_sample_ - first_sample_, 0);
-  sections_.push_back(
-      {first_sample_, SamplesToBytes(first_sample_), length, SamplesToBytes(length)});
-  total_bytes_ = SamplesToBytes(GetLength());
+  sections_.push_back({first_sample_, WideBytes(first_sample_), length, WideBytes(length)});
+  total_bytes_ = WideBytes(GetLength());
   // An open wave keeps reading from where it was.
   if (opened_) SeekSamples(position_);
 }
@@ -243,7 +246,8 @@ void TMMWave::SetFileName(const std::string& name) {
     if (block_ != nullptr || !file_name_.empty()) Clear();
     return;
   }
-  if (full == file_name_ && SizeOnDisk(full) == GetFileSize()) return;
+  const std::int64_t size = block_ == nullptr ? 0 : block_->FileSize;
+  if (full == file_name_ && std::min<std::int64_t>(SizeOnDisk(full), 0xFFFFFFFF) == size) return;
   const bool exists = WaveFileExists(full.c_str());
   PWaveIOBlock block = nullptr;
   if (exists && WaveOpen(block, full.c_str(), FOURCC_WAVE, wioRead) == 0) {
@@ -396,8 +400,8 @@ void TMMWave::SeekSamples(std::int32_t samples) {
   const std::int32_t s = std::clamp(samples, 0, length);
   position_ = s;
   if (!opened_) return;
-  total_bytes_ = SamplesToBytes(length);
-  bytes_left_ = total_bytes_ - SamplesToBytes(s);
+  total_bytes_ = WideBytes(length);
+  bytes_left_ = total_bytes_ - WideBytes(s);
   std::int64_t sum = 0;
   std::size_t i = 0;
   for (; i < sections_.size(); ++i) {
@@ -413,18 +417,19 @@ void TMMWave::SeekSamples(std::int32_t samples) {
     Raise(kMMErrorSeekingFile);
   }
   current_section_ = i;
-  section_bytes_left_ = SamplesToBytes(static_cast<std::int32_t>(sum - s));
+  section_bytes_left_ = WideBytes(sum - s);
 }
 
 std::int32_t TMMWave::Read(char* buffer, std::int32_t bytes) {
   if (block_ == nullptr || bytes_left_ <= 0) return -1;
   // Nothing is asked for: nothing is written, not even the end marker below.
   if (buffer == nullptr || bytes <= 0) return 0;
-  std::int32_t n = std::min(bytes, bytes_left_);
+  std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, bytes_left_));
   std::int32_t done = 0;
   while (n > 0) {
     if (section_bytes_left_ > 0) {
-      const std::int32_t got = WaveRead(block_, buffer + done, std::min(n, section_bytes_left_));
+      const auto piece = static_cast<std::int32_t>(std::min<std::int64_t>(n, section_bytes_left_));
+      const std::int32_t got = WaveRead(block_, buffer + done, piece);
       if (got <= 0) break;
       done += got;
       n -= got;
@@ -440,8 +445,8 @@ std::int32_t TMMWave::Read(char* buffer, std::int32_t bytes) {
     }
   }
   if (done > 0) {
-    bytes_left_ = std::max(bytes_left_ - done, 0);
-    position_ = BytesToSamples(total_bytes_ - bytes_left_);
+    bytes_left_ = std::max<std::int64_t>(bytes_left_ - done, 0);
+    position_ = WaveClamp32(WaveBytesToSamples64(GetPWaveFormat(), total_bytes_ - bytes_left_));
     return done;
   }
   // The data ended before the wave thought: one short block of silence marks the end (a

@@ -34,12 +34,13 @@ class TMMWaveObserver {
   virtual void WaveChanged(TMMWave* wave) = 0;
 };
 
-// One stretch of the wave that is played: samples and the bytes they occupy.
+// One stretch of the wave that is played: samples and the bytes they occupy (64-bit, so
+// that the data of files from 2 GiB up is counted whole).
 struct TMMWaveSection {
   std::int32_t StartSample;
-  std::int32_t StartByte;
+  std::int64_t StartByte;
   std::int32_t Length;  // samples
-  std::int32_t Bytes;
+  std::int64_t Bytes;
 };
 
 inline constexpr std::int32_t kMMWaveMinIOBuffer = 8192;
@@ -76,6 +77,7 @@ class TMMWave {
   void SetFormatString(const std::string&) {}
   std::int32_t GetSampleRate() const;
   void SetSampleRate(std::int32_t) {}
+  // Clamped to 2^31 - 1 for files from 2 GiB up.
   std::int32_t GetFileSize() const;
   void SetFileSize(std::int32_t) {}
   std::int32_t GetDataSize() const;  // in the time format
@@ -93,9 +95,10 @@ class TMMWave {
   std::int32_t GetPosition() const;
   // Samples over all sections.
   std::int32_t GetLength() const;
-  // Bytes still to be read from the play window of an open wave.
-  std::int32_t GetBytesLeft() const { return bytes_left_; }
+  // Bytes still to be read from the play window of an open wave (clamped to 2^31 - 1).
+  std::int32_t GetBytesLeft() const { return WaveClamp32(bytes_left_); }
 
+  // Clamped to 2^31 - 1 where the bytes do not fit.
   virtual std::int32_t SamplesToBytes(std::int32_t samples) const;
   virtual std::int32_t BytesToSamples(std::int32_t bytes) const;
   virtual std::int32_t ToSectionPosition(std::int32_t samples) const { return samples; }
@@ -137,6 +140,8 @@ class TMMWave {
   void TakeBlock(PWaveIOBlock block);
   void RebuildSections();
   void SeekSamples(std::int32_t samples);
+  // The bytes of a number of samples, in 64 bits.
+  std::int64_t WideBytes(std::int64_t samples) const;
   [[noreturn]] void RaiseReadError(const std::string& name) const;
 
   bool memory_;
@@ -149,12 +154,12 @@ class TMMWave {
   std::int32_t first_sample_ = 0;
   std::int32_t last_sample_ = 0;
   std::int32_t position_ = 0;  // samples
-  std::int32_t bytes_left_ = 0;
-  std::int32_t total_bytes_ = 0;
+  std::int64_t bytes_left_ = 0;
+  std::int64_t total_bytes_ = 0;
   bool opened_ = false;
   std::vector<TMMWaveSection> sections_;
   std::size_t current_section_ = 0;
-  std::int32_t section_bytes_left_ = 0;
+  std::int64_t section_bytes_left_ = 0;
   std::vector<TMMWaveObserver*> observers_;
   int update_count_ = 0;
   bool change_pending_ = false;

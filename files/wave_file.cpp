@@ -129,8 +129,8 @@ void TMMCustomWaveFile::Opened() {
         // Appending: writing goes on behind the data already there.
         wave_.Open();
         PWaveIOBlock block = wave_.GetWaveIOBlock();
-        const LONG end = static_cast<LONG>(block->DataOffset + block->DataBytes);
-        if (mmioSeek(block->Handle, end, SEEK_SET) != end) {
+        const std::int64_t end = std::int64_t{block->DataOffset} + block->DataBytes;
+        if (platform::MmioSeek64(block->Handle, end, SEEK_SET) != end) {
           wave_.Close();
           throw EMMWaveError(LoadMMString(kMMErrorSeekingFile));
         }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,38 @@ constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
 // Bytes from the current position to the end of the source; bounds chunk-size-driven
 // allocations by what the source really holds.
 std::int64_t BytesToEnd(HMMIO h) {
-  const LONG here = mmioSeek(h, 0, SEEK_CUR);
+  const std::int64_t here = platform::MmioSeek64(h, 0, SEEK_CUR);
   if (here < 0) return 0;
-  const LONG end = mmioSeek(h, 0, SEEK_END);
-  mmioSeek(h, here, SEEK_SET);
-  return end < here ? 0 : std::int64_t{end} - here;
+  const std::int64_t end = platform::MmioSeek64(h, 0, SEEK_END);
+  platform::MmioSeek64(h, here, SEEK_SET);
+  return end < here ? 0 : end - here;
+}
+
+constexpr std::int64_t kMaxU32 = 0xFFFFFFFF;
+// Room for the texts of every LIST/INFO chunk of one file together.
+constexpr std::int64_t kMaxInfoBytes = 16 * 1024 * 1024;
+
+std::uint32_t ClampToU32(std::int64_t v) {
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(v, 0, kMaxU32));
+}
+
+// Four printable characters, as every chunk identifier is.
+bool IsChunkId(const char* p) {
+  for (int i = 0; i < 4; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+// (a * b) / c rounded half up, as MulDivRound does, for non-negative values below 2^32.
+std::int64_t MulDivRoundWide(std::int64_t a, std::uint32_t b, std::uint32_t c) {
+  if (c == 0) return 0;
+  const std::uint64_t product =
+      static_cast<std::uint64_t>(std::clamp<std::int64_t>(a, 0, kMaxU32 + 1)) * b;
+  const std::uint64_t q = product / c;
+  const std::uint64_t r = product % c;
+  return static_cast<std::int64_t>(q + (2 * r >= c ? 1 : 0));
 }
 
 std::uint32_t ReadU32(const char* p) {
@@ -65,6 +93,17 @@ bool WriteChunk(HMMIO h, FOURCC id, const void* a, LONG aSize, const void* b, LO
   if (aSize > 0 && mmioWrite(h, static_cast<const char*>(a), aSize) != aSize) return false;
   if (bSize > 0 && mmioWrite(h, static_cast<const char*>(b), bSize) != bSize) return false;
   return mmioAscend(h, &ck, 0) == MMSYSERR_NOERROR;
+}
+
+// Whether a chunk header that fits the source starts at `offset`; the position is kept.
+bool ChunkHeaderAt(HMMIO h, std::int64_t offset, std::int64_t size) {
+  if (offset + 8 > size) return false;
+  const std::int64_t here = platform::MmioSeek64(h, 0, SEEK_CUR);
+  char header[8];
+  const bool read =
+      platform::MmioSeek64(h, offset, SEEK_SET) == offset && mmioRead(h, header, 8) == 8;
+  platform::MmioSeek64(h, here, SEEK_SET);
+  return read && IsChunkId(header) && offset + 8 + std::int64_t{ReadU32(header + 4)} <= size;
 }
 
 // A zero-terminated copy of the name, or of the MMIOINFO descriptor in memory mode.
@@ -98,6 +137,26 @@ bool UsableFormat(const WAVEFORMATEX& f) {
 }
 
 }  // namespace
+
+// ---- Wide counts ------------------------------------------------------------------------
+
+std::int64_t WaveBytesToSamples64(const WAVEFORMATEX* format, std::int64_t bytes) {
+  if (format == nullptr) return 0;
+  return MulDivRoundWide(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec);
+}
+
+std::int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, std::int64_t samples) {
+  if (format == nullptr || format->nBlockAlign == 0) return 0;
+  const std::int64_t bytes =
+      MulDivRoundWide(samples, format->nAvgBytesPerSec, format->nSamplesPerSec);
+  const std::int64_t align = format->nBlockAlign;
+  return (bytes + align - 1) / align * align;
+}
+
+std::int32_t WaveClamp32(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
 
 // ---- Info list --------------------------------------------------------------------------
 
@@ -135,34 +194,48 @@ void WaveInfoFree(TWaveInfoList*& list) {
 int WaveInfoRead(HMMIO h, const MMCKINFO& ck, TWaveInfoList* list) {
   if (h == nullptr || list == nullptr) return LISTERR_BADARG;
   if (ck.cksize <= 4) return 0;
-  const std::int64_t length = std::min<std::int64_t>(ck.cksize - 4, BytesToEnd(h));
+  // A later list is kept behind the earlier one, so that both lists' texts stay readable.
+  const std::int64_t start = list->Body == nullptr ? 0 : list->Length;
+  // Never more than the source holds, nor more than any real set of tags.
+  const std::int64_t length =
+      std::min({std::int64_t{ck.cksize} - 4, BytesToEnd(h), kMaxInfoBytes - start});
+  if (length <= 0) return 0;
   char* body = nullptr;
   try {
-    body = static_cast<char*>(AllocZeroedBlock(static_cast<std::size_t>(length) + 1));
+    body = static_cast<char*>(AllocZeroedBlock(static_cast<std::size_t>(start + length) + 1));
   } catch (const EOutOfMemory&) {
     return LISTERR_NOMEMORY;
   }
-  if (mmioRead(h, body, static_cast<LONG>(length)) != length) {
+  if (mmioRead(h, body + start, static_cast<LONG>(length)) != length) {
     FreeBlock(body);
     return LISTERR_FILEERROR;
   }
-  // A later list replaces an earlier one.
+  if (start > 0) std::memcpy(body, list->Body, static_cast<std::size_t>(start));
   FreeBlock(list->Body);
   list->Body = body;
-  list->Length = static_cast<std::uint32_t>(length);
-  for (TWaveInfoEntry* e = list->First; e != nullptr; e = e->Next) e->Offset = 0;
+  list->Length = static_cast<std::uint32_t>(start + length);
+  // The later list's tags win; tags only the earlier one has stay.
+  const char* tags = body + start;
   std::int64_t offset = 0;
   while (offset + 8 <= length) {
-    const FOURCC id = ReadU32(body + offset);
-    const std::uint32_t size = ReadU32(body + offset + 4);
+    const FOURCC id = ReadU32(tags + offset);
+    const std::uint32_t size = ReadU32(tags + offset + 4);
     if (std::int64_t{size} > length - offset - 8) break;
     for (TWaveInfoEntry* e = list->First; e != nullptr; e = e->Next) {
       if (WaveInfoTags[e->Index].Id == id) {
-        e->Offset = static_cast<std::int32_t>(offset + 8);
+        e->Offset = static_cast<std::int32_t>(start + offset + 8);
         break;
       }
     }
-    offset += std::int64_t{size} + (size & 1) + 8;
+    std::int64_t next = offset + 8 + size;
+    // An odd-sized tag should be followed by a pad byte. Some writers leave it out: then
+    // the next identifier starts right behind the text, and not one byte later.
+    if ((size & 1) != 0) {
+      const bool padded = next + 1 + 4 <= length && IsChunkId(tags + next + 1);
+      const bool unpadded = next + 4 <= length && IsChunkId(tags + next);
+      if (padded || !unpadded) ++next;
+    }
+    offset = next;
   }
   return 0;
 }
@@ -275,7 +348,9 @@ int WaveDispRead(HMMIO h, const MMCKINFO& ck, TWaveDispList* list) {
   DWORD type = 0;
   if (mmioRead(h, reinterpret_cast<char*>(&type), 4) != 4) return LISTERR_FILEERROR;
   const std::int64_t available = BytesToEnd(h);
-  if (std::int64_t{ck.cksize} - 4 > available) return LISTERR_FILEERROR;
+  if (std::int64_t{ck.cksize} - 4 > std::min<std::int64_t>(available, 0x7FFFFFFF)) {
+    return LISTERR_FILEERROR;
+  }
   const std::uint32_t size = ck.cksize - 4;
   TWaveDispItem* item = nullptr;
   try {
@@ -396,13 +471,17 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
 
   try {
     nameCopy = CopyName(name, flags);
-    const LONG fileSize = mmioSeek(h, 0, SEEK_END);
-    if (fileSize < 0) return fail(WIOERR_FILEERROR);
-    const LONG behindType = static_cast<LONG>(riff.dwDataOffset + 4);
-    if (mmioSeek(h, behindType, SEEK_SET) != behindType) return fail(WIOERR_FILEERROR);
-    const std::int64_t size = fileSize;
-    if (std::int64_t{riff.dwDataOffset} + riff.cksize > size) {
-      riff.cksize = static_cast<DWORD>(size - riff.dwDataOffset);
+    const std::int64_t size = platform::MmioSeek64(h, 0, SEEK_END);
+    if (size < 0) return fail(WIOERR_FILEERROR);
+    const std::int64_t behindType = std::int64_t{riff.dwDataOffset} + 4;
+    if (platform::MmioSeek64(h, behindType, SEEK_SET) != behindType) {
+      return fail(WIOERR_FILEERROR);
+    }
+    // A size beyond the file is cut to it. A size below 4 cannot even hold the form type:
+    // a recorder that was interrupted leaves 0 there, and the chunks reach to the end of
+    // the file.
+    if (riff.cksize < 4 || std::int64_t{riff.dwDataOffset} + riff.cksize > size) {
+      riff.cksize = ClampToU32(size - riff.dwDataOffset);
     }
     const std::int64_t riffEnd = std::int64_t{riff.dwDataOffset} + riff.cksize;
 
@@ -424,7 +503,7 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
           if (previousWasData) dataEnd = std::int64_t{ck.dwDataOffset} - 8;
           break;
         }
-        if (chunkEnd > size) ck.cksize = static_cast<DWORD>(size - ck.dwDataOffset);
+        if (chunkEnd > size) ck.cksize = ClampToU32(size - ck.dwDataOffset);
       }
       if (previousWasData) dataEnd = std::int64_t{ck.dwDataOffset} - 8;
       previousWasData = false;
@@ -448,6 +527,13 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
         dataOffset = ck.dwDataOffset;
         dataChunkEnd = dataOffset + std::int64_t{ck.cksize};
         previousWasData = true;
+        if (ck.cksize == 0 && !ChunkHeaderAt(h, dataOffset, size)) {
+          // A recorder that was interrupted leaves the size 0 with the samples behind it:
+          // with no chunk following, the data reaches to the end of the file.
+          dataChunkEnd = size;
+          dataEnd = size;
+          break;
+        }
       } else if (ck.ckid == kFact) {
         if (factSeen) break;
         factSeen = true;
@@ -485,13 +571,14 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
         f.cbSize = static_cast<std::uint16_t>(formatBytes - 18);
       }
       if (!UsableFormat(f)) return fail(WIOERR_FILEERROR);
-      const std::uint32_t span =
-          dataEnd > dataOffset ? static_cast<std::uint32_t>(dataEnd - dataOffset) : 0;
+      // Counts that do not fit their 32-bit fields are clamped: the data to the whole blocks
+      // a 32-bit size holds, the samples and the file size to their fields' largest values.
+      const std::uint32_t span = ClampToU32(dataEnd - dataOffset);
       b->DataBytes = span / f.nBlockAlign * f.nBlockAlign;
-      b->DataSamples = BytesToSamples(&f, static_cast<std::int32_t>(b->DataBytes));
+      b->DataSamples = WaveClamp32(WaveBytesToSamples64(&f, b->DataBytes));
       factCount = static_cast<DWORD>(b->DataSamples);
       b->DataOffset = static_cast<std::uint32_t>(dataOffset);
-      b->FileSize = static_cast<std::uint32_t>(size);
+      b->FileSize = ClampToU32(size);
       b->FirstSample = 0;
       b->LastSample = b->DataSamples;
       b->BytesLeft = 0;
@@ -611,8 +698,8 @@ int WaveFinish(PWaveIOBlock block) {
     }
     // Sizes are taken from the position, so the data chunk ends where its data does even
     // when the writer moved back.
-    const LONG end = static_cast<LONG>(block->DataOffset + block->DataBytes);
-    ok = ok && mmioSeek(h, end, SEEK_SET) == end;
+    const std::int64_t end = std::int64_t{block->DataOffset} + block->DataBytes;
+    ok = ok && platform::MmioSeek64(h, end, SEEK_SET) == end;
     ok = ok && mmioAscend(h, &block->DataChunk, 0) == MMSYSERR_NOERROR;
     if (ok && block->Format.wFormatTag != WAVE_FORMAT_PCM) {
       const DWORD samples = static_cast<DWORD>(block->DataSamples);
@@ -622,9 +709,9 @@ int WaveFinish(PWaveIOBlock block) {
     ok = ok && WaveInfoWrite(h, block->InfoList) == 0;
     ok = ok && mmioAscend(h, &block->RiffChunk, 0) == MMSYSERR_NOERROR;
     if (ok) {
-      const LONG size = mmioSeek(h, 0, SEEK_CUR);
+      const std::int64_t size = platform::MmioSeek64(h, 0, SEEK_CUR);
       ok = size >= 0;
-      block->FileSize = static_cast<std::uint32_t>(size);
+      block->FileSize = ClampToU32(size);
       block->LastSample = block->DataSamples;
     }
     ok = mmioClose(h, 0) == MMSYSERR_NOERROR && ok;
@@ -680,48 +767,52 @@ int WaveSeek(PWaveIOBlock block, std::int32_t sample) {
   if (!UsableFormat(*f)) return WIOERR_FILEERROR;
   const std::int32_t last = block->LastSample - block->FirstSample - 1;
   sample = std::max(std::min(sample, last), 0);
+  // Positions are 64-bit: the data of a file from 2 GiB up runs past what 32 bits count.
+  const std::int64_t first = block->FirstSample;
   if (block->Handle == nullptr) {
-    const std::int32_t p = SamplesToBytes(f, block->FirstSample + sample);
-    block->SamplePos = BytesToSamples(f, p) - block->FirstSample;
+    const std::int64_t p = WaveSamplesToBytes64(f, first + sample);
+    block->SamplePos = WaveClamp32(WaveBytesToSamples64(f, p) - first);
     return 0;
   }
-  std::int64_t p = SamplesToBytes(f, block->FirstSample + sample);
+  std::int64_t p = WaveSamplesToBytes64(f, first + sample);
   p = std::min<std::int64_t>(p, block->DataBytes);
   p = std::max<std::int64_t>(p, 0) / f->nBlockAlign * f->nBlockAlign;
   HMMIO h = block->Handle;
   if (block->Flags & wioRawFile) {
-    const LONG target = static_cast<LONG>(block->DataOffset + p);
-    if (mmioSeek(h, target, SEEK_SET) != target) return WIOERR_FILEERROR;
+    const std::int64_t target = std::int64_t{block->DataOffset} + p;
+    if (platform::MmioSeek64(h, target, SEEK_SET) != target) return WIOERR_FILEERROR;
   } else {
-    const LONG header = static_cast<LONG>(block->DataOffset) - 8;
-    if (header < 0 || mmioSeek(h, header, SEEK_SET) != header) return WIOERR_FILEERROR;
+    const std::int64_t header = std::int64_t{block->DataOffset} - 8;
+    if (header < 0 || platform::MmioSeek64(h, header, SEEK_SET) != header) {
+      return WIOERR_FILEERROR;
+    }
     // A chunk being written keeps its dirty mark, so finishing still writes its size.
     const DWORD dirty = block->DataChunk.dwFlags & MMIO_DIRTY;
     MMCKINFO ck{};
     if (mmioDescend(h, &ck, nullptr, 0) != MMSYSERR_NOERROR) return WIOERR_FILEERROR;
     ck.dwFlags |= dirty;
     block->DataChunk = ck;
-    if (mmioSeek(h, static_cast<LONG>(p), SEEK_CUR) < 0) return WIOERR_FILEERROR;
+    if (platform::MmioSeek64(h, p, SEEK_CUR) < 0) return WIOERR_FILEERROR;
   }
   // Never more than the data holds, so reads stop at the end of the "data" chunk.
   const std::int64_t end =
-      std::min<std::int64_t>(SamplesToBytes(f, block->LastSample), block->DataBytes);
-  block->BytesLeft = static_cast<std::int32_t>(std::max<std::int64_t>(end - p, 0));
-  block->SamplePos = BytesToSamples(f, static_cast<std::int32_t>(p)) - block->FirstSample;
+      std::min<std::int64_t>(WaveSamplesToBytes64(f, block->LastSample), block->DataBytes);
+  block->BytesLeft = ClampToU32(end - p);
+  block->SamplePos = WaveClamp32(WaveBytesToSamples64(f, p) - first);
   return 0;
 }
 
 std::int32_t WaveRead(PWaveIOBlock block, void* buffer, std::int32_t count) {
   if (block == nullptr || block->Handle == nullptr || block->BytesLeft == 0) return -1;
   if (count < 0 || (buffer == nullptr && count > 0)) return -1;
-  const LONG wanted = std::min(count, block->BytesLeft);
+  const auto wanted = static_cast<LONG>(std::min<std::int64_t>(count, block->BytesLeft));
   const LONG got = mmioRead(block->Handle, static_cast<char*>(buffer), wanted);
   if (got < 0) return -1;
   if (got < count) block->BytesLeft = 0;
   if (got > 0) {
-    block->BytesLeft = std::max(block->BytesLeft - got, 0);
-    block->SamplePos =
-        (block->LastSample - block->FirstSample) - BytesToSamples(&block->Format, block->BytesLeft);
+    block->BytesLeft = ClampToU32(std::int64_t{block->BytesLeft} - got);
+    block->SamplePos = WaveClamp32(std::int64_t{block->LastSample} - block->FirstSample -
+                                   WaveBytesToSamples64(&block->Format, block->BytesLeft));
   }
   return got;
 }
@@ -731,19 +822,22 @@ std::int32_t WaveWrite(PWaveIOBlock block, const void* buffer, std::int32_t coun
       (block->Flags & wioRawFile)) {
     return -1;
   }
+  // The data never grows beyond what the 32-bit size of its chunk can hold.
+  const std::int64_t here = platform::MmioSeek64(block->Handle, 0, SEEK_CUR);
+  if (here < 0 || here + count - std::int64_t{block->DataOffset} > kMaxU32) return -1;
   const LONG written = mmioWrite(block->Handle, static_cast<const char*>(buffer), count);
   if (written > 0) {
     const WAVEFORMATEX* f = &block->Format;
     block->DataChunk.dwFlags |= MMIO_DIRTY;
-    const std::int32_t p =
-        mmioSeek(block->Handle, 0, SEEK_CUR) - static_cast<std::int32_t>(block->DataOffset);
-    block->SamplePos = BytesToSamples(f, p);
-    block->DataBytes = std::max(block->DataBytes, static_cast<std::uint32_t>(p));
+    const std::int64_t p = here + written - block->DataOffset;
+    block->SamplePos = WaveClamp32(WaveBytesToSamples64(f, p));
+    block->DataBytes = std::max(block->DataBytes, ClampToU32(p));
     if (block->SamplePos > block->DataSamples) {
       block->DataSamples = block->SamplePos;
       block->LastSample = block->SamplePos;
     }
-    block->BytesLeft = SamplesToBytes(f, block->LastSample - block->SamplePos);
+    block->BytesLeft =
+        ClampToU32(WaveSamplesToBytes64(f, std::int64_t{block->LastSample} - block->SamplePos));
   }
   return written;
 }
@@ -757,12 +851,8 @@ bool WaveFileExists(const char* name) {
 }
 
 bool WaveNameIsValid(const char* name) {
-  if (name == nullptr || name[0] == '\0') return false;
-  char path[128] = {};
-  const std::size_t length = std::strlen(name);
-  if (length > 127) return false;
-  std::memcpy(path, name, length);
-  return mmioOpenA(path, nullptr, MMIO_PARSE) != nullptr;
+  std::string full;
+  return platform::MmioParseName(name, full);
 }
 
 bool WaveFileDelete(const char* name) {

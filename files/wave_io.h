@@ -45,6 +45,15 @@ inline constexpr FOURCC FOURCC_WAVE = mmioFOURCC('W', 'A', 'V', 'E');
 inline constexpr FOURCC FOURCC_INFO = mmioFOURCC('I', 'N', 'F', 'O');
 inline constexpr FOURCC FOURCC_DISP = mmioFOURCC('D', 'I', 'S', 'P');
 
+// ---- Wide counts ------------------------------------------------------------------------
+
+// BytesToSamples and SamplesToBytes of a format with the same rounding, in 64 bits, for the
+// data of files from 2 GiB up to 4 GiB. Counts below 0 count as 0, counts above 2^32 as 2^32.
+std::int64_t WaveBytesToSamples64(const WAVEFORMATEX* format, std::int64_t bytes);
+std::int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, std::int64_t samples);
+// A count as a signed 32-bit field reports it: clamped, never wrapped.
+std::int32_t WaveClamp32(std::int64_t value);
+
 // ---- Info list --------------------------------------------------------------------------
 
 struct TWaveInfoTag {
@@ -71,7 +80,9 @@ struct TWaveInfoList {
 };
 
 int WaveInfoCreate(TWaveInfoList*& list);
-// Reads the LIST/INFO chunk `ck` (positioned just behind its list type) into `list`.
+// Reads the LIST/INFO chunk `ck` (positioned just behind its list type) into `list`. A
+// second list merges into the first: its tags win, the first one's other tags stay. An
+// odd-sized tag written without its pad byte does not hide the tags behind it.
 int WaveInfoRead(HMMIO h, const MMCKINFO& ck, TWaveInfoList* list);
 void WaveInfoFree(TWaveInfoList*& list);
 // Text of a tag (the replacement if set, else the file's); empty when absent.
@@ -109,6 +120,9 @@ int WaveDispWrite(HMMIO h, const TWaveDispList* list);
 
 // ---- Wave I/O block ---------------------------------------------------------------------
 
+// Positions inside the routines are 64-bit; a count that does not fit its 32-bit field here
+// (a file of 4 GiB or more, more than 2^31 - 1 samples) is clamped to the field's largest
+// value, never wrapped.
 struct TWaveIOBlock {
   std::uint32_t Size;  // bytes allocated for the record
   DWORD Flags;
@@ -124,7 +138,7 @@ struct TWaveIOBlock {
   std::int32_t DataSamples;
   std::int32_t FirstSample;
   std::int32_t LastSample;
-  std::int32_t BytesLeft;
+  std::uint32_t BytesLeft;
   std::int32_t SamplePos;
   char* FileName;  // in memory mode a copy of the MMIOINFO descriptor
   TWaveDispList* DispList;

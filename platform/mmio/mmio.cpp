@@ -18,7 +18,13 @@
 
 namespace {
 
-constexpr std::int64_t kMaxPosition = std::numeric_limits<LONG>::max();
+// The end of the largest RIFF chunk: an 8-byte header and 0xFFFFFFFF bytes of data. Chunk
+// offsets and sizes are 32-bit fields, so nothing beyond it can be described.
+constexpr std::int64_t kMaxPosition = std::int64_t{0xFFFFFFFF} + 8;
+// A chunk's data offset is a 32-bit field.
+constexpr std::int64_t kMaxChunkOffset = 0xFFFFFFFF;
+// Memory images are described by a 32-bit signed length.
+constexpr std::int64_t kMaxMemorySize = std::numeric_limits<LONG>::max();
 
 // Where the bytes live: a file or a memory image. Offsets are absolute.
 class Store {
@@ -101,7 +107,7 @@ class MemoryStore : public Store {
       if (!own_ || grow_ <= 0) return false;
       const std::int64_t steps = (end - size_ + grow_ - 1) / grow_;
       const std::int64_t newSize = size_ + steps * grow_;
-      if (newSize > kMaxPosition) return false;
+      if (newSize > kMaxMemorySize) return false;
       try {
         owned_.resize(static_cast<std::size_t>(newSize));
       } catch (const std::bad_alloc&) {
@@ -318,9 +324,11 @@ HMMIO mmioOpenA(char* name, LPMMIOINFO info, DWORD flags) {
   if (flags & (MMIO_PARSE | MMIO_EXIST | MMIO_DELETE)) {
     if (memory || name == nullptr || name[0] == '\0') return Fail(info, MMIOERR_FILENOTFOUND);
     if (flags & MMIO_PARSE) {
-      std::error_code ec;
-      const std::string full = std::filesystem::absolute(name, ec).lexically_normal().string();
-      if (ec || full.size() > 127) return Fail(info, MMIOERR_PATHNOTFOUND);
+      std::string full;
+      // The caller's buffer holds 128 characters.
+      if (!platform::MmioParseName(name, full) || full.size() > 127) {
+        return Fail(info, MMIOERR_PATHNOTFOUND);
+      }
       std::memcpy(name, full.c_str(), full.size() + 1);
       return MMIO_SUCCESS_HANDLE;
     }
@@ -399,6 +407,28 @@ LONG mmioWrite(HMMIO h, const char* buffer, LONG count) {
 
 LONG mmioSeek(HMMIO h, LONG offset, int origin) {
   if (!Valid(h)) return -1;
+  // A position that the result cannot report is refused, and the file does not move.
+  const std::int64_t here = h->pos;
+  const std::int64_t target = platform::MmioSeek64(h, offset, origin);
+  if (target > std::numeric_limits<LONG>::max()) {
+    h->pos = here;
+    return -1;
+  }
+  return static_cast<LONG>(target);
+}
+
+bool platform::MmioParseName(const char* name, std::string& full) {
+  full.clear();
+  if (name == nullptr || name[0] == '\0' || std::strlen(name) > kMmioMaxPath) return false;
+  std::error_code ec;
+  std::string expanded = std::filesystem::absolute(name, ec).lexically_normal().string();
+  if (ec || expanded.size() > kMmioMaxPath) return false;
+  full = std::move(expanded);
+  return true;
+}
+
+std::int64_t platform::MmioSeek64(HMMIO h, std::int64_t offset, int origin) {
+  if (!Valid(h)) return -1;
   std::int64_t base;
   switch (origin) {
     case SEEK_SET:
@@ -414,10 +444,11 @@ LONG mmioSeek(HMMIO h, LONG offset, int origin) {
     default:
       return -1;
   }
+  if (offset > kMaxPosition || offset < -base) return -1;
   const std::int64_t target = base + offset;
   if (target < 0 || target > kMaxPosition) return -1;
   h->pos = target;
-  return static_cast<LONG>(target);
+  return target;
 }
 
 MMRESULT mmioSetBuffer(HMMIO h, HPSTR buffer, LONG cchBuffer, UINT) {
@@ -443,7 +474,8 @@ MMRESULT mmioGetInfo(HMMIO h, LPMMIOINFO info, UINT) {
   info->fccIOProc = h->ioProc;
   info->cchBuffer = static_cast<LONG>(h->cap);
   info->pchBuffer = h->buffer;
-  info->lDiskOffset = static_cast<LONG>(h->pos);
+  info->lDiskOffset =
+      static_cast<LONG>(std::min<std::int64_t>(h->pos, std::numeric_limits<LONG>::max()));
   info->hmmio = h;
   return MMSYSERR_NOERROR;
 }
@@ -458,6 +490,8 @@ MMRESULT mmioDescend(HMMIO h, LPMMCKINFO ck, const MMCKINFO* parent, UINT flags)
   for (;;) {
     const std::int64_t start = h->pos;
     if (parentEnd >= 0 && start + 8 > parentEnd) return MMIOERR_CHUNKNOTFOUND;
+    // Its data offset would not fit the record.
+    if (start + 8 > kMaxChunkOffset) return MMIOERR_CHUNKNOTFOUND;
     MMCKINFO found{};
     if (!ReadFourBytes(h, found.ckid) || !ReadFourBytes(h, found.cksize)) {
       h->pos = start;
@@ -495,6 +529,8 @@ MMRESULT mmioAscend(HMMIO h, LPMMCKINFO ck, UINT) {
     const std::int64_t end = h->pos;
     const std::int64_t size = end - std::int64_t{ck->dwDataOffset};
     if (size < 0 || ck->dwDataOffset < 4) return MMIOERR_CANNOTSEEK;
+    // A size that the 32-bit field cannot hold is never written wrapped.
+    if (size > std::int64_t{0xFFFFFFFF}) return MMIOERR_CANNOTWRITE;
     if (static_cast<DWORD>(size) != ck->cksize) {
       h->pos = ck->dwDataOffset - 4;
       if (!WriteFourBytes(h, static_cast<DWORD>(size))) return MMIOERR_CANNOTWRITE;
@@ -521,7 +557,7 @@ MMRESULT mmioCreateChunk(HMMIO h, LPMMCKINFO ck, UINT flags) {
   if (flags & MMIO_CREATELIST) ck->ckid = FOURCC_LIST;
   const bool withType = (flags & (MMIO_CREATERIFF | MMIO_CREATELIST)) != 0;
   const std::int64_t start = h->pos;
-  if (start + 12 > kMaxPosition) return MMIOERR_CANNOTSEEK;
+  if (start + 8 > kMaxChunkOffset) return MMIOERR_CANNOTSEEK;
   if (!WriteFourBytes(h, ck->ckid) || !WriteFourBytes(h, ck->cksize) ||
       (withType && !WriteFourBytes(h, ck->fccType))) {
     return MMIOERR_CANNOTWRITE;

@@ -15,10 +15,16 @@
 //   Buffers larger than MMIO_MAXBUFFER are refused with MMIOERR_OUTOFMEMORY.
 // - Handles are checked: an unknown or already closed handle gives MMSYSERR_INVALHANDLE
 //   (or -1 for the calls that return a count or a position).
+// - Positions are 64-bit inside: files up to the end of the largest RIFF chunk (4 GiB + 7
+//   bytes) can be read, written and walked. mmioSeek refuses positions its LONG result
+//   cannot report; platform::MmioSeek64 reaches them. A chunk whose data offset or size
+//   would not fit its 32-bit field is neither found, created nor closed.
 // - MMIO_PARSE, MMIO_EXIST and MMIO_DELETE return MMIO_SUCCESS_HANDLE (a non-null value that
 //   is no open file) on success, as the original returns TRUE.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/wave/wave_types.h"
 
@@ -142,7 +148,8 @@ MMRESULT mmioClose(HMMIO h, UINT flags);
 LONG mmioRead(HMMIO h, HPSTR buffer, LONG count);
 // Bytes written, or -1 on error.
 LONG mmioWrite(HMMIO h, const char* buffer, LONG count);
-// The new position, or -1. Positions beyond the end are allowed; before the start are not.
+// The new position, or -1. Positions beyond the end are allowed; before the start are not,
+// nor are those that a LONG cannot report (use platform::MmioSeek64 for those).
 LONG mmioSeek(HMMIO h, LONG offset, int origin);
 // Sets the I/O buffer: cchBuffer 0 makes the file unbuffered; buffer null lets the layer
 // allocate it. Pending writes are flushed first.
@@ -153,3 +160,19 @@ MMRESULT mmioGetInfo(HMMIO h, LPMMIOINFO info, UINT flags);
 MMRESULT mmioDescend(HMMIO h, LPMMCKINFO ck, const MMCKINFO* parent, UINT flags);
 MMRESULT mmioAscend(HMMIO h, LPMMCKINFO ck, UINT flags);
 MMRESULT mmioCreateChunk(HMMIO h, LPMMCKINFO ck, UINT flags);
+
+namespace platform {
+
+// mmioSeek with 64-bit positions, for files from 2 GiB up to the end of the largest RIFF
+// chunk (4 GiB + 7 bytes): the new position, or -1.
+std::int64_t MmioSeek64(HMMIO h, std::int64_t offset, int origin);
+
+// The longest file name the name checks accept.
+inline constexpr std::size_t kMmioMaxPath = 260;
+
+// The absolute, normalised form of a file name, as MMIO_PARSE gives it, but not limited by
+// MMIO_PARSE's 128-character buffer: false for an empty name, or when the name or its full
+// form is longer than kMmioMaxPath characters.
+bool MmioParseName(const char* name, std::string& full);
+
+}  // namespace platform
