@@ -822,9 +822,10 @@ std::int32_t WaveWrite(PWaveIOBlock block, const void* buffer, std::int32_t coun
       (block->Flags & wioRawFile)) {
     return -1;
   }
-  // The data never grows beyond what the 32-bit size of its chunk can hold.
+  // The file never grows beyond what the 32-bit size of its RIFF chunk holds (one byte is
+  // kept for the pad byte of an odd-sized "data" chunk).
   const std::int64_t here = platform::MmioSeek64(block->Handle, 0, SEEK_CUR);
-  if (here < 0 || here + count - std::int64_t{block->DataOffset} > kMaxU32) return -1;
+  if (here < 0 || here + count > kMaxU32 + 7) return -1;
   const LONG written = mmioWrite(block->Handle, static_cast<const char*>(buffer), count);
   if (written > 0) {
     const WAVEFORMATEX* f = &block->Format;

@@ -18,11 +18,10 @@
 
 namespace {
 
-// The end of the largest RIFF chunk: an 8-byte header and 0xFFFFFFFF bytes of data. Chunk
-// offsets and sizes are 32-bit fields, so nothing beyond it can be described.
-constexpr std::int64_t kMaxPosition = std::int64_t{0xFFFFFFFF} + 8;
-// A chunk's data offset is a 32-bit field.
+// Chunk offsets and sizes are 32-bit fields: no chunk's data starts beyond 4 GiB - 1, and
+// none reaches beyond the end of the largest chunk that starts there.
 constexpr std::int64_t kMaxChunkOffset = 0xFFFFFFFF;
+constexpr std::int64_t kMaxPosition = kMaxChunkOffset + 0xFFFFFFFF + 1;
 // Memory images are described by a 32-bit signed length.
 constexpr std::int64_t kMaxMemorySize = std::numeric_limits<LONG>::max();
 

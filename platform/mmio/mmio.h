@@ -15,10 +15,10 @@
 //   Buffers larger than MMIO_MAXBUFFER are refused with MMIOERR_OUTOFMEMORY.
 // - Handles are checked: an unknown or already closed handle gives MMSYSERR_INVALHANDLE
 //   (or -1 for the calls that return a count or a position).
-// - Positions are 64-bit inside: files up to the end of the largest RIFF chunk (4 GiB + 7
-//   bytes) can be read, written and walked. mmioSeek refuses positions its LONG result
-//   cannot report; platform::MmioSeek64 reaches them. A chunk whose data offset or size
-//   would not fit its 32-bit field is neither found, created nor closed.
+// - Positions are 64-bit inside, so files from 2 GiB up to 4 GiB (and the chunks that start
+//   below 4 GiB, to their end) can be read, written and walked. mmioSeek refuses positions
+//   its LONG result cannot report; platform::MmioSeek64 reaches them. A chunk whose data
+//   offset or size would not fit its 32-bit field is neither found, created nor closed.
 // - MMIO_PARSE, MMIO_EXIST and MMIO_DELETE return MMIO_SUCCESS_HANDLE (a non-null value that
 //   is no open file) on success, as the original returns TRUE.
 
@@ -163,8 +163,7 @@ MMRESULT mmioCreateChunk(HMMIO h, LPMMCKINFO ck, UINT flags);
 
 namespace platform {
 
-// mmioSeek with 64-bit positions, for files from 2 GiB up to the end of the largest RIFF
-// chunk (4 GiB + 7 bytes): the new position, or -1.
+// mmioSeek with 64-bit positions, for files from 2 GiB up: the new position, or -1.
 std::int64_t MmioSeek64(HMMIO h, std::int64_t offset, int origin);
 
 // The longest file name the name checks accept.

@@ -285,6 +285,25 @@ TEST_F(MMWaveTest, CreateFileWriteAndClose) {
   reader.Open();
   EXPECT_EQ(ReadAll(reader, 512), data);
 
+  // Names of up to 260 characters.
+  const fs::path dir = fs::temp_directory_path() / ("tessaline_long_" + std::to_string(::getpid()));
+  const std::string stem = (dir / std::string(120, 'd') / "").string();
+  ASSERT_LT(stem.size(), 200u);
+  const std::string longest = stem + std::string(256 - stem.size(), 'f') + ".wav";
+  ASSERT_EQ(longest.size(), 260u);
+  fs::create_directories(stem);
+  TMMWave longName;
+  longName.CreateFile(longest, &format);
+  EXPECT_EQ(longName.Write(data.data(), 40), 40);
+  longName.Close();
+  reader.SetFileName(longest);
+  EXPECT_EQ(reader.GetFileName(), longest);
+  EXPECT_EQ(reader.GetDataSize(), 10);
+  EXPECT_EQ(ErrorOf([&] { longName.CreateFile(longest + "x", &format); }),
+            "Unable to create wave file");
+  EXPECT_FALSE(fs::exists(longest + "x"));
+  fs::remove_all(dir);
+
   // Failures.
   EXPECT_EQ(ErrorOf([&] { wave.CreateFile("/nonexistent-dir/x.wav", &format); }),
             "Unable to create wave file");
@@ -355,4 +374,53 @@ TEST_F(MMWaveTest, AssignTakesTheSoundAndAnnouncesOnce) {
   EXPECT_EQ(copy.GetPWaveFormat(), nullptr);
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(observer.count, 1);
+}
+
+TEST_F(MMWaveTest, FilesFrom2GiBUpReadToTheirEndAndReportClampedSizes) {
+  // 3 GiB of 16-bit stereo written by the routines into a sparse file (no disk used): known
+  // samples just past 2 GiB and at the end, zeros between.
+  constexpr std::int64_t kGiB = std::int64_t{1} << 30;
+  const std::int64_t data = 3 * kGiB;
+  const std::string path = Path("large");
+  const Bytes all = Pattern(24), middle(all.begin(), all.begin() + 8),
+              tail(all.begin() + 8, all.end());
+  const WAVEFORMATEX format = Pcm(16, 2, 44100);
+  PWaveIOBlock writer = nullptr;
+  ASSERT_EQ(WaveCreate(writer, &format), 0);
+  ASSERT_EQ(WaveCreateFile(writer, path.c_str()), 0);
+  for (const auto& [at, bytes] : {std::pair{2 * kGiB + 4, middle}, std::pair{data - 16, tail}}) {
+    ASSERT_EQ(platform::MmioSeek64(writer->Handle, 44 + at, SEEK_SET), 44 + at);
+    ASSERT_EQ(WaveWrite(writer, bytes.data(), static_cast<std::int32_t>(bytes.size())),
+              static_cast<std::int32_t>(bytes.size()));
+  }
+  ASSERT_EQ(WaveFinish(writer), 0);
+  WaveFree(writer);
+
+  TMMWave wave;
+  int changes = 0;
+  wave.OnChange = [&](TMMWave*) { ++changes; };
+  wave.SetFileName(path);
+  EXPECT_EQ(wave.GetFileSize(), 0x7FFFFFFF) << "clamped, not wrapped";
+  EXPECT_EQ(wave.GetDataSize(), data / 4);
+  EXPECT_EQ(wave.GetLength(), data / 4);
+  wave.SetTimeFormat(tfByte);
+  EXPECT_EQ(wave.GetDataSize(), 0x7FFFFFFF);
+  wave.SetTimeFormat(tfMillisecond);
+  EXPECT_EQ(wave.GetDataSize(), 18260915);
+  wave.SetTimeFormat(tfSample);
+  wave.SetFileName(path);
+  EXPECT_EQ(changes, 1) << "the same file, unchanged";
+
+  wave.Open();
+  EXPECT_EQ(wave.GetBytesLeft(), 0x7FFFFFFF);
+  wave.Seek(static_cast<std::int32_t>((2 * kGiB + 4) / 4));
+  Bytes got(8);
+  ASSERT_EQ(wave.Read(got.data(), 8), 8);
+  EXPECT_EQ(got, middle);
+  EXPECT_EQ(wave.GetPosition(), (2 * kGiB + 12) / 4);
+  wave.Seek(static_cast<std::int32_t>(data / 4 - 4));
+  EXPECT_EQ(wave.GetBytesLeft(), 16);
+  EXPECT_EQ(ReadAll(wave, 5), tail);
+  EXPECT_EQ(wave.GetPosition(), data / 4);
+  EXPECT_EQ(wave.Read(got.data(), 8), -1);
 }

@@ -251,6 +251,50 @@ TEST(WaveIO, DataSizesAreCutToTheFileAndToWholeBlocks) {
     EXPECT_EQ(b->DataSamples, 7);
     WaveFree(b);
   }
+  // A recording that was never finished (both sizes 0), a RIFF size below 4 and the sizes
+  // that streaming writers leave: the data reaches to the end of the file.
+  for (std::uint32_t riffSize : {0u, 2u, 0xFFFFFFFFu, 0x7FFFF000u}) {
+    for (std::uint32_t dataSize : {0u, 0xFFFFFFFFu, 0x7FFFF000u}) {
+      SCOPED_TRACE(std::to_string(riffSize) + " " + std::to_string(dataSize));
+      const Bytes image = Riff({Pcm16Stereo(), Chunk("data", Samples(22), dataSize)}, riffSize);
+      ASSERT_EQ(OpenImage(image, b), 0);
+      EXPECT_EQ(b->DataBytes, 20u);
+      EXPECT_EQ(b->DataSamples, 5);
+      ASSERT_EQ(WaveReopen(b), 0);
+      EXPECT_EQ(ReadRest(b, 7), Samples(20));
+      WaveFree(b);
+    }
+  }
+  // An empty "data" chunk that another chunk follows stays empty.
+  const Bytes tags{'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 2, 0, 0, 0, 'a', 0};
+  ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", {}), Chunk("LIST", tags)}, 0), b), 0);
+  EXPECT_EQ(b->DataBytes, 0u);
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "a");
+  WaveFree(b);
+  // What the recorder leaves when it is stopped before finishing: all it wrote reads back.
+  {
+    WAVEFORMATEX format{};
+    BuildPCMFormat(format, 16, 2, 8000);
+    PWaveIOBlock writer = nullptr;
+    ASSERT_EQ(WaveCreate(writer, &format), 0);
+    const std::string path = TempPath("interrupted");
+    ASSERT_EQ(WaveCreateFile(writer, path.c_str()), 0);
+    const Bytes data = Samples(400, 1);
+    ASSERT_EQ(WaveWrite(writer, data.data(), 400), 400);
+    ASSERT_EQ(mmioClose(writer->Handle, 0), MMSYSERR_NOERROR);
+    writer->Handle = nullptr;
+    WaveFree(writer);
+    const Bytes image = ReadFile(path);
+    ASSERT_EQ(image.size(), 444u);
+    EXPECT_EQ(Bytes(image.begin() + 4, image.begin() + 8), Bytes(4, 0));
+    EXPECT_EQ(Bytes(image.begin() + 40, image.begin() + 44), Bytes(4, 0));
+    ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, wioRead), 0);
+    EXPECT_EQ(b->DataBytes, 400u);
+    ASSERT_EQ(WaveReopen(b), 0);
+    EXPECT_EQ(ReadRest(b, 64), data);
+    WaveFree(b);
+    std::filesystem::remove(path);
+  }
   // 10 bytes of 16-bit stereo.
   ASSERT_EQ(OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(10))}), b), 0);
   EXPECT_EQ(b->DataBytes, 8u);
@@ -392,6 +436,37 @@ TEST(WaveIO, HeaderOnlyAndResourceSources) {
   EXPECT_EQ(b->Handle, nullptr);
   WaveFree(b);
 
+  // Two lists merge, the later one's tags winning. An odd-sized tag hides none behind it,
+  // whether it was written with its pad byte or without.
+  auto tag = [](const std::string& id, const std::string& text, bool pad) {
+    Bytes b(id.begin(), id.end());
+    Put32(b, static_cast<std::uint32_t>(text.size()));
+    b.insert(b.end(), text.begin(), text.end());
+    if (pad && (text.size() & 1)) b.push_back(0);
+    return b;
+  };
+  auto list = [](const std::vector<Bytes>& entries) {
+    Bytes body{'I', 'N', 'F', 'O'};
+    for (const Bytes& e : entries) body.insert(body.end(), e.begin(), e.end());
+    return Chunk("LIST", body);
+  };
+  using namespace std::string_literals;
+  const Bytes twoLists =
+      Riff({list({tag("INAM", "Old name\0"s, true), tag("IART", "Artist\0"s, false),
+                  tag("ICOP", "(c)\0"s, false)}),
+            Pcm16Stereo(), Chunk("data", Samples(8)),
+            list({tag("INAM", "New\0"s, true), tag("ICMT", "Note\0"s, false),
+                  tag("ISFT", "Tool\0"s, true), tag("IENG", "Me\0"s, false)})});
+  ASSERT_EQ(OpenImage(twoLists, b), 0);
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "New");
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 1), "Artist");
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 4), "(c)");
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 3), "Note");
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 18), "Tool");
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 9), "Me");
+  EXPECT_EQ(b->DataBytes, 8u);
+  WaveFree(b);
+
   static const Bytes resource = Riff({Pcm16Stereo(), Chunk("data", Samples(12, 5))});
   platform::RegisterResource("Beep", "WAVE", resource.data(), resource.size());
   EXPECT_TRUE(WaveIsValid("beep", wioRead | wioResource));
@@ -469,6 +544,108 @@ TEST(WaveIO, AppendingToAnOpenedFileRewritesBothSizes) {
   Bytes expected(first.begin(), first.begin() + 36);
   expected.insert(expected.end(), more.begin(), more.end());
   EXPECT_EQ(ReadRest(b, 10), expected);
+  WaveFree(b);
+  std::filesystem::remove(path);
+}
+
+TEST(WaveIO, FilesFrom2GiBUpTo4GiBReadWholeAndReportClampedCounts) {
+  constexpr std::int64_t kGiB = std::int64_t{1} << 30;
+  const std::string path = TempPath("large");
+  auto header = [](const Bytes& fmt, std::uint32_t riffSize, std::uint32_t dataSize) {
+    return Riff({fmt, Chunk("data", {}, dataSize)}, riffSize);
+  };
+  const Bytes middle = Samples(8, 5), tail = Samples(16, 3);
+  // 3 GiB of 16-bit stereo (sparse, no disk used), known samples past 2 GiB and at the end;
+  // once with its real sizes, once as an interrupted recording leaves it.
+  const std::int64_t data = 3 * kGiB, size = 44 + data;
+  for (bool interrupted : {false, true}) {
+    const Bytes head = interrupted ? header(Pcm16Stereo(), 0, 0)
+                                   : header(Pcm16Stereo(), static_cast<std::uint32_t>(size - 8),
+                                            static_cast<std::uint32_t>(data));
+    ASSERT_EQ(head.size(), 44u);
+    ASSERT_TRUE(
+        WriteSparseFile(path, size, {{0, head}, {44 + 2 * kGiB + 4, middle}, {size - 16, tail}}));
+    for (DWORD flags : {wioRead, wioRead | wioRawFile}) {
+      SCOPED_TRACE(std::to_string(interrupted) + " " + std::to_string(flags));
+      PWaveIOBlock b = nullptr;
+      ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, flags), 0);
+      EXPECT_EQ(b->FileSize, static_cast<std::uint32_t>(size));
+      EXPECT_EQ(b->DataBytes, static_cast<std::uint32_t>(data));
+      EXPECT_EQ(b->DataSamples, data / 4);
+      EXPECT_EQ(b->LastSample, data / 4);
+      ASSERT_EQ(WaveReopen(b), 0);
+      EXPECT_EQ(b->BytesLeft, static_cast<std::uint32_t>(data));
+      ASSERT_EQ(WaveSeek(b, static_cast<std::int32_t>((2 * kGiB + 4) / 4)), 0);
+      EXPECT_EQ(b->SamplePos, (2 * kGiB + 4) / 4);
+      EXPECT_EQ(b->BytesLeft, static_cast<std::uint32_t>(data - 2 * kGiB - 4));
+      Bytes got(8);
+      ASSERT_EQ(WaveRead(b, got.data(), 8), 8);
+      EXPECT_EQ(got, middle);
+      EXPECT_EQ(b->SamplePos, (2 * kGiB + 12) / 4);
+      ASSERT_EQ(WaveSeek(b, b->DataSamples - 4), 0);
+      EXPECT_EQ(ReadRest(b, 5), tail);
+      EXPECT_EQ(b->SamplePos, b->DataSamples);
+      WaveFree(b);
+    }
+  }
+
+  // Beyond 4 GiB, with the sizes of a streaming writer: the counts are clamped, and the data
+  // reads up to the last whole block a 32-bit size holds.
+  const std::int64_t huge = 4 * kGiB + 100;
+  const std::int64_t lastBlocks = 44 + 0xFFFFFFFCLL - 16;
+  ASSERT_TRUE(WriteSparseFile(
+      path, huge, {{0, header(Pcm16Stereo(), 0xFFFFFFFFu, 0xFFFFFFFFu)}, {lastBlocks, tail}}));
+  PWaveIOBlock b = nullptr;
+  ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, wioRead), 0);
+  EXPECT_EQ(b->FileSize, 0xFFFFFFFFu);
+  EXPECT_EQ(b->DataBytes, 0xFFFFFFFCu);
+  EXPECT_EQ(b->DataSamples, 0x3FFFFFFF);
+  ASSERT_EQ(WaveReopen(b), 0);
+  ASSERT_EQ(WaveSeek(b, b->DataSamples - 4), 0);
+  EXPECT_EQ(ReadRest(b, 16), tail);
+  WaveFree(b);
+
+  // 8-bit mono beyond 2^31 samples: the sample counts stop at the largest 32-bit value.
+  const Bytes mono8 = Fmt(1, 1, 8000, 8000, 1, 8);
+  ASSERT_TRUE(WriteSparseFile(path, size, {{0, header(mono8, 0, 0)}}));
+  ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, wioRead), 0);
+  EXPECT_EQ(b->DataBytes, static_cast<std::uint32_t>(data));
+  EXPECT_EQ(b->DataSamples, 0x7FFFFFFF);
+  EXPECT_EQ(b->LastSample, 0x7FFFFFFF);
+  ASSERT_EQ(WaveReopen(b), 0);
+  ASSERT_EQ(WaveSeek(b, 0x7FFFFFFF), 0);
+  EXPECT_EQ(b->SamplePos, 0x7FFFFFFE);
+  EXPECT_EQ(b->BytesLeft, 1u);
+  WaveFree(b);
+
+  // Writing: the data grows past 2 GiB, but the file never beyond what the RIFF chunk's
+  // 32-bit size holds, pad byte included.
+  WAVEFORMATEX format{};
+  BuildPCMFormat(format, 16, 2, 44100);
+  PWaveIOBlock writer = nullptr;
+  ASSERT_EQ(WaveCreate(writer, &format), 0);
+  ASSERT_EQ(WaveCreateFile(writer, path.c_str()), 0);
+  ASSERT_EQ(platform::MmioSeek64(writer->Handle, 44 + data, SEEK_SET), 44 + data);
+  ASSERT_EQ(WaveWrite(writer, tail.data(), 16), 16);
+  EXPECT_EQ(writer->DataBytes, static_cast<std::uint32_t>(data + 16));
+  EXPECT_EQ(writer->SamplePos, (data + 16) / 4);
+  EXPECT_EQ(writer->DataSamples, (data + 16) / 4);
+  const std::int64_t lastEnd = 0xFFFFFFFFLL + 7;  // file size 4 GiB + 6, RIFF size 4 GiB - 2
+  ASSERT_EQ(platform::MmioSeek64(writer->Handle, lastEnd - 16, SEEK_SET), lastEnd - 16);
+  EXPECT_EQ(WaveWrite(writer, tail.data(), 16), 16);
+  EXPECT_EQ(WaveWrite(writer, tail.data(), 1), -1);
+  EXPECT_EQ(writer->DataBytes, static_cast<std::uint32_t>(lastEnd - 44));
+  ASSERT_EQ(WaveFinish(writer), 0);
+  WaveFree(writer);
+  ASSERT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(lastEnd));
+  ASSERT_EQ(WaveOpen(b, path.c_str(), FOURCC_WAVE, wioRead), 0);
+  EXPECT_EQ(b->FileSize, 0xFFFFFFFFu) << "4 GiB + 6, clamped";
+  EXPECT_EQ(b->DataBytes, static_cast<std::uint32_t>(lastEnd - 44) / 4 * 4);
+  ASSERT_EQ(WaveReopen(b), 0);
+  ASSERT_EQ(WaveSeek(b, static_cast<std::int32_t>(data / 4)), 0);
+  Bytes written(16);
+  ASSERT_EQ(WaveRead(b, written.data(), 16), 16);
+  EXPECT_EQ(written, tail);
   WaveFree(b);
   std::filesystem::remove(path);
 }

@@ -1,5 +1,6 @@
 #include "platform/mmio/mmio.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -194,6 +195,48 @@ TEST(Mmio, SeekingReadingAtTheEndAndTruncatedHeaders) {
   EXPECT_NE(mmioClose(h, 0), MMSYSERR_NOERROR) << "a closed handle is refused";
   EXPECT_EQ(mmioRead(h, buf, 1), -1);
   EXPECT_EQ(mmioSeek(nullptr, 0, SEEK_SET), -1);
+
+  // A file from 2 GiB up (sparse: no disk used). 64-bit positions reach all of it; mmioSeek
+  // refuses what its LONG result cannot report and stays where it was. Chunks past 2 GiB
+  // are found and stepped over.
+  const std::string path = TempPath("large");
+  constexpr std::int64_t kAt = (std::int64_t{1} << 31) + 6;
+  const char chunks[] =
+      "junk\x03\0\0\0abc\0data\x04\0\0\0"
+      "0123";
+  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, kAt + 100), 0);
+  ASSERT_EQ(::pwrite(fd, chunks, 24, kAt), 24);
+  ::close(fd);
+  h = Open(path, MMIO_READWRITE | MMIO_ALLOCBUF);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(mmioSeek(h, 0, SEEK_END), -1);
+  EXPECT_EQ(mmioSeek(h, 0, SEEK_CUR), 0) << "a refused seek does not move";
+  EXPECT_EQ(platform::MmioSeek64(h, 0, SEEK_END), kAt + 100);
+  EXPECT_EQ(platform::MmioSeek64(h, -100, SEEK_CUR), kAt);
+  MMIOINFO state{};
+  ASSERT_EQ(mmioGetInfo(h, &state, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(state.lDiskOffset, 0x7FFFFFFF) << "clamped, not wrapped";
+  ASSERT_EQ(mmioDescend(h, &ck, nullptr, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(ck.ckid, mmioFOURCC('j', 'u', 'n', 'k'));
+  EXPECT_EQ(ck.dwDataOffset, kAt + 8);
+  ASSERT_EQ(mmioAscend(h, &ck, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(platform::MmioSeek64(h, 0, SEEK_CUR), kAt + 12) << "behind the pad byte";
+  ASSERT_EQ(mmioDescend(h, &ck, nullptr, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(ck.ckid, kData);
+  EXPECT_EQ(mmioRead(h, buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 4), "0123");
+  EXPECT_EQ(platform::MmioSeek64(h, -1, SEEK_SET), -1);
+  EXPECT_EQ(platform::MmioSeek64(h, std::int64_t{1} << 34, SEEK_SET), -1);
+  EXPECT_EQ(platform::MmioSeek64(h, 0, SEEK_CUR), kAt + 24);
+  // A chunk whose data offset would not fit its 32-bit field is not created.
+  ASSERT_EQ(platform::MmioSeek64(h, 0xFFFFFFFFLL - 4, SEEK_SET), 0xFFFFFFFFLL - 4);
+  MMCKINFO beyond{};
+  EXPECT_EQ(mmioCreateChunk(h, &beyond, 0), MMIOERR_CANNOTSEEK);
+  EXPECT_EQ(mmioClose(h, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(kAt + 100));
+  std::filesystem::remove(path);
 }
 
 TEST(Mmio, MemoryImagesWriteInPlaceAndGrowOnlyWhenOwned) {
@@ -246,6 +289,18 @@ TEST(Mmio, ExistDeleteParseAndOpenErrors) {
   ASSERT_EQ(mmioOpenA(name, nullptr, MMIO_PARSE), MMIO_SUCCESS_HANDLE);
   EXPECT_EQ(std::string(name),
             (std::filesystem::current_path() / "some/file.wav").lexically_normal().string());
+  // MMIO_PARSE fills a 128-character buffer; the name check behind it takes 260 characters.
+  const std::string longest = "/" + std::string(253, 'n') + "/x.wav";
+  ASSERT_EQ(longest.size(), 260u);
+  std::string full;
+  ASSERT_TRUE(platform::MmioParseName(longest.c_str(), full));
+  EXPECT_EQ(full, longest);
+  EXPECT_FALSE(platform::MmioParseName(("/" + longest).c_str(), full)) << "261 characters";
+  EXPECT_FALSE(platform::MmioParseName("", full));
+  std::vector<char> buffer(longest.begin(), longest.end());
+  buffer.resize(300, '\0');
+  EXPECT_EQ(mmioOpenA(buffer.data(), nullptr, MMIO_PARSE), nullptr);
+  EXPECT_EQ(std::string(buffer.data()), longest) << "a buffer it cannot fill is left alone";
 
   MMIOINFO custom{};
   custom.fccIOProc = mmioFOURCC('Z', 'I', 'P', ' ');
