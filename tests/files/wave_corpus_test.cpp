@@ -66,6 +66,7 @@ TEST(WaveCorpus, EveryFileOpensOrFailsCleanlyFromFileAndMemory) {
       {"truncated.wav", 0},          {"two_fmt_two_data.wav", 0},  {"huge_list.wav", 0},
       {"zero_block_align.wav", 106}, {"no_data.wav", 106},         {"no_fmt.wav", 101},
       {"huge_fmt.wav", 106},         {"not_wave.wav", 106},        {"rate_over_31_bits.wav", 106},
+      {"interrupted.wav", 0},        {"two_lists_no_pad.wav", 0},  {"empty_data_then_list.wav", 0},
   };
   int files = 0;
   int seeds = 0;
@@ -112,5 +113,21 @@ TEST(WaveCorpus, SeedsReadAsWritten) {
   ASSERT_EQ(WaveOpen(b, (CorpusDir() / "two_fmt_two_data.wav").c_str(), FOURCC_WAVE, wioRead), 0);
   EXPECT_EQ(b->Format.nChannels, 1);
   EXPECT_EQ(b->DataBytes, 10u);
+  WaveFree(b);
+  // Sizes never written: the data runs to the end of the file.
+  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "interrupted.wav").c_str(), FOURCC_WAVE, wioRead), 0);
+  EXPECT_EQ(b->DataBytes, 40u);
+  WaveFree(b);
+  // Two lists merge; a tag without its pad byte hides nothing.
+  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "two_lists_no_pad.wav").c_str(), FOURCC_WAVE, wioRead), 0);
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "New name");  // INAM
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 1), "Band");       // IART
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 4), "(c)");        // ICOP
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 3), "abc");        // ICMT
+  WaveFree(b);
+  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "empty_data_then_list.wav").c_str(), FOURCC_WAVE, wioRead),
+            0);
+  EXPECT_EQ(b->DataBytes, 0u);
+  EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "x");
   WaveFree(b);
 }

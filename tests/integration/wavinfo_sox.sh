@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tessaline-wavinfo against files written by sox: for every PCM layout sox writes, the
 # sample count, rate, channel count and bit depth must be those soxi reports. Then info
-# tags appended to such a file, and a file that is no wave.
+# tags appended to such a file (one list, then two merged ones with a missing pad byte and
+# control characters), a sox file whose sizes were never written, and a file that is no wave.
 set -euo pipefail
 app=$1
 program="$app/tessaline-wavinfo"
@@ -69,6 +70,44 @@ expected="$tagged: PCM ch=1 rate=22050 bits=16 block=2 avg=44100 data=4410 sampl
 actual=$("$program" "$tagged")
 if [ "$actual" != "$expected" ]; then
   printf 'tagged file: expected\n%s\ngot\n%s\n' "$expected" "$actual" >&2
+  fail=1
+fi
+
+# Two LIST/INFO chunks merge (the later one wins per tag); an odd-sized tag without its pad
+# byte hides nothing behind it; control characters in a tag are written as escapes.
+merged="$work/merged.wav"
+sox -q -n -r 22050 -c 1 -b 16 -e signed-integer "$merged" synth 0.1 sine 440
+{
+  printf 'LIST'; le32 29; printf 'INFO'
+  printf 'IART'; le32 5; printf 'Band\0'
+  printf 'ICMT'; le32 4; printf 'old\0'
+  printf '\0'
+  printf 'LIST'; le32 36; printf 'INFO'
+  printf 'INAM'; le32 12; printf 'Red\x1b[31m\n\tx\0'
+  printf 'ICMT'; le32 4; printf 'new\0'
+} >>"$merged"
+size=$(stat -c %s "$merged")
+le32 $((size - 8)) | dd of="$merged" bs=1 seek=4 conv=notrunc status=none
+expected="$merged: PCM ch=1 rate=22050 bits=16 block=2 avg=44100 data=4410 samples=2205 offset=44
+  IART = Band
+  ICMT = new
+  INAM = Red\\x1B[31m\\n\\tx"
+actual=$("$program" "$merged")
+if [ "$actual" != "$expected" ]; then
+  printf 'merged tags: expected\n%s\ngot\n%s\n' "$expected" "$actual" >&2
+  fail=1
+fi
+
+# A recording that was interrupted before its sizes were written (RIFF and "data" sizes 0):
+# every sample sox wrote is read.
+interrupted="$work/interrupted.wav"
+sox -q -n -r 44100 -c 2 -b 16 -e signed-integer "$interrupted" synth 0.5 sine 440
+want_samples=$(soxi -s "$interrupted")
+le32 0 | dd of="$interrupted" bs=1 seek=4 conv=notrunc status=none
+le32 0 | dd of="$interrupted" bs=1 seek=40 conv=notrunc status=none
+line=$("$program" "$interrupted")
+if [ "$(field samples "$line")" != "$want_samples" ]; then
+  echo "interrupted recording: wavinfo says '$line'; sox wrote $want_samples samples" >&2
   fail=1
 fi
 
