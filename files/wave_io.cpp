@@ -228,12 +228,12 @@ int WaveInfoRead(HMMIO h, const MMCKINFO& ck, TWaveInfoList* list) {
       }
     }
     std::int64_t next = offset + 8 + size;
-    // An odd-sized tag should be followed by a pad byte. Some writers leave it out: then
-    // the next identifier starts right behind the text, and not one byte later.
+    // An odd-sized tag is followed by a zero pad byte. Some writers leave it out: then a
+    // whole tag header starts right behind the text, not one byte later.
     if ((size & 1) != 0) {
-      const bool padded = next + 1 + 4 <= length && IsChunkId(tags + next + 1);
-      const bool unpadded = next + 4 <= length && IsChunkId(tags + next);
-      if (padded || !unpadded) ++next;
+      const bool unpadded = next + 8 <= length && tags[next] != 0 && IsChunkId(tags + next) &&
+                            std::int64_t{ReadU32(tags + next + 4)} <= length - next - 8;
+      if (!unpadded) ++next;
     }
     offset = next;
   }
