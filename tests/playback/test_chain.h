@@ -1,0 +1,178 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/wave_format.h"
+#include "platform/audio/virtual/virtual_backend.h"
+#include "platform/messages/messages.h"
+#include "platform/threads/thread.h"
+#include "stream/dsp_component.h"
+
+// The ends of a playback chain for the output tests.
+namespace playtest {
+
+// 44100 Hz, 16-bit stereo: 176400 bytes a second.
+inline WAVEFORMATEX Stereo16() {
+  WAVEFORMATEX f{};
+  BuildPCMFormat(f, 16, 2, 44100);
+  return f;
+}
+
+// `bytes` bytes in which every position can be told from every other one
+// nearby: sample k (16 bit) holds k * 7 + 3.
+inline std::vector<std::uint8_t> Pattern(std::size_t bytes) {
+  std::vector<std::uint8_t> data(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const auto sample = static_cast<std::uint16_t>((i / 2) * 7 + 3);
+    data[i] = static_cast<std::uint8_t>(i % 2 ? sample >> 8 : sample & 0xFF);
+  }
+  return data;
+}
+
+inline std::vector<std::uint8_t> Concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// A source as a wave file behaves: it hands out its bytes from its position,
+// says MoreBuffers False with its last bytes, and, when the output asks for
+// looping, ends the buffer at the end of its data with the loop mark and
+// starts the next one at its beginning, until the loops asked for are done.
+class TTestSource : public TMMDSPComponent {
+ public:
+  explicit TTestSource(TComponent* owner) : TMMDSPComponent(owner) {}
+
+  void SetData(std::vector<std::uint8_t> data, const WAVEFORMATEX& format) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      data_ = std::move(data);
+      position_ = 0;
+    }
+    SetPWaveFormat(&format);
+  }
+  void SetPosition(std::size_t byte) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    position_ = std::min(byte, data_.size());
+  }
+  std::size_t Position() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return position_;
+  }
+
+  void BufferLoad(PWaveHdr h, bool& more) override {
+    TMMDSPComponent::BufferLoad(h, more);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++loads;
+    const std::size_t n = std::min<std::size_t>(h->dwBufferLength, data_.size() - position_);
+    std::memcpy(h->lpData, data_.data() + position_, n);
+    position_ += n;
+    h->dwBytesRecorded = static_cast<DWORD>(n);
+    more = n > 0 && position_ < data_.size();
+    if (position_ < data_.size() || !h->bLooping) return;
+    if (h->dwLoopCount > 0) --h->dwLoopsLeft;
+    if (h->dwLoopCount != 0 && static_cast<std::int32_t>(h->dwLoopsLeft) < 0) return;
+    position_ = 0;
+    more = true;
+    h->bLoopDone = -1;
+  }
+
+  void Opened() override { ++opened, TMMDSPComponent::Opened(); }
+  void Closed() override { ++closed, TMMDSPComponent::Closed(); }
+  void Started() override { ++started, TMMDSPComponent::Started(); }
+  void Stopped() override { ++stopped, TMMDSPComponent::Stopped(); }
+  void Reset() override { ++resets, TMMDSPComponent::Reset(); }
+  void Looped() override { ++looped, TMMDSPComponent::Looped(); }
+
+  static const TClassInfo& StaticClassInfo() {
+    static const TClassInfo info =
+        TClassInfoBuilder<TTestSource>("TTestSource", &TMMDSPComponent::StaticClassInfo())
+            .Ref<TMMDSPComponent>("Output", &TTestSource::GetOutput, &TTestSource::SetOutput)
+            .Build();
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  std::atomic<int> loads{0}, opened{0}, closed{0}, started{0}, stopped{0}, resets{0}, looped{0};
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::uint8_t> data_;
+  std::size_t position_ = 0;
+};
+
+// The end of the chain: keeps every byte pushed to it and notes whether the
+// pushes came on the GUI thread.
+class TSink : public TMMDSPComponent {
+ public:
+  explicit TSink(TComponent* owner) : TMMDSPComponent(owner) {}
+  void BufferReady(PWaveHdr h) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      bytes_.insert(bytes_.end(), h->lpData, h->lpData + h->dwBytesRecorded);
+    }
+    if (!platform::IsGuiThread()) off_gui = true;
+    ++buffers;
+    TMMDSPComponent::BufferReady(h);
+  }
+  std::vector<std::uint8_t> Bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
+  }
+  static const TClassInfo& StaticClassInfo() {
+    static const TClassInfo info =
+        TClassInfoBuilder<TSink>("TSink", &TMMDSPComponent::StaticClassInfo())
+            .Ref<TMMDSPComponent>("Input", &TSink::GetInput, &TSink::SetInput)
+            .Build();
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  std::atomic<bool> off_gui{false};
+  std::atomic<int> buffers{0};
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Drives the virtual back-end's manual clock in 10 ms steps and lets the GUI
+// thread handle its messages between the steps.
+class TClockDriver {
+ public:
+  // Until cond holds, or 30 s of real time have passed.
+  template <class Cond>
+  static bool RunUntil(Cond cond) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!cond() && std::chrono::steady_clock::now() < deadline) Step();
+    return cond();
+  }
+  static void RunFor(unsigned ms) {
+    for (unsigned t = 0; t < ms; t += 10) Step();
+  }
+  // Lets the GUI thread handle what is posted, without moving the clock,
+  // until cond holds (or 30 s have passed).
+  template <class Cond>
+  static bool PumpUntil(Cond cond) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!cond() && std::chrono::steady_clock::now() < deadline) WaitAndPump(2, true);
+    return cond();
+  }
+
+ private:
+  static void Step() {
+    platform::VirtualClock::Advance(10);
+    WaitAndPump(2, true);
+  }
+};
+
+}  // namespace playtest
