@@ -135,9 +135,13 @@ bool TMMCustomWaveOutComponent::EnterHandler() {
 
 void TMMCustomWaveOutComponent::LeaveHandler(bool failed) {
   std::lock_guard<TCriticalSection> lock(lock_);
+  const int depth = --depth_;
+  // A failed handler is followed by a close where it failed (window
+  // procedure or worker thread): no stop is posted to run beside it.
+  if (failed) return;
   // Buffers returned but not handled yet still go down the chain first.
   const bool drained = outstanding_ == 0 && pending_done_ == 0;
-  if (--depth_ != 0 || !(stop_deferred_ || drained) || stop_posted_) return;
+  if (depth != 0 || !(stop_deferred_ || drained) || stop_posted_) return;
   stop_posted_ = true;
   stopping_ = true;
   std::exception_ptr pause_error;
@@ -148,7 +152,7 @@ void TMMCustomWaveOutComponent::LeaveHandler(bool failed) {
   }
   // Posted whatever the pause said: the stop releases the device.
   PostMessage(window_, WM_STOPDEVICE, HandleParam(), 0);
-  if (pause_error && !failed) std::rethrow_exception(pause_error);
+  if (pause_error) std::rethrow_exception(pause_error);
 }
 
 void TMMCustomWaveOutComponent::DiscardPendingDone() {
@@ -318,8 +322,7 @@ void TMMCustomWaveOutComponent::WorkerFailed(const std::exception& e) {
 const TClassInfo& TMMCustomWaveOutComponent::StaticClassInfo() {
   using T = TMMCustomWaveOutComponent;
   static const TClassInfo info =
-      TClassInfoBuilder<T>("TMMCustomWaveOutComponent",
-                           &TMMCustomSoundComponent::StaticClassInfo())
+      TClassInfoBuilder<T>("TMMCustomWaveOutComponent", &TMMCustomSoundComponent::StaticClassInfo())
           .Event("OnError", &T::OnError)
           .Event("OnOpen", &T::OnOpen)
           .Event("OnStart", &T::OnStart)

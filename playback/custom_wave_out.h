@@ -145,8 +145,8 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   bool EnterHandler();
   // End of the handler: the depth falls, and at 0, once a stop was deferred
   // or nothing is left at the device nor waiting to be handled, the output
-  // pauses and posts WM_STOPDEVICE. After a failure the end detection
-  // reports nothing more.
+  // pauses and posts WM_STOPDEVICE. A failed handler is followed by a close
+  // instead.
   void LeaveHandler(bool failed);
   // Drops the done notifications still waiting to be handled.
   void DiscardPendingDone();
@@ -177,15 +177,15 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   // The ring in write order, and the entry the device gives back next.
   std::vector<PWaveHdr> ring_;
   std::int32_t ring_index_ = 0;
-  std::int32_t queued_ = 0;        // buffers written at the start
-  std::atomic<int> outstanding_{0};  // buffers at the device now
+  std::int32_t queued_ = 0;           // buffers written at the start
+  std::atomic<int> outstanding_{0};   // buffers at the device now
   std::atomic<int> pending_done_{0};  // returned, posted and not yet taken
-  std::atomic<int> depth_{0};        // buffer-done handlers running
-  bool more_buffers_ = false;        // the MoreBuffers answer of the last pull
+  std::atomic<int> depth_{0};         // buffer-done handlers running
+  bool more_buffers_ = false;         // the MoreBuffers answer of the last pull
 
   // Stop and close handshake.
-  std::atomic<bool> stop_deferred_{false}, close_pending_{false}, stopping_{false},
-      closing_{false}, resetting_{false}, stop_posted_{false};
+  std::atomic<bool> stop_deferred_{false}, close_pending_{false}, stopping_{false}, closing_{false},
+      resetting_{false}, stop_posted_{false};
 
   // Positions, in samples; under the critical section.
   std::int64_t loop_start_ = 0;

@@ -422,7 +422,8 @@ void TMMWaveOut::Stop() {
       MMRESULT result = MMSYSERR_NOERROR;
       // A device that went away has no position: the last one read stands.
       if (!ReadDevicePosition(samples, result)) samples = last_position_;
-      stop_position_ = InTimeFormat(samples + accumulated_ + wrap_count_ * wrap_size_ - loop_start_);
+      stop_position_ =
+          InTimeFormat(samples + accumulated_ + wrap_count_ * wrap_size_ - loop_start_);
       wrap_count_ = wrap_size_ = 0;
     }
     CheckReset(waveOutReset(Device()));
