@@ -182,6 +182,7 @@ const TWaveFormatTagName WaveFormatTags[WaveFormatTagCount] = {
     {"CDI-C", 0x0204},
     {"CDI-B", 0x0205},
     {"Antex-DVI-OKI ADPCME", 0x0206},
+    {"Extensible", 0xFFFE},
     {"*DEVELOPMENT ONLY TAG*", 0xFFFF},
     {"", 0x0000},
 };

@@ -91,7 +91,7 @@ struct TWaveFormatTagName {
 };
 
 // The tag table, searched from the top; the last row has an empty name and ends it.
-inline constexpr int WaveFormatTagCount = 39;
+inline constexpr int WaveFormatTagCount = 40;
 extern const TWaveFormatTagName WaveFormatTags[WaveFormatTagCount];
 
 // Name of the first row whose tag equals fmt->wFormatTag; "Unknown" for no record or no

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "devices/mm_strings.h"
+#include "files/upper_case.h"
 #include "platform/framework/properties.h"
 #include "stream/dsp_thread.h"
 
@@ -26,7 +27,7 @@ void Fire(const TNotifyEvent& event, TComponent* sender) {
 
 }  // namespace
 
-TMMCustomWaveFile::TMMCustomWaveFile(TComponent* owner) : TMMDSPComponent(owner) {
+TMMCustomWaveFile::TMMCustomWaveFile(TComponent* owner) : TMMCustomFile(owner) {
   wave_.AddObserver(this);
 }
 
@@ -37,7 +38,7 @@ TMMCustomWaveFile::~TMMCustomWaveFile() {
 
 const TClassInfo& TMMCustomWaveFile::StaticClassInfo() {
   static const TClassInfo info =
-      TClassInfoBuilder<TMMCustomWaveFile>("TMMCustomWaveFile", &TMMDSPComponent::StaticClassInfo())
+      TClassInfoBuilder<TMMCustomWaveFile>("TMMCustomWaveFile", &TMMCustomFile::StaticClassInfo())
           .Build();
   return info;
 }
@@ -69,11 +70,27 @@ const TClassInfo& TMMWaveFile::StaticClassInfo() {
 
 // ---- As a file type ---------------------------------------------------------------------
 
-bool TMMCustomWaveFile::CanLoad(const std::string& name) {
+bool TMMCustomWaveFile::CanLoad(const std::string& name, std::int32_t, std::int32_t, std::int32_t) {
+  const std::string extension = std::filesystem::path(name).extension().string();
+  if (!extension.empty() &&
+      UpperCase(GetDefaultMask()).find(UpperCase(extension)) == std::string::npos) {
+    return false;
+  }
   return WaveIsValid(name.c_str(), wioRead);
 }
 
-std::string TMMCustomWaveFile::FilterText() {
+bool TMMCustomWaveFile::GetFileInfo(const std::string& name, TMMFileInfo& info) {
+  PWaveIOBlock block = nullptr;
+  if (WaveOpen(block, name.c_str(), FOURCC_WAVE, wioRead) != 0) return false;
+  info = TMMFileInfo{};
+  info.Kind = 1;
+  info.Length = SamplesToMs(&block->Format, block->DataSamples);
+  info.FileName = std::filesystem::path(name).filename().string();
+  WaveFree(block);
+  return true;
+}
+
+std::string TMMCustomWaveFile::GetFilter() {
   return LoadMMString(kMMWaveFileFilter);
 }
 
@@ -82,17 +99,17 @@ std::int32_t TMMCustomWaveFile::GetBlockAlign() const {
   return f == nullptr ? 0 : f->nBlockAlign;
 }
 
-std::int32_t TMMCustomWaveFile::GetLengthMs() const {
+std::int32_t TMMCustomWaveFile::GetLength() const {
   return SamplesToMs(wave_.GetPWaveFormat(), wave_.GetLength());
 }
 
-std::int32_t TMMCustomWaveFile::GetPositionMs() const {
+std::int32_t TMMCustomWaveFile::GetTimePosition() const {
   const std::int32_t position = wave_.GetPosition();
   if (position < 0) return 0;
   return SamplesToMs(wave_.GetPWaveFormat(), wave_.TimeToSamples(position));
 }
 
-void TMMCustomWaveFile::SetPositionMs(std::int32_t ms) {
+void TMMCustomWaveFile::SetTimePosition(std::int32_t ms) {
   wave_.Seek(wave_.SamplesToTime(MsToSamples(wave_.GetPWaveFormat(), ms)));
 }
 
@@ -209,7 +226,7 @@ void TMMCustomWaveFile::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     return;
   }
   if (IsEmpty()) lpWaveHdr->dwBytesRecorded = 0;
-  if (!IsStarted() || !enabled_) {
+  if (!IsStarted() || !GetEnabled()) {
     std::memset(lpWaveHdr->lpData, silence_, lpWaveHdr->dwBufferLength);
     lpWaveHdr->dwBytesRecorded = lpWaveHdr->dwBufferLength;
     MoreBuffers = true;

@@ -212,6 +212,7 @@ TEST(WaveFormat, TagNames) {
   EXPECT_EQ(name(0x0055), "MPEG Layer-3");
   EXPECT_EQ(name(0x1001), "Olivetti's ADPCM");
   EXPECT_EQ(name(0xFFFF), "*DEVELOPMENT ONLY TAG*");
+  EXPECT_EQ(name(0xFFFE), "Extensible");
   EXPECT_EQ(name(0x0008), "Unknown");
   EXPECT_EQ(name(0x0207), "Unknown");
 

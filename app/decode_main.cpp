@@ -1,0 +1,108 @@
+// tessaline-decode IN OUT.wav: loads IN with the audio file component, as the player does,
+// and records every buffer it delivers into OUT with the wave file recorder. Prints the
+// source format and the delivered PCM format on one line, e.g.
+//   in.wav: IMA ADPCM 1 ch 8000 Hz -> PCM 16 bit 1 ch 8000 Hz, 6144 samples
+// and exits non-zero with the system's message when the file cannot be played.
+
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "devices/wave_format.h"
+#include "files/audio_file.h"
+#include "files/wave_file.h"
+
+namespace {
+
+// Bytes per buffer pulled, as the player's output asks for them.
+constexpr std::int32_t kBufferSize = 8196;
+
+// "IMA ADPCM 1 ch 8000 Hz"; PCM also names its depth: "PCM 16 bit 1 ch 8000 Hz".
+std::string Describe(const WAVEFORMATEX* f) {
+  std::string text = WaveFormatTagName(f);
+  if (f->wFormatTag == WAVE_FORMAT_PCM) text += " " + std::to_string(f->wBitsPerSample) + " bit";
+  return text + " " + std::to_string(f->nChannels) + " ch " + std::to_string(f->nSamplesPerSec) +
+         " Hz";
+}
+
+// The chain from its head (the audio file's file object) to its end (the recorder).
+std::vector<TMMDSPComponent*> Chain(TMMDSPComponent* end) {
+  std::vector<TMMDSPComponent*> chain;
+  for (TMMDSPComponent* c = end; c != nullptr; c = c->GetInput()) chain.insert(chain.begin(), c);
+  return chain;
+}
+
+// Opens, starts and pulls the chain to its end like an output device; the delivered bytes.
+std::int64_t Record(TMMWaveFile& recorder) {
+  const std::vector<TMMDSPComponent*> chain = Chain(&recorder);
+  std::int64_t total = 0;
+  try {
+    for (TMMDSPComponent* c : chain) {
+      c->SetBufferSize(kBufferSize);
+      c->Opened();
+    }
+    for (TMMDSPComponent* c : chain) c->Started();
+    std::vector<char> block(kWaveHdrSize + kBufferSize);
+    auto* h = new (block.data()) TMMWaveHdr();
+    h->lpData = WaveHdrData(h);
+    for (bool more = true; more;) {
+      h->dwBufferLength = static_cast<DWORD>(recorder.GetBufferSize());
+      h->dwBytesRecorded = 0;
+      more = false;
+      recorder.BufferLoad(h, more);
+      total += h->dwBytesRecorded;
+    }
+  } catch (...) {
+    for (TMMDSPComponent* c : chain) c->Stopped();
+    for (TMMDSPComponent* c : chain) c->Closed();
+    throw;
+  }
+  for (TMMDSPComponent* c : chain) c->Stopped();
+  for (TMMDSPComponent* c : chain) c->Closed();
+  return total;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: tessaline-decode IN OUT.wav\n");
+    return 2;
+  }
+  const std::string in = argv[1];
+  const std::string out = argv[2];
+  try {
+    TMMAudioFile file(nullptr);
+    file.SetFileName(in);
+    if (file.FileObject() == nullptr) {
+      std::fprintf(stderr, "%s: no such file\n", in.c_str());
+      return 1;
+    }
+    TMMWaveFile recorder(nullptr);
+    recorder.GetWave().SetFileMustExist(false);
+    recorder.GetWave().SetFileName(out);
+    recorder.SetInput(&file);
+    std::int64_t bytes = 0;
+    try {
+      bytes = Record(recorder);
+    } catch (...) {
+      std::error_code ec;
+      std::filesystem::remove(out, ec);
+      throw;
+    }
+    const WAVEFORMATEX* source = file.FileObject()->GetPWaveFormat();
+    const WAVEFORMATEX* pcm = file.GetPWaveFormat();
+    if (source == nullptr || pcm == nullptr || pcm->nBlockAlign == 0) {
+      std::fprintf(stderr, "%s: %s\n", in.c_str(), kMMNotAnAudioFile);
+      return 1;
+    }
+    std::printf("%s: %s -> %s, %lld samples\n", in.c_str(), Describe(source).c_str(),
+                Describe(pcm).c_str(), static_cast<long long>(bytes / pcm->nBlockAlign));
+    return 0;
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "%s: %s\n", in.c_str(), e.what());
+    return 1;
+  }
+}
