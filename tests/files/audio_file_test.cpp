@@ -1,0 +1,336 @@
+#include "files/audio_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "files/file_type_registry.h"
+#include "files/wave_file.h"
+#include "files/wave_io.h"
+#include "tests/files/memory_source.h"
+#include "tests/files/temp_files.h"
+#include "tests/support/wave_formats.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using filestest::Bytes;
+
+void WriteWave(const std::string& path, const WAVEFORMATEX* format, const Bytes& data) {
+  PWaveIOBlock block = nullptr;
+  ASSERT_EQ(WaveCreate(block, format), 0);
+  ASSERT_EQ(WaveCreateFile(block, path.c_str()), 0);
+  ASSERT_EQ(WaveWrite(block, data.data(), static_cast<std::int32_t>(data.size())),
+            static_cast<std::int32_t>(data.size()));
+  ASSERT_EQ(WaveFinish(block), 0);
+  WaveFree(block);
+}
+
+Bytes Samples16(std::initializer_list<std::int16_t> values) {
+  Bytes b;
+  for (std::int16_t v : values) {
+    b.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    b.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+  }
+  return b;
+}
+
+// A file type known only by its class side.
+struct TFakeType final : TMMFileTypeClass {
+  TFakeType(std::string name, TMMAudioFileType kind, std::string filter)
+      : name_(std::move(name)), kind_(kind), filter_(std::move(filter)) {}
+  std::string ClassName() const override { return name_; }
+  TMMAudioFileType FileType() const override { return kind_; }
+  bool CanLoad(const std::string&, std::int32_t, std::int32_t, std::int32_t) const override {
+    return false;
+  }
+  bool GetFileInfo(const std::string&, TMMFileInfo&) const override { return false; }
+  std::string GetFilter() const override { return filter_; }
+  std::string GetDefaultMask() const override { return {}; }
+  TMMCustomFile* Create(TComponent*) const override { return nullptr; }
+  std::string name_;
+  TMMAudioFileType kind_;
+  std::string filter_;
+};
+
+// An audio file whose chain runs without an output, pulling `size` bytes at a time.
+struct Running {
+  Running(TMMAudioFile& file, std::int32_t size) : file(file), buffer(size) {
+    file.OpenChain(size);
+    file.StartChain();
+  }
+  ~Running() {
+    file.StopChain();
+    file.CloseChain();
+  }
+  Bytes Load(bool& more) { return buffer.Load(file, more); }
+  TMMAudioFile& file;
+  filestest::Buffer buffer;
+};
+
+class AudioFileTest : public TempFilesTest {
+ protected:
+  // A 16-bit mono file at 8000 Hz of `samples` samples of a ramp; its data.
+  Bytes WritePcm16(const std::string& path, int samples) {
+    Bytes data(static_cast<std::size_t>(samples) * 2);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 3);
+    WriteWave(path, wavetest::Pcm(16, 1, 8000).get(), data);
+    return data;
+  }
+  std::string Copy(const std::string& from, const std::string& to) {
+    paths_.push_back(to);
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    return to;
+  }
+};
+
+}  // namespace
+
+TEST(FileTypeRegistry, KeepsOrderAndBuildsTheFilter) {
+  const TFakeType mpeg("TMMMPEGFile", ftMpeg, "MPEG Audio (*.mp1;*.mp2;*.mp3)|*.mp1;*.mp2;*.mp3");
+  const TFakeType cda("TMMCDAFile", ftCDA, "CD Audio (*.cda)|*.cda");
+  const TFakeType other("TMMOtherFile", ftVorbis, "Other Waves|*.wav;*.wave");
+  const TFakeType again("TMMCDAFile", ftWMA, "ignored|*.x");
+  TMMFileTypeRegistry registry;
+  registry.Register(FileTypeClass<TMMWaveFile>(), kMMWaveFileOrder);
+  EXPECT_EQ(registry.BuildFilter(true), "Wave Files(*.wav)|*.wav");
+  registry.Register(cda, kMMCDAFileOrder);
+  registry.Register(other, kMMCDAFileOrder);  // behind the one already at that order
+  registry.Register(mpeg, kMMMpegFileOrder);
+  registry.Register(again, 0);  // the same class name: ignored
+  std::vector<std::string> names;
+  for (const TRegisterRec& e : registry.Entries()) names.push_back(e.Class->ClassName());
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"TMMMPEGFile", "TMMCDAFile", "TMMOtherFile", "TMMWaveFile"}));
+  EXPECT_EQ(registry.Find(ftCDA), &cda);
+  EXPECT_EQ(registry.Find(ftWMA), nullptr);
+  // Each pattern field once: "*.wav" is already contained in "*.wav;*.wave".
+  EXPECT_EQ(registry.BuildFilter(true),
+            "All Audio Files (*.mp1;*.mp2;*.mp3;*.cda;*.wav;*.wave)|"
+            "*.mp1;*.mp2;*.mp3;*.cda;*.wav;*.wave|"
+            "MPEG Audio (*.mp1;*.mp2;*.mp3)|*.mp1;*.mp2;*.mp3|CD Audio (*.cda)|*.cda|"
+            "Other Waves|*.wav;*.wave|Wave Files(*.wav)|*.wav");
+  EXPECT_EQ(registry.BuildFilter(false).rfind("MPEG Audio", 0), 0u);
+
+  // The program registers the wave type only; MPEG and CD audio keep their places free.
+  EXPECT_EQ(BuildFilter(true), "Wave Files(*.wav)|*.wav");
+  ASSERT_NE(FindFileType(ftWave), nullptr);
+  EXPECT_EQ(FindFileType(ftWave)->ClassName(), "TMMWaveFile");
+  EXPECT_EQ(FindFileType(ftMpeg), nullptr);
+  EXPECT_EQ(FileTypeRegistry().Entries().front().Order, kMMWaveFileOrder);
+}
+
+TEST_F(AudioFileTest, LoadsWhatTheWaveTypeTakes) {
+  const std::string path = Path("load");
+  WritePcm16(path, 8000);
+  const std::string stem = path.substr(0, path.size() - 4);
+  TMMAudioFile file(nullptr);
+  int loaded = 0;
+  int changes = 0;
+  file.OnFileLoaded = [&](TComponent*) { ++loaded; };
+  file.OnChange = [&](TComponent*) { ++changes; };
+  EXPECT_EQ(file.GetFilter(), "Wave Files(*.wav)|*.wav");
+
+  // The extension in capitals is the wave type's.
+  const std::string capitals = Copy(path, stem + ".WAV");
+  file.SetFileName(capitals);
+  EXPECT_EQ(loaded, 1);
+  EXPECT_GE(changes, 1);
+  EXPECT_EQ(file.GetFileType(), ftWave);
+  EXPECT_FALSE(file.IsEmpty());
+  EXPECT_EQ(file.GetLength(), 1000);
+  EXPECT_EQ(file.GetBlockAlign(), 2);
+  EXPECT_EQ(file.GetFileName(), capitals);
+  EXPECT_FALSE(file.ADPCMConverter()->GetEnabled());
+  EXPECT_EQ(file.GetPWaveFormat()->nSamplesPerSec, 8000u);
+  // The same full name again loads nothing; a relative name for it loads again.
+  file.SetFileName(capitals);
+  EXPECT_EQ(loaded, 1);
+  file.SetFileName(fs::relative(capitals).string());
+  EXPECT_EQ(loaded, 2);
+  file.SetFileType(ftMpeg);
+  EXPECT_EQ(file.GetFileType(), ftWave);
+
+  // Another extension is refused; no extension is probed by content.
+  const std::string text = Copy(path, stem + ".txt");
+  try {
+    file.SetFileName(text);
+    ADD_FAILURE() << "a .txt file was loaded";
+  } catch (const EMMAudioError& e) {
+    EXPECT_STREQ(e.what(), "This is not a valid Audiofile");
+  }
+  EXPECT_EQ(file.FileObject(), nullptr);
+  EXPECT_EQ(file.GetFileName(), "");
+  EXPECT_TRUE(file.IsEmpty());
+  EXPECT_EQ(file.GetLength(), 0);
+  file.SetFileName(Copy(path, stem));
+  EXPECT_EQ(file.GetFileType(), ftWave);
+  // Asking for the wave type by kind.
+  file.LoadFile(path, ftWave);
+  EXPECT_EQ(file.GetFileName(), path);
+
+  // A name that is no file loads nothing and says nothing; a file that is no wave is refused.
+  file.SetFileName(stem + ".missing.wav");
+  EXPECT_EQ(file.FileObject(), nullptr);
+  const std::string junk = Path("junk");
+  std::ofstream(junk) << "not a wave at all";
+  EXPECT_THROW(file.SetFileName(junk), EMMAudioError);
+
+  TMMFileInfo info;
+  ASSERT_TRUE(TMMWaveFile::GetFileInfo(path, info));
+  EXPECT_EQ(info.Kind, 1u);
+  EXPECT_EQ(info.Length, 1000);
+  EXPECT_EQ(info.FileName, fs::path(path).filename().string());
+  EXPECT_FALSE(TMMWaveFile::GetFileInfo(junk, info));
+
+  file.SetVolume(40000);
+  EXPECT_EQ(file.GetVolume(), 32768);
+  file.SetPanning(-40000);
+  EXPECT_EQ(file.GetPanning(), -32768);
+  file.SetVolume(-1);
+  EXPECT_EQ(file.GetVolume(), 0);
+}
+
+TEST_F(AudioFileTest, DeliversToTheEndLoopsAndSeeks) {
+  const std::string path = Path("play");
+  const Bytes data = WritePcm16(path, 1000);  // 125 ms
+  TMMAudioFile file(nullptr);
+  file.SetFileName(path);
+  {
+    Running run(file, 512);
+    bool more = false;
+    Bytes all;
+    int loads = 0;
+    for (more = true; more && loads < 100; ++loads) {
+      const Bytes got = run.Load(more);
+      all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(all, data);
+    EXPECT_EQ(file.GetPosition(), 125);
+    // Once at the end: 4 fill bytes, then nothing.
+    EXPECT_EQ(run.Load(more), Bytes(4, 0));
+    EXPECT_FALSE(more);
+    EXPECT_EQ(run.Load(more), Bytes());
+    EXPECT_FALSE(more);
+
+    // Looping without a count restarts at the beginning each time.
+    file.SetPosition(0);
+    run.buffer.hdr->bLooping = -1;
+    run.buffer.hdr->dwLoopCount = 0;
+    for (int round = 0; round < 3; ++round) {
+      Bytes lap;
+      for (int i = 0; i < 10; ++i) {
+        const Bytes got = run.Load(more);
+        lap.insert(lap.end(), got.begin(), got.end());
+        if (run.buffer.hdr->bLoopDone != 0) break;
+      }
+      EXPECT_EQ(lap, data) << round;
+      EXPECT_TRUE(more);
+      EXPECT_EQ(file.GetPosition(), 0);
+    }
+    run.buffer.hdr->bLooping = 0;
+
+    // A position in milliseconds: the data from there.
+    file.SetPosition(100);
+    EXPECT_EQ(file.GetPosition(), 100);
+    EXPECT_EQ(run.Load(more), Bytes(data.begin() + 1600, data.end()));
+    file.SetPosition(1000000);
+    EXPECT_EQ(file.GetPosition(), 125);
+  }
+  // Not running: the reader's position.
+  file.SetPosition(50);
+  EXPECT_EQ(file.GetPosition(), 50);
+}
+
+TEST_F(AudioFileTest, AppliesVolumeAndPanningWithoutWrapping) {
+  const std::string path16 = Path("gain16");
+  WriteWave(path16, wavetest::Pcm(16, 2, 8000).get(),
+            Samples16({32767, -32768, 1000, -1001, -3, 3}));
+  const std::string path8 = Path("gain8");
+  WriteWave(path8, wavetest::Pcm(8, 1, 8000).get(), Bytes{0, 128, 255, 100, 129});
+  TMMAudioFile file(nullptr);
+  const auto play = [&](std::int32_t volume, std::int32_t panning) {
+    file.SetPosition(0);
+    file.SetVolume(volume);
+    file.SetPanning(panning);
+    Running run(file, 64);
+    bool more = false;
+    return run.Load(more);
+  };
+  file.SetFileName(path16);
+  EXPECT_EQ(play(16384, 0), Samples16({32767, -32768, 1000, -1001, -3, 3}));
+  EXPECT_EQ(play(32768, 0), Samples16({32767, -32768, 2000, -2002, -6, 6}));
+  EXPECT_EQ(play(0, 0), Samples16({0, 0, 0, 0, 0, 0}));
+  // Half to the right: the left channel at half gain (halves round upwards).
+  EXPECT_EQ(play(16384, 16384), Samples16({16384, -32768, 500, -1001, -1, 3}));
+  EXPECT_EQ(play(32768, -32768), Samples16({32767, 0, 2000, 0, -6, 0}));
+  EXPECT_EQ(file.Gains().Left, 32768);
+  EXPECT_EQ(file.Gains().Right, 0);
+
+  file.SetFileName(path8);
+  EXPECT_EQ(play(16384, 0), (Bytes{0, 128, 255, 100, 129}));
+  EXPECT_EQ(play(32768, 0), (Bytes{0, 128, 255, 72, 130}));
+  EXPECT_EQ(play(0, 0), (Bytes{128, 128, 128, 128, 128}));
+  // One channel takes the unpanned level.
+  EXPECT_EQ(play(8192, 32768), (Bytes{64, 128, 192, 114, 129}));
+}
+
+TEST_F(AudioFileTest, ConvertsReportsErrorsAndPlaysPcmWithoutTheCodecs) {
+  const wavetest::Format ima = wavetest::Ima(1, 8000, 256);
+  const Bytes blocks = wavetest::ImaBlocks(1, 256, 5);
+  const std::string imaPath = Path("ima");
+  WriteWave(imaPath, ima.get(), blocks);
+  const std::string pcmPath = Path("pcm");
+  const Bytes pcm = WritePcm16(pcmPath, 300);
+
+  TMMAudioFile file(nullptr);
+  file.SetFileName(imaPath);
+  EXPECT_EQ(file.GetPWaveFormat()->wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(file.FileObject()->GetPWaveFormat()->wFormatTag, WAVE_FORMAT_IMA_ADPCM);
+  {
+    Running run(file, 4096);
+    const Bytes all = run.buffer.Drain(file);
+    EXPECT_EQ(all.size(), 5u * 505 * 2);
+    EXPECT_EQ(file.GetPosition(), 316);  // 2525 samples at 8000 Hz
+  }
+
+  // An error inside: a handler that sets Handled gets 4 bytes delivered, else it passes on.
+  file.SetFileName(pcmPath);
+  file.OnBufferLoad = [](TComponent*, PWaveHdr, bool&) { throw Exception("broken"); };
+  {
+    Running run(file, 256);
+    bool more = false;
+    EXPECT_THROW(run.Load(more), Exception);
+    int errors = 0;
+    file.OnError = [&](TComponent* sender, bool& handled) {
+      EXPECT_EQ(sender, &file);
+      ++errors;
+      handled = true;
+    };
+    EXPECT_EQ(run.Load(more).size(), 4u);
+    EXPECT_EQ(errors, 1);
+  }
+  file.OnBufferLoad = nullptr;
+
+  // Without the compression manager PCM plays; the compressed file fails at open.
+  setenv("TESSALINE_ACM", "none", 1);
+  platform::ReloadAcm();
+  file.SetFileName(imaPath);
+  try {
+    file.OpenChain(1024);
+    ADD_FAILURE() << "opened without a codec";
+  } catch (const EMMConverterError& e) {
+    EXPECT_STREQ(e.what(), "Unable to convert to destination format");
+  }
+  EXPECT_FALSE(file.IsOpened());
+  file.SetFileName(pcmPath);
+  {
+    Running run(file, 4096);
+    EXPECT_EQ(run.buffer.Drain(file), pcm);
+  }
+  unsetenv("TESSALINE_ACM");
+  platform::ReloadAcm();
+}
