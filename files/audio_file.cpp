@@ -404,6 +404,7 @@ void TMMCustomAudioFile::Closed() {
 // ---- Buffers ----------------------------------------------------------------------------
 
 std::int32_t TMMCustomAudioFile::LoadBuffer(char* buffer, std::int32_t size, bool& more) {
+  std::lock_guard guard(lock_);
   if (!af_opened_ || !af_started_ || buffer == nullptr || size < 1) return 0;
   TMMWaveHdr h{};
   h.lpData = buffer;

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "files/file_type_registry.h"
 #include "files/wave_file.h"
@@ -269,6 +271,33 @@ TEST_F(AudioFileTest, AppliesVolumeAndPanningWithoutWrapping) {
   EXPECT_EQ(play(32768, -32768), Samples16({32767, 0, 2000, 0, -6, 0}));
   EXPECT_EQ(file.Gains().Left, 32768);
   EXPECT_EQ(file.Gains().Right, 0);
+
+  // Gains change on one thread while another loads: each buffer has one gain pair.
+  {
+    file.SetPosition(0);
+    file.SetPanning(0);
+    Running run(file, 12);
+    std::atomic<bool> done{false};
+    std::atomic<int> loads{0};
+    std::atomic<int> mixed{0};
+    std::thread puller([&] {
+      filestest::Buffer buffer(12);
+      buffer.hdr->bLooping = -1;
+      while (!done) {
+        bool more = false;
+        const Bytes got = buffer.Load(file, more);
+        if (got.size() == 12 && got != Samples16({32767, -32768, 1000, -1001, -3, 3}) &&
+            got != Samples16({32767, -32768, 2000, -2002, -6, 6})) {
+          ++mixed;
+        }
+        ++loads;
+      }
+    });
+    for (int i = 0; i < 200 || loads < 50; ++i) file.SetVolume(i % 2 == 0 ? 32768 : 16384);
+    done = true;
+    puller.join();
+    EXPECT_EQ(mixed, 0);
+  }
 
   file.SetFileName(path8);
   EXPECT_EQ(play(16384, 0), (Bytes{0, 128, 255, 100, 129}));
