@@ -4,37 +4,27 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <string>
 
 #include "platform/audio/audio_backend.h"
 #include "platform/wave/wave_device.h"
-#include "platform/wave/wave_notifier.h"
 
 namespace platform {
 namespace {
 
-class WaveInDevice {
+class WaveInDevice : public WaveDevice {
  public:
-  WaveInDevice(DWORD kind, DWORD_PTR target, DWORD_PTR instance)
-      : notifier(kind, target, instance) {}
+  using WaveDevice::WaveDevice;
 
-  HWAVEIN handle = nullptr;
-  UINT device_id = 0;
-  WAVEFORMATEX format{};
-  std::shared_ptr<AudioBackend> backend;
-  WaveNotifier notifier;
-
-  // Serialises the calls that drive the stream (start, stop, reset, close).
-  // The stream is never called with `mutex` held: its data callback takes it.
-  std::mutex control;
   std::unique_ptr<CaptureStream> stream;  // under `control`
-
-  std::mutex mutex;  // everything below
+  // Under `mutex`:
   std::deque<WAVEHDR*> queue;
   bool started = false;
-  bool lost = false;
-  bool closed = false;  // no call is accepted any more
   std::uint64_t position = 0;
+
+  bool Queued() const override { return !queue.empty(); }
+  std::uint64_t PositionBytes() const override { return position; }
+  void CloseStream() override { stream.reset(); }
 
   // With `mutex` held: the header leaves the queue as done.
   void ReturnHeader(WAVEHDR* header) {
@@ -73,13 +63,8 @@ class WaveInDevice {
   }
 };
 
-WaveHandleTable<WaveInDevice>& Table() {
-  static auto* table = new WaveHandleTable<WaveInDevice>;
-  return *table;
-}
-
 std::shared_ptr<WaveInDevice> Find(HWAVEIN hwi) {
-  return Table().Find(reinterpret_cast<std::uintptr_t>(hwi));
+  return FindWaveDevice<WaveInDevice>(hwi);
 }
 
 }  // namespace
@@ -90,27 +75,14 @@ using platform::WaveInDevice;
 
 MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                     DWORD_PTR instance, DWORD flags) {
-  const DWORD callback_type = flags & CALLBACK_TYPEMASK;
-  if ((flags & ~(CALLBACK_TYPEMASK | WAVE_FORMAT_QUERY | WAVE_ALLOWSYNC)) != 0) {
-    return MMSYSERR_INVALFLAG;
-  }
-  if (callback_type != CALLBACK_NULL && callback_type != CALLBACK_FUNCTION &&
-      callback_type != CALLBACK_WINDOW) {
-    return MMSYSERR_NOTSUPPORTED;
-  }
-  if (format == nullptr) return MMSYSERR_INVALPARAM;
-  std::shared_ptr<platform::AudioBackend> backend = platform::CurrentAudioBackend();
-  if (!backend) return MMSYSERR_BADDEVICEID;
-  std::vector<platform::AudioEndpoint> endpoints =
-      backend->Endpoints(platform::AudioDirection::kInput);
-  const platform::AudioEndpoint* endpoint = platform::ChooseEndpoint(endpoints, deviceId);
-  if (endpoint == nullptr) return MMSYSERR_BADDEVICEID;
-  if (!platform::DevicePcmFormat(*format)) return WAVERR_BADFORMAT;
-  if ((flags & WAVE_FORMAT_QUERY) != 0) return MMSYSERR_NOERROR;
-  if (phwi == nullptr) return MMSYSERR_INVALPARAM;
-  if (callback_type != CALLBACK_NULL && callback == 0) return MMSYSERR_INVALPARAM;
+  std::shared_ptr<platform::AudioBackend> backend;
+  std::string endpoint_id;
+  MMRESULT checked =
+      platform::CheckWaveOpen(platform::AudioDirection::kInput, deviceId, format, callback, flags,
+                              0, false, phwi != nullptr, &backend, &endpoint_id);
+  if (checked != MMSYSERR_NOERROR || (flags & WAVE_FORMAT_QUERY) != 0) return checked;
 
-  auto device = std::make_shared<WaveInDevice>(callback_type, callback, instance);
+  auto device = std::make_shared<WaveInDevice>(flags & CALLBACK_TYPEMASK, callback, instance);
   device->device_id = deviceId;
   device->format = *format;
   device->backend = backend;
@@ -121,59 +93,22 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, const WAVEFORMATEX* format, D
   platform::CaptureCallbacks callbacks;
   callbacks.data = [raw](const std::uint8_t* data, std::size_t bytes) { raw->OnData(data, bytes); };
   callbacks.lost = [raw] { raw->OnLost(); };
-  device->stream = backend->OpenCapture(endpoint->id, pcm, chunk, std::move(callbacks), nullptr);
+  device->stream = backend->OpenCapture(endpoint_id, pcm, chunk, std::move(callbacks), nullptr);
   if (!device->stream) return MMSYSERR_NODRIVER;
-
-  device->handle = reinterpret_cast<HWAVEIN>(platform::NewWaveHandle());
-  platform::Table().Add(reinterpret_cast<std::uintptr_t>(device->handle), device);
-  *phwi = device->handle;
-  device->notifier.Start(device->handle);
-  device->notifier.Post(WIM_OPEN, nullptr);
+  *phwi = static_cast<HWAVEIN>(platform::AddWaveDevice(device, WIM_OPEN));
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInClose(HWAVEIN hwi) {
-  std::shared_ptr<WaveInDevice> device = Find(hwi);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  std::unique_lock<std::mutex> control(device->control);
-  {
-    std::lock_guard<std::mutex> lock(device->mutex);
-    if (device->closed) return MMSYSERR_INVALHANDLE;
-    if (!device->queue.empty()) return WAVERR_STILLRECORDING;
-    device->closed = true;
-    device->started = false;
-  }
-  platform::Table().Remove(reinterpret_cast<std::uintptr_t>(hwi));
-  // Once the stream is gone no data or loss can arrive.
-  device->stream.reset();
-  // Every other call is refused from now on. Waiting for the notifications
-  // with `control` held would deadlock a callback that calls waveInStop.
-  control.unlock();
-  device->notifier.Finish(WIM_CLOSE);
-  return MMSYSERR_NOERROR;
+  return platform::WaveClose(Find(hwi), WAVERR_STILLRECORDING, WIM_CLOSE);
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
-  std::shared_ptr<WaveInDevice> device = Find(hwi);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (device->closed) return MMSYSERR_INVALHANDLE;
-  if (device->lost) return MMSYSERR_NODRIVER;
-  if ((header->dwFlags & WHDR_INQUEUE) != 0) return WAVERR_STILLPLAYING;
-  header->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return platform::WavePrepareHeader(Find(hwi), header, size);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
-  std::shared_ptr<WaveInDevice> device = Find(hwi);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (device->closed) return MMSYSERR_INVALHANDLE;
-  if ((header->dwFlags & WHDR_INQUEUE) != 0) return WAVERR_STILLPLAYING;
-  header->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return platform::WaveUnprepareHeader(Find(hwi), header, size);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR header, UINT size) {
@@ -244,32 +179,9 @@ MMRESULT waveInReset(HWAVEIN hwi) {
 }
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, LPMMTIME time, UINT size) {
-  std::shared_ptr<WaveInDevice> device = Find(hwi);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (time == nullptr || size < sizeof(MMTIME)) return MMSYSERR_INVALPARAM;
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (device->closed) return MMSYSERR_INVALHANDLE;
-  if (device->lost) return MMSYSERR_NODRIVER;
-  const std::uint64_t bytes = device->position;
-  switch (time->wType) {
-    case TIME_SAMPLES:
-      time->u.sample = static_cast<DWORD>(bytes / device->format.nBlockAlign);
-      break;
-    case TIME_MS:
-      time->u.ms = static_cast<DWORD>(bytes * 1000 / device->format.nAvgBytesPerSec);
-      break;
-    default:
-      time->wType = TIME_BYTES;
-      time->u.cb = static_cast<DWORD>(bytes);
-      break;
-  }
-  return MMSYSERR_NOERROR;
+  return platform::WaveGetPosition(Find(hwi), time, size);
 }
 
 MMRESULT waveInGetID(HWAVEIN hwi, UINT* deviceId) {
-  std::shared_ptr<WaveInDevice> device = Find(hwi);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (deviceId == nullptr) return MMSYSERR_INVALPARAM;
-  *deviceId = device->device_id;
-  return MMSYSERR_NOERROR;
+  return platform::WaveGetID(Find(hwi), deviceId);
 }

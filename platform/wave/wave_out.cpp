@@ -5,32 +5,21 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <string>
 
 #include "platform/audio/audio_backend.h"
 #include "platform/wave/wave_device.h"
-#include "platform/wave/wave_notifier.h"
 
 namespace platform {
 namespace {
 
-class WaveOutDevice {
+class WaveOutDevice : public WaveDevice {
  public:
-  WaveOutDevice(DWORD kind, DWORD_PTR target, DWORD_PTR instance)
-      : notifier(kind, target, instance) {}
+  using WaveDevice::WaveDevice;
 
-  HWAVEOUT handle = nullptr;
-  UINT device_id = 0;
-  WAVEFORMATEX format{};
-  std::shared_ptr<AudioBackend> backend;
-  WaveNotifier notifier;
-
-  // Serialises the calls that drive the stream. The stream is never called
-  // with `mutex` held: its callbacks take it.
-  std::mutex control;
   std::unique_ptr<PlaybackStream> stream;  // under `control`
 
-  std::mutex mutex;  // everything below
+  // Under `mutex`:
   // Written and not yet wholly pulled, in order; `copied` bytes of the first
   // are with the back-end already.
   std::deque<WAVEHDR*> waiting;
@@ -47,10 +36,10 @@ class WaveOutDevice {
   std::uint64_t origin = 0;    // `pulled` at the last reset: position 0
   bool paused = false;
   bool holding = false;  // a reset is under way: nothing is handed out
-  bool lost = false;
-  bool closed = false;  // no call is accepted any more
 
-  bool Queued() const { return !waiting.empty() || !playing.empty(); }
+  bool Queued() const override { return !waiting.empty() || !playing.empty(); }
+  std::uint64_t PositionBytes() const override { return consumed > origin ? consumed - origin : 0; }
+  void CloseStream() override { stream.reset(); }
 
   // With `mutex` held: the header leaves the queue as done.
   void ReturnHeader(WAVEHDR* header) {
@@ -118,13 +107,8 @@ class WaveOutDevice {
   }
 };
 
-WaveHandleTable<WaveOutDevice>& Table() {
-  static auto* table = new WaveHandleTable<WaveOutDevice>;
-  return *table;
-}
-
 std::shared_ptr<WaveOutDevice> Find(HWAVEOUT hwo) {
-  return Table().Find(reinterpret_cast<std::uintptr_t>(hwo));
+  return FindWaveDevice<WaveOutDevice>(hwo);
 }
 
 }  // namespace
@@ -135,27 +119,14 @@ using platform::WaveOutDevice;
 
 MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags) {
-  const DWORD callback_type = flags & CALLBACK_TYPEMASK;
-  if ((flags & ~(CALLBACK_TYPEMASK | WAVE_FORMAT_QUERY | WAVE_ALLOWSYNC | WAVE_MAPPED)) != 0) {
-    return MMSYSERR_INVALFLAG;
-  }
-  if (callback_type != CALLBACK_NULL && callback_type != CALLBACK_FUNCTION &&
-      callback_type != CALLBACK_WINDOW && callback_type != CALLBACK_THREAD) {
-    return MMSYSERR_NOTSUPPORTED;
-  }
-  if (format == nullptr) return MMSYSERR_INVALPARAM;
-  std::shared_ptr<platform::AudioBackend> backend = platform::CurrentAudioBackend();
-  if (!backend) return MMSYSERR_BADDEVICEID;
-  std::vector<platform::AudioEndpoint> endpoints =
-      backend->Endpoints(platform::AudioDirection::kOutput);
-  const platform::AudioEndpoint* endpoint = platform::ChooseEndpoint(endpoints, deviceId);
-  if (endpoint == nullptr) return MMSYSERR_BADDEVICEID;
-  if (!platform::DevicePcmFormat(*format)) return WAVERR_BADFORMAT;
-  if ((flags & WAVE_FORMAT_QUERY) != 0) return MMSYSERR_NOERROR;
-  if (phwo == nullptr) return MMSYSERR_INVALPARAM;
-  if (callback_type != CALLBACK_NULL && callback == 0) return MMSYSERR_INVALPARAM;
+  std::shared_ptr<platform::AudioBackend> backend;
+  std::string endpoint_id;
+  MMRESULT checked =
+      platform::CheckWaveOpen(platform::AudioDirection::kOutput, deviceId, format, callback, flags,
+                              WAVE_MAPPED, true, phwo != nullptr, &backend, &endpoint_id);
+  if (checked != MMSYSERR_NOERROR || (flags & WAVE_FORMAT_QUERY) != 0) return checked;
 
-  auto device = std::make_shared<WaveOutDevice>(callback_type, callback, instance);
+  auto device = std::make_shared<WaveOutDevice>(flags & CALLBACK_TYPEMASK, callback, instance);
   device->device_id = deviceId;
   device->format = *format;
   device->backend = backend;
@@ -171,60 +142,25 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, const WAVEFORMATEX* format,
   };
   callbacks.consumed = [raw](std::uint64_t total) { raw->OnConsumed(total); };
   callbacks.lost = [raw] { raw->OnLost(); };
-  device->stream = backend->OpenPlayback(endpoint->id, pcm, options, std::move(callbacks), nullptr);
+  device->stream = backend->OpenPlayback(endpoint_id, pcm, options, std::move(callbacks), nullptr);
   if (!device->stream) return MMSYSERR_NODRIVER;
-
-  device->handle = reinterpret_cast<HWAVEOUT>(platform::NewWaveHandle());
-  platform::Table().Add(reinterpret_cast<std::uintptr_t>(device->handle), device);
-  *phwo = device->handle;
-  device->notifier.Start(device->handle);
-  device->notifier.Post(WOM_OPEN, nullptr);
+  *phwo = static_cast<HWAVEOUT>(platform::AddWaveDevice(device, WOM_OPEN));
+  // The device opens playing.
   std::lock_guard<std::mutex> control(device->control);
   device->stream->Start();
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutClose(HWAVEOUT hwo) {
-  std::shared_ptr<WaveOutDevice> device = Find(hwo);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  std::unique_lock<std::mutex> control(device->control);
-  {
-    std::lock_guard<std::mutex> lock(device->mutex);
-    if (device->closed) return MMSYSERR_INVALHANDLE;
-    if (device->Queued()) return WAVERR_STILLPLAYING;
-    device->closed = true;
-  }
-  platform::Table().Remove(reinterpret_cast<std::uintptr_t>(hwo));
-  // Once the stream is gone no callback can arrive.
-  device->stream.reset();
-  // Every other call is refused from now on. Waiting for the notifications
-  // with `control` held would deadlock a callback that calls waveOutReset.
-  control.unlock();
-  device->notifier.Finish(WOM_CLOSE);
-  return MMSYSERR_NOERROR;
+  return platform::WaveClose(Find(hwo), WAVERR_STILLPLAYING, WOM_CLOSE);
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
-  std::shared_ptr<WaveOutDevice> device = Find(hwo);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (device->closed) return MMSYSERR_INVALHANDLE;
-  if (device->lost) return MMSYSERR_NODRIVER;
-  if ((header->dwFlags & WHDR_INQUEUE) != 0) return WAVERR_STILLPLAYING;
-  header->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return platform::WavePrepareHeader(Find(hwo), header, size);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
-  std::shared_ptr<WaveOutDevice> device = Find(hwo);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = platform::CheckWaveHeader(header, size)) return r;
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (device->closed) return MMSYSERR_INVALHANDLE;
-  if ((header->dwFlags & WHDR_INQUEUE) != 0) return WAVERR_STILLPLAYING;
-  header->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return platform::WaveUnprepareHeader(Find(hwo), header, size);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
@@ -301,33 +237,9 @@ MMRESULT waveOutReset(HWAVEOUT hwo) {
 }
 
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME time, UINT size) {
-  std::shared_ptr<WaveOutDevice> device = Find(hwo);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (time == nullptr || size < sizeof(MMTIME)) return MMSYSERR_INVALPARAM;
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (device->closed) return MMSYSERR_INVALHANDLE;
-  if (device->lost) return MMSYSERR_NODRIVER;
-  const std::uint64_t bytes =
-      device->consumed > device->origin ? device->consumed - device->origin : 0;
-  switch (time->wType) {
-    case TIME_SAMPLES:
-      time->u.sample = static_cast<DWORD>(bytes / device->format.nBlockAlign);
-      break;
-    case TIME_MS:
-      time->u.ms = static_cast<DWORD>(bytes * 1000 / device->format.nAvgBytesPerSec);
-      break;
-    default:
-      time->wType = TIME_BYTES;
-      time->u.cb = static_cast<DWORD>(bytes);
-      break;
-  }
-  return MMSYSERR_NOERROR;
+  return platform::WaveGetPosition(Find(hwo), time, size);
 }
 
 MMRESULT waveOutGetID(HWAVEOUT hwo, UINT* deviceId) {
-  std::shared_ptr<WaveOutDevice> device = Find(hwo);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (deviceId == nullptr) return MMSYSERR_INVALPARAM;
-  *deviceId = device->device_id;
-  return MMSYSERR_NOERROR;
+  return platform::WaveGetID(Find(hwo), deviceId);
 }

@@ -10,6 +10,7 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/audio/virtual/virtual_backend.h"
 #include "platform/wave/wave_caps.h"
+#include "tests/platform/wave_test_support.h"
 
 namespace {
 
@@ -36,16 +37,7 @@ std::vector<Entry> Enumerate(std::size_t stop_after = 100) {
   return context.entries;
 }
 
-WAVEFORMATEX Pcm(DWORD rate, WORD bits, WORD channels) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
-}
+using wavetest::Pcm;
 
 // Releases a sound object at the end of a scope.
 struct Releaser {

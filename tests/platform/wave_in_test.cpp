@@ -17,73 +17,16 @@
 #include "platform/audio/virtual/virtual_backend.h"
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
+#include "tests/platform/wave_test_support.h"
 
 namespace {
 
 using platform::VirtualClock;
 using std::chrono::seconds;
 
-struct Event {
-  HWAVEIN hwi;
-  UINT msg;
-  WAVEHDR* header;
-  std::thread::id thread;
-};
-
-// Records the driver's notifications (CALLBACK_FUNCTION).
-struct Recorder {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<Event> events;
-  // Run inside the callback, after the event is recorded.
-  std::function<void(const Event&)> react;
-
-  static void Callback(void* hwave, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
-    auto* self = reinterpret_cast<Recorder*>(instance);
-    Event event{static_cast<HWAVEIN>(hwave), msg, reinterpret_cast<WAVEHDR*>(param1),
-                std::this_thread::get_id()};
-    std::function<void(const Event&)> react;
-    {
-      std::lock_guard<std::mutex> lock(self->mutex);
-      self->events.push_back(event);
-      react = self->react;
-    }
-    self->changed.notify_all();
-    if (react) react(event);
-  }
-  void SetReact(std::function<void(const Event&)> fn) {
-    std::lock_guard<std::mutex> lock(mutex);
-    react = std::move(fn);
-  }
-  DWORD_PTR Function() const { return reinterpret_cast<DWORD_PTR>(&Callback); }
-  DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
-
-  std::size_t Count(UINT msg) {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::size_t n = 0;
-    for (const Event& e : events) n += e.msg == msg;
-    return n;
-  }
-  // Waits (generously) until `count` notifications of kind msg have come.
-  bool WaitFor(UINT msg, std::size_t count) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, seconds(20), [&] {
-      std::size_t n = 0;
-      for (const Event& e : events) n += e.msg == msg;
-      return n >= count;
-    });
-  }
-  std::vector<Event> Snapshot() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return events;
-  }
-  std::vector<WAVEHDR*> DataHeaders() {
-    std::vector<WAVEHDR*> headers;
-    for (const Event& e : Snapshot())
-      if (e.msg == WIM_DATA) headers.push_back(e.header);
-    return headers;
-  }
-};
+using Recorder = wavetest::Recorder<HWAVEIN>;
+using Event = Recorder::Event;
+using wavetest::Pcm;
 
 struct Buffer {
   explicit Buffer(DWORD size) : data(size, '\x55') {
@@ -93,17 +36,6 @@ struct Buffer {
   std::vector<char> data;
   WAVEHDR header;
 };
-
-WAVEFORMATEX Pcm(DWORD rate, WORD bits, WORD channels) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
-}
 
 // The virtual input's signal, computed here independently of the back-end.
 std::vector<std::uint8_t> Signal(double hz, double left_db, double right_db, const WAVEFORMATEX& f,
@@ -176,7 +108,7 @@ TEST_F(WaveInTest, SixteenBitStereoIsTheSignalInQueueOrder) {
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   VirtualClock::Advance(20);  // 882 frames: three headers full, the rest dropped
   ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 3));
-  std::vector<WAVEHDR*> done = recorder.DataHeaders();
+  std::vector<WAVEHDR*> done = recorder.Headers(WIM_DATA);
   ASSERT_EQ(done.size(), 3u);
   std::vector<std::uint8_t> expected = Signal(440, -6, -12, f, 0, 750);
   for (int i = 0; i < 3; ++i) {
@@ -206,7 +138,7 @@ TEST_F(WaveInTest, SixteenBitStereoIsTheSignalInQueueOrder) {
   EXPECT_EQ(events.front().msg, WIM_OPEN);
   EXPECT_EQ(events.back().msg, WIM_CLOSE);
   for (const Event& e : events) {
-    EXPECT_EQ(e.hwi, hwi);
+    EXPECT_EQ(e.handle, hwi);
     EXPECT_NE(e.thread, std::this_thread::get_id());
   }
   VirtualClock::Advance(100);
@@ -237,7 +169,7 @@ TEST_F(WaveInTest, StopReturnsThePartialHeaderResetReturnsAll) {
   VirtualClock::Advance(30);  // 480 bytes
   ASSERT_EQ(waveInStop(hwi), MMSYSERR_NOERROR);
   ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 2));
-  EXPECT_EQ(recorder.DataHeaders(), (std::vector<WAVEHDR*>{&b0.header, &b1.header}));
+  EXPECT_EQ(recorder.Headers(WIM_DATA), (std::vector<WAVEHDR*>{&b0.header, &b1.header}));
   EXPECT_EQ(b1.header.dwBytesRecorded, 80u);
   EXPECT_EQ(b1.header.dwFlags, WHDR_PREPARED | WHDR_DONE);
   for (int i = 0; i < 80; ++i) EXPECT_EQ(b1.data[i], 0);  // silence
@@ -255,7 +187,7 @@ TEST_F(WaveInTest, StopReturnsThePartialHeaderResetReturnsAll) {
   VirtualClock::Advance(10);  // 160 bytes into b2
   ASSERT_EQ(waveInReset(hwi), MMSYSERR_NOERROR);
   ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 4));
-  EXPECT_EQ(recorder.DataHeaders(),
+  EXPECT_EQ(recorder.Headers(WIM_DATA),
             (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header, &b3.header}));
   EXPECT_EQ(b2.header.dwBytesRecorded, 160u);
   EXPECT_EQ(b3.header.dwBytesRecorded, 0u);
@@ -355,7 +287,7 @@ TEST_F(WaveInTest, DeviceThatGoesAwayReturnsItsHeadersAndRefusesMore) {
   ASSERT_NE(backend, nullptr);
   backend->RemoveInput("in:0");
   ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 2));
-  EXPECT_EQ(recorder.DataHeaders(), (std::vector<WAVEHDR*>{&b0.header, &b1.header}));
+  EXPECT_EQ(recorder.Headers(WIM_DATA), (std::vector<WAVEHDR*>{&b0.header, &b1.header}));
   EXPECT_EQ(b0.header.dwBytesRecorded, 40u);
   EXPECT_EQ(b0.header.dwFlags, WHDR_PREPARED | WHDR_DONE);
   EXPECT_EQ(b1.header.dwFlags, WHDR_PREPARED | WHDR_DONE);
@@ -385,8 +317,8 @@ TEST_F(WaveInTest, CloseFromInsideTheCallbackDeliversEverythingFirst) {
   std::atomic<bool> reacted{false};
   recorder.SetReact([&](const Event& e) {
     if (e.msg == WIM_DATA && e.header == &b0.header) {
-      waveInReset(e.hwi);
-      close_result = waveInClose(e.hwi);
+      waveInReset(e.handle);
+      close_result = waveInClose(e.handle);
       reacted = true;  // the last touch of this test's objects from that thread
     }
   });
@@ -416,7 +348,7 @@ TEST_F(WaveInTest, CallbackCallingStopWhileTheDeviceCloses) {
   recorder.SetReact([&](const Event& e) {
     if (e.msg != WIM_DATA) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // close is under way
-    stop_result = waveInStop(e.hwi);
+    stop_result = waveInStop(e.handle);
   });
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   VirtualClock::Advance(10);
@@ -445,7 +377,7 @@ TEST(WaveInRealTime, RingOfHeadersKeepsRecordingAndStopsCleanly) {
       recorded.insert(recorded.end(), e.header->lpData,
                       e.header->lpData + e.header->dwBytesRecorded);
     }
-    if (!stopping) waveInAddBuffer(e.hwi, e.header, sizeof(WAVEHDR));
+    if (!stopping) waveInAddBuffer(e.handle, e.header, sizeof(WAVEHDR));
   });
   HWAVEIN hwi = nullptr;
   ASSERT_EQ(waveInOpen(&hwi, 0, &f, recorder.Function(), recorder.Instance(), CALLBACK_FUNCTION),

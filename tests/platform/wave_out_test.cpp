@@ -20,70 +20,16 @@
 #include "platform/threads/thread.h"
 #include "platform/threads/thread_messages.h"
 #include "platform/wave/wave_caps.h"
+#include "tests/platform/wave_test_support.h"
 
 namespace {
 
 using platform::VirtualClock;
 using std::chrono::seconds;
 
-struct Event {
-  HWAVEOUT hwo;
-  UINT msg;
-  WAVEHDR* header;
-  std::thread::id thread;
-};
-
-// Records the driver's notifications (CALLBACK_FUNCTION).
-struct Recorder {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<Event> events;
-  std::function<void(const Event&)> react;  // run inside the callback
-
-  static void Callback(void* hwave, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
-    auto* self = reinterpret_cast<Recorder*>(instance);
-    Event event{static_cast<HWAVEOUT>(hwave), msg, reinterpret_cast<WAVEHDR*>(param1),
-                std::this_thread::get_id()};
-    std::function<void(const Event&)> react;
-    {
-      std::lock_guard<std::mutex> lock(self->mutex);
-      self->events.push_back(event);
-      react = self->react;
-    }
-    self->changed.notify_all();
-    if (react) react(event);
-  }
-  void SetReact(std::function<void(const Event&)> fn) {
-    std::lock_guard<std::mutex> lock(mutex);
-    react = std::move(fn);
-  }
-  DWORD_PTR Function() const { return reinterpret_cast<DWORD_PTR>(&Callback); }
-  DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
-
-  bool WaitFor(UINT msg, std::size_t count) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, seconds(20), [&] { return CountLocked(msg) >= count; });
-  }
-  std::size_t Count(UINT msg) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return CountLocked(msg);
-  }
-  std::size_t CountLocked(UINT msg) const {
-    std::size_t n = 0;
-    for (const Event& e : events) n += e.msg == msg;
-    return n;
-  }
-  std::vector<Event> Snapshot() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return events;
-  }
-  std::vector<WAVEHDR*> Done() {
-    std::vector<WAVEHDR*> headers;
-    for (const Event& e : Snapshot())
-      if (e.msg == WOM_DONE) headers.push_back(e.header);
-    return headers;
-  }
-};
+using Recorder = wavetest::Recorder<HWAVEOUT>;
+using Event = Recorder::Event;
+using wavetest::Pcm;
 
 // A header over its own bytes, i, i+1, ... from `first`.
 struct Buffer {
@@ -95,17 +41,6 @@ struct Buffer {
   std::vector<char> data;
   WAVEHDR header;
 };
-
-WAVEFORMATEX Pcm(DWORD rate, WORD bits, WORD channels) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
-}
 
 std::vector<std::uint8_t> Concat(std::initializer_list<const Buffer*> buffers) {
   std::vector<std::uint8_t> all;
@@ -171,7 +106,8 @@ TEST_F(WaveOutTest, HeadersComeBackOnceHeardInOrder) {
   EXPECT_EQ(Position(hwo, TIME_MS), 25u);
   VirtualClock::Advance(15);
   ASSERT_TRUE(recorder.WaitFor(WOM_DONE, 3));
-  EXPECT_EQ(recorder.Done(), (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header}));
+  EXPECT_EQ(recorder.Headers(WOM_DONE),
+            (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header}));
   EXPECT_EQ(Position(hwo, TIME_BYTES), 480u);
   // Idle time is silence and does not move the position.
   VirtualClock::Advance(100);
@@ -184,7 +120,7 @@ TEST_F(WaveOutTest, HeadersComeBackOnceHeardInOrder) {
   for (Buffer* b : {&odd, &empty, &last}) Write(hwo, *b);
   VirtualClock::Advance(1);
   ASSERT_TRUE(recorder.WaitFor(WOM_DONE, 6));
-  EXPECT_EQ(recorder.Done().back(), &last.header);
+  EXPECT_EQ(recorder.Headers(WOM_DONE).back(), &last.header);
   std::vector<std::uint8_t> expected = Concat({&b0, &b1, &b2, &odd, &last});
   expected.insert(expected.begin() + 483, 0);  // the pad between "odd" and "last"
   EXPECT_EQ(backend->Played("out:1"), expected);
@@ -203,7 +139,7 @@ TEST_F(WaveOutTest, HeadersComeBackOnceHeardInOrder) {
   EXPECT_EQ(events.front().msg, WOM_OPEN);
   EXPECT_EQ(events.back().msg, WOM_CLOSE);
   for (const Event& e : events) {
-    EXPECT_EQ(e.hwo, hwo);
+    EXPECT_EQ(e.handle, hwo);
     EXPECT_NE(e.thread, std::this_thread::get_id());
   }
   EXPECT_EQ(waveOutWrite(hwo, &b0.header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
@@ -241,7 +177,8 @@ TEST_F(WaveOutTest, PauseRestartAndReset) {
   // Reset: b2 comes back at once, unplayed, and the position is 0 again.
   ASSERT_EQ(waveOutReset(hwo), MMSYSERR_NOERROR);
   ASSERT_TRUE(recorder.WaitFor(WOM_DONE, 3));
-  EXPECT_EQ(recorder.Done(), (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header}));
+  EXPECT_EQ(recorder.Headers(WOM_DONE),
+            (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header}));
   EXPECT_EQ(b2.header.dwFlags, WHDR_PREPARED | WHDR_DONE);
   EXPECT_EQ(Position(hwo, TIME_BYTES), 0u);
   VirtualClock::Advance(100);
@@ -350,7 +287,8 @@ TEST_F(WaveOutTest, DeviceThatGoesAwayReturnsItsHeadersAndRefusesMore) {
   VirtualClock::Advance(5);
   backend->RemoveOutput("out:1");
   ASSERT_TRUE(recorder.WaitFor(WOM_DONE, 3));
-  EXPECT_EQ(recorder.Done(), (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header}));
+  EXPECT_EQ(recorder.Headers(WOM_DONE),
+            (std::vector<WAVEHDR*>{&b0.header, &b1.header, &b2.header}));
   EXPECT_EQ(b0.header.dwFlags, WHDR_PREPARED | WHDR_DONE);
   EXPECT_EQ(waveOutWrite(hwo, &b0.header, sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
   EXPECT_EQ(waveOutPrepareHeader(hwo, &b0.header, sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
@@ -378,8 +316,8 @@ TEST_F(WaveOutTest, CloseFromInsideTheCallbackDeliversEverythingFirst) {
   std::atomic<bool> reacted{false};
   recorder.SetReact([&](const Event& e) {
     if (e.msg == WOM_DONE && e.header == &b0.header) {
-      waveOutReset(e.hwo);
-      close_result = waveOutClose(e.hwo);
+      waveOutReset(e.handle);
+      close_result = waveOutClose(e.handle);
       reacted = true;
     }
   });
@@ -479,7 +417,7 @@ TEST(WaveOutRealTime, RingOfHeadersPlaysWithoutAGap) {
     for (DWORD i = 0; i < e.header->dwBufferLength; ++i) {
       e.header->lpData[i] = static_cast<char>(n * 7 + i);
     }
-    waveOutWrite(e.hwo, e.header, sizeof(WAVEHDR));
+    waveOutWrite(e.handle, e.header, sizeof(WAVEHDR));
   });
   HWAVEOUT hwo = nullptr;
   ASSERT_EQ(waveOutOpen(&hwo, 0, &f, recorder.Function(), recorder.Instance(), CALLBACK_FUNCTION),
