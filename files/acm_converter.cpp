@@ -130,6 +130,7 @@ void TMMACMConverter::Started() {
     conv_started_ = true;
     upstream_more_ = false;
     input_exhausted_ = false;
+    drained_ = false;
   }
 }
 
@@ -155,6 +156,7 @@ void TMMACMConverter::Reset() {
   TMMDSPComponent::Reset();
   ResetConversion(conversion_);
   input_exhausted_ = false;
+  drained_ = false;
 }
 
 bool TMMACMConverter::Converting() const {
@@ -216,9 +218,14 @@ void TMMACMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     // The end of the source: the codecs give out what they hold. The last chunk already went
     // through ConvertChunk and what it left over waits in the stages, so no bytes are given
     // again here.
-    if (ConvertEnd(&c, 0) < 1) break;
+    if (ConvertEnd(&c, 0) < 1) {
+      drained_ = true;
+      break;
+    }
   }
-  MoreBuffers = upstream_more_ || c.ReadOffset < c.OutputLength || c.Leftover;
+  // A buffer filled just as the source ended: what the codecs still hold comes next time.
+  MoreBuffers = upstream_more_ || c.ReadOffset < c.OutputLength || c.Leftover ||
+                (input_exhausted_ && !drained_);
 }
 
 void TMMACMConverter::BufferReady(PWaveHdr lpWaveHdr) {

@@ -82,5 +82,7 @@ class TMMACMConverter : public TMMDSPComponent {
   PMMACMConversion conversion_ = nullptr;
   bool upstream_more_ = false;
   bool input_exhausted_ = false;
+  // The codecs gave out all they held after the end of the source.
+  bool drained_ = false;
   TMMWaveHdr pull_{};
 };

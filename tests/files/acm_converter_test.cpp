@@ -14,8 +14,9 @@ using filestest::Bytes;
 using filestest::TMemorySource;
 using filestest::TSink;
 
-// Everything `data` decodes to, in one conversion straight through the compression manager.
-Bytes DecodeAtOnce(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, Bytes data) {
+// What `data` converts to in one step straight through the compression manager; with `end`,
+// also what the codec holds at the end.
+Bytes DecodeAtOnce(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, Bytes data, bool end = true) {
   HACMSTREAM s = nullptr;
   EXPECT_EQ(acmStreamOpen(&s, nullptr, src, dst, nullptr, 0, 0, 0), 0u);
   DWORD size = 0;
@@ -28,7 +29,9 @@ Bytes DecodeAtOnce(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, Bytes data)
   h.pbDst = out.data();
   h.cbDstLength = size;
   EXPECT_EQ(acmStreamPrepareHeader(s, &h, 0), 0u);
-  EXPECT_EQ(acmStreamConvert(s, &h, ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END), 0u);
+  EXPECT_EQ(
+      acmStreamConvert(s, &h, ACM_STREAMCONVERTF_BLOCKALIGN | (end ? ACM_STREAMCONVERTF_END : 0)),
+      0u);
   out.resize(h.cbDstLengthUsed);
   acmStreamUnprepareHeader(s, &h, 0);
   acmStreamClose(s, 0);
@@ -195,6 +198,27 @@ TEST(ACMConverter, ConvertsInStagesAcrossChunksToTheEnd) {
     // resampling.
     const Bytes direct = DecodeAtOnce(pcm16.get(), wavetest::Pcm(8, 1, 11025).get(), expected);
     EXPECT_EQ(all, direct);
+  }
+
+  // A buffer that the last source bytes fill exactly: the resampler's held frames still come.
+  {
+    const wavetest::Format up = wavetest::Pcm(16, 1, 16000);
+    const Bytes part(expected.begin(), expected.begin() + 8192);
+    const std::size_t first = DecodeAtOnce(pcm16.get(), up.get(), part, false).size();
+    ASSERT_LT(first, part.size() * 2);
+    EXPECT_EQ(DecodeAtOnce(pcm16.get(), up.get(), part).size(), part.size() * 2);
+    TMemorySource source(pcm16.get(), part, part.size());
+    TMMPCMConverter converter(nullptr);
+    converter.SetAutoConvert(false);
+    converter.SetBitLength(b16Bit);
+    converter.SetSampleRate(16000);
+    converter.SetInput(&source);
+    Start(converter);
+    Buffer buffer(first);
+    bool more = false;
+    EXPECT_EQ(buffer.Load(converter, more).size(), first);
+    EXPECT_TRUE(more);
+    EXPECT_EQ(first + buffer.Drain(converter).size(), part.size() * 2);
   }
 }
 
