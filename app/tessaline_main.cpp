@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/app_classes.h"
+#include "app/info_window.h"
 #include "app/main_window.h"
 #include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
@@ -29,6 +30,13 @@ int main(int argc, char** argv) {
     platform::ShowException(e);
     Application->DestroyForms();
     return 1;
+  }
+  try {
+    // Its layout shows it at once, above the main window.
+    Application->CreateForm<TFrmInfo>();
+  } catch (const std::exception& e) {
+    // The program works without it.
+    platform::ShowException(e);
   }
   Application->Run();
   Application->DestroyForms();

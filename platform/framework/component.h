@@ -52,6 +52,10 @@ class TComponent {
   T* FindAs(const std::string& name) const {
     return dynamic_cast<T*>(FindComponent(name));
   }
+  // The owned component of that name and class; raises EComponentError when
+  // there is none (a layout that lacks a control its window needs).
+  template <class T>
+  T* FindRequired(const std::string& name) const;
 
   unsigned ComponentState() const { return state_; }
   bool HasState(TComponentStateFlag flag) const { return (state_ & flag) != 0; }
@@ -117,3 +121,10 @@ class EComponentError : public Exception {
  public:
   using Exception::Exception;
 };
+
+template <class T>
+T* TComponent::FindRequired(const std::string& name) const {
+  T* c = FindAs<T>(name);
+  if (!c) throw EComponentError(GetName() + " lacks " + name);
+  return c;
+}

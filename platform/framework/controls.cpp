@@ -7,8 +7,10 @@
 #include <QPixmap>
 #include <algorithm>
 
+#include "platform/framework/button.h"
 #include "platform/framework/control_widget.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/status_bar.h"
 #include "platform/messages/messages.h"
 
 // --- widget -----------------------------------------------------------------
@@ -34,6 +36,12 @@ void ControlWidget::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 QFont ToQFont(const TFont& font) {
+  // The layouts' bitmap dialog font is not on this desktop; the sans-serif
+  // that stands in for Arial comes closest in size.
+  [[maybe_unused]] static const bool substituted = [] {
+    QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+    return true;
+  }();
   QFont f(QString::fromStdString(font.Name));
   if (font.Height < 0)
     f.setPixelSize(-font.Height);
@@ -213,6 +221,8 @@ const TClassInfo& TWinControl::StaticClassInfo() {
 
 TLabel::TLabel(TComponent* owner) : TControl(owner) {
   auto* w = new ControlWidget();
+  // A label with a click handler serves as a link.
+  w->click = [this] { Click(); };
   w->paint = [this](QPainter& p) {
     if (!transparent_) p.fillRect(Widget()->rect(), ToQColor(GetColor()));
     p.setFont(ToQFont(Font()));
@@ -446,4 +456,6 @@ void RegisterStandardControls() {
   RegisterClass(TImage::StaticClassInfo());
   RegisterClass(TPictureButton::StaticClassInfo());
   RegisterClass(TBevel::StaticClassInfo());
+  RegisterClass(TStatusBar::StaticClassInfo());
+  RegisterClass(TButton::StaticClassInfo());
 }

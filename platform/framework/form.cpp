@@ -1,5 +1,6 @@
 #include "platform/framework/form.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -200,6 +201,18 @@ void TCustomForm::ApplyPosition() {
             area.y() + (area.height() - GetHeight()) / 2, GetWidth(), GetHeight());
 }
 
+namespace {
+
+// Windows that stay on top go above a window shown after them also where no
+// window manager keeps them there.
+void RaiseStayOnTopWindows() {
+  if (QGuiApplication::platformName() == "offscreen") return;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && (w->windowFlags() & Qt::WindowStaysOnTopHint)) w->raise();
+}
+
+}  // namespace
+
 void TCustomForm::SetVisible(bool v) {
   visible_ = v;
   if (HasState(csLoading)) return;  // shown once loading has ended
@@ -207,8 +220,7 @@ void TCustomForm::SetVisible(bool v) {
     if (!Widget()->isVisible()) {
       ApplyPosition();
       Widget()->show();
-      if (form_style_ == fsStayOnTop && QGuiApplication::platformName() != "offscreen")
-        Widget()->raise();
+      RaiseStayOnTopWindows();
     }
   } else {
     Widget()->hide();
@@ -239,6 +251,10 @@ void TCustomForm::Close() {
 
 QWidget* TCustomForm::ClientWidget() const {
   return Widget();
+}
+
+HWND TCustomForm::Handle() const {
+  return static_cast<HWND>(Widget()->winId());
 }
 
 void TCustomForm::CreateFromLayout(const std::string& layout) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/framework/controls.h"
+#include "platform/messages/messages.h"
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : std::uint32_t {
@@ -75,6 +76,8 @@ class TCustomForm : public TWinControl {
   // application's main window ends the application.
   void Close();
   QWidget* ClientWidget() const override;
+  // The desktop's handle of the window, for requests made on its behalf.
+  HWND Handle() const;
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;

@@ -13,13 +13,17 @@
 
 namespace {
 
-enum class ValueType { Integer, String, Identifier, Set };
+enum class ValueType { Integer, String, Identifier, Set, Collection };
+
+struct Assignment;
 
 struct Value {
   ValueType type = ValueType::Integer;
   std::int64_t integer = 0;
   std::string text;              // string or identifier
   std::vector<std::string> set;  // set members
+  // Collection items, each with its assignments.
+  std::vector<std::vector<Assignment>> items;
 };
 
 struct Assignment {
@@ -83,6 +87,10 @@ Value ParseValue(const std::string& text, int line) {
     if (i != text.size()) Fail(line, "unexpected text after value");
     return v;
   }
+  if (text == "<" || text == "<>") {
+    v.type = ValueType::Collection;  // items follow on the next lines, up to '>'
+    return v;
+  }
   if (c == '[') {
     v.type = ValueType::Set;
     if (text.back() != ']') Fail(line, "unterminated set");
@@ -140,9 +148,65 @@ std::unique_ptr<Object> ParseHeader(const std::string& rest, int line) {
   return obj;
 }
 
+Assignment ParseAssignment(const std::string& s, int line) {
+  auto eq = s.find('=');
+  if (eq == std::string::npos) Fail(line, "expected 'Property = value'");
+  Assignment a;
+  a.line = line;
+  a.property = Trim(s.substr(0, eq));
+  if (a.property.empty() || !IsIdentStart(a.property[0])) Fail(line, "missing property name");
+  a.value = ParseValue(Trim(s.substr(eq + 1)), line);
+  return a;
+}
+
+// The lines of a collection value, between "Name = <" and ">":
+//
+//   Panels = <
+//     item
+//       Text = 'one'
+//     end
+//     item
+//       Text = 'two'
+//     end>
+//
+// Returns true once the collection is closed.
+class CollectionParser {
+ public:
+  explicit CollectionParser(Assignment& a) : a_(a) {}
+
+  bool Line(const std::string& s, int line) {
+    if (s == "item") {
+      if (in_item_) Fail(line, "expected 'end' of item");
+      a_.value.items.emplace_back();
+      in_item_ = true;
+      return false;
+    }
+    if (s == "end" || s == "end>") {
+      if (!in_item_) Fail(line, "'end' without 'item'");
+      in_item_ = false;
+      return s == "end>";
+    }
+    if (s == ">") {
+      if (in_item_) Fail(line, "expected 'end' of item");
+      return true;
+    }
+    if (!in_item_) Fail(line, "expected 'item'");
+    Assignment item = ParseAssignment(s, line);
+    if (item.value.type == ValueType::Collection) Fail(line, "collections cannot be nested");
+    a_.value.items.back().push_back(std::move(item));
+    return false;
+  }
+
+ private:
+  Assignment& a_;
+  bool in_item_ = false;
+};
+
 std::unique_ptr<Object> Parse(const std::string& text) {
   std::vector<Object*> stack;
   std::unique_ptr<Object> top;
+  std::unique_ptr<CollectionParser> collection;
+  Assignment* open_collection = nullptr;
   int line = 0;
   std::size_t pos = 0;
   while (pos <= text.size()) {
@@ -152,6 +216,13 @@ std::unique_ptr<Object> Parse(const std::string& text) {
     ++line;
     std::string s = Trim(raw);
     if (s.empty() || s.rfind("//", 0) == 0) continue;
+    if (collection) {
+      if (collection->Line(s, line)) {
+        collection.reset();
+        open_collection = nullptr;
+      }
+      continue;
+    }
     if (s.rfind("object ", 0) == 0) {
       auto obj = ParseHeader(s.substr(7), line);
       Object* raw_obj = obj.get();
@@ -170,15 +241,17 @@ std::unique_ptr<Object> Parse(const std::string& text) {
       continue;
     }
     if (stack.empty()) Fail(line, "expected 'object'");
-    auto eq = s.find('=');
-    if (eq == std::string::npos) Fail(line, "expected 'Property = value'");
-    Assignment a;
-    a.line = line;
-    a.property = Trim(s.substr(0, eq));
-    if (a.property.empty() || !IsIdentStart(a.property[0])) Fail(line, "missing property name");
-    a.value = ParseValue(Trim(s.substr(eq + 1)), line);
-    stack.back()->items.emplace_back(std::move(a));
+    Assignment a = ParseAssignment(s, line);
+    // "<>" is an empty collection; "<" opens one that the next lines fill.
+    const bool opens = a.value.type == ValueType::Collection && s.back() == '<';
+    auto& item = stack.back()->items.emplace_back(std::move(a));
+    if (opens) {
+      // The object's items do not grow while its collection is open.
+      open_collection = &std::get<Assignment>(item);
+      collection = std::make_unique<CollectionParser>(*open_collection);
+    }
   }
+  if (open_collection) Fail(open_collection->line, "missing '>' of " + open_collection->property);
   if (!top) Fail(line, "no object");
   if (!stack.empty()) Fail(stack.back()->line, "missing 'end' of " + stack.back()->name);
   return top;
@@ -249,6 +322,15 @@ class Reader {
         case TPropKind::Event:
           if (a.value.type != ValueType::Identifier) Fail(a.line, "expected a handler name");
           p->bind(c, root_, a.value.text);
+          return;
+        case TPropKind::Collection:
+          // The items written replace those the collection held.
+          if (a.value.type != ValueType::Collection) BadValue(a.line, p->name);
+          p->clear(c);
+          for (const std::vector<Assignment>& written : a.value.items) {
+            TComponent* item = p->add(c);
+            for (const Assignment& field : written) Assign(*item, field);
+          }
           return;
         default:
           if (!p->set) Fail(a.line, "property " + a.property + " is read-only");

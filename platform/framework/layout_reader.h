@@ -21,10 +21,17 @@ class ELayoutError : public Exception {
 //       Left = 10
 //       Font.Style = [fsBold]
 //     end
+//     object Bar1: TStatusBar
+//       Panels = <
+//         item
+//           Text = 'One'
+//         end>
+//     end
 //   end
 //
 // Every inner object is created with root as owner, and its assignments are
 // applied in written order; references to other components are resolved once
 // all exist; then Loaded is called on root and every created component, in
-// creation order. Events name handlers that root publishes.
+// creation order. Events name handlers that root publishes. A collection's
+// written items replace the items it held.
 void ReadLayout(TComponent& root, const std::string& text);

@@ -111,6 +111,8 @@ std::string PropertyValueToText(const TPropInfo& prop, const TPropValue& value) 
     }
     case TPropKind::Event:
       return {};
+    case TPropKind::Collection:
+      return "<" + std::to_string(std::get<std::int64_t>(value)) + " items>";
   }
   return {};
 }

@@ -11,13 +11,14 @@
 
 // Kinds of published property, as a layout writes their values.
 enum class TPropKind {
-  Integer,    // a number, or a registered name of the property's integer type
-  String,     // 'text'
-  Boolean,    // True / False
-  Enum,       // one of the property's value names
-  Set,        // [name, name]
-  Component,  // the name of another component; resolved after all exist
-  Event,      // the name of a handler the layout's root publishes
+  Integer,     // a number, or a registered name of the property's integer type
+  String,      // 'text'
+  Boolean,     // True / False
+  Enum,        // one of the property's value names
+  Set,         // [name, name]
+  Component,   // the name of another component; resolved after all exist
+  Event,       // the name of a handler the layout's root publishes
+  Collection,  // <item ... end item ... end>: items with properties of their own
 };
 
 // A set is kept as a bit mask of ordinals.
@@ -42,6 +43,10 @@ struct TPropInfo {
   std::function<void(TComponent&, const TPropValue&)> set;
   // Event properties: binds the handler named in the layout from root.
   std::function<void(TComponent&, TComponent& root, const std::string& handler)> bind;
+  // Collection properties (get yields the number of items): removes every
+  // item, and adds an item whose properties the layout then sets.
+  std::function<void(TComponent&)> clear;
+  std::function<TComponent*(TComponent&)> add;
 };
 
 struct TClassInfo {
@@ -209,6 +214,23 @@ class TClassInfoBuilder {
       if (!fn) throw Exception("Method '" + handler + "' not found for " + name);
       static_cast<T&>(c).*member = std::move(fn);
     };
+    info_.properties.push_back(std::move(p));
+    return *this;
+  }
+
+  // A collection of items of class I (components owned by the collection,
+  // not by any owner), read by a layout as <item ... end>.
+  template <class I>
+  TClassInfoBuilder& Collection(const std::string& name, int (T::*count)() const,
+                                void (T::*clear)(), I* (T::*add)()) {
+    TPropInfo p;
+    p.name = name;
+    p.kind = TPropKind::Collection;
+    p.get = [count](const TComponent& c) -> TPropValue {
+      return static_cast<std::int64_t>((static_cast<const T&>(c).*count)());
+    };
+    p.clear = [clear](TComponent& c) { (static_cast<T&>(c).*clear)(); };
+    p.add = [add](TComponent& c) -> TComponent* { return (static_cast<T&>(c).*add)(); };
     info_.properties.push_back(std::move(p));
     return *this;
   }

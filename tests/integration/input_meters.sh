@@ -44,6 +44,8 @@ start_xvfb 1600x1000x24
 app=$!
 wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window"
 wid=$(window_id "TESSALINE AUDIO DRIVER")
+# The info window opens over the middle rows; the user closes it first.
+close_info_window || fail "the info window did not close"
 
 # lit <x> <y>: lit spots along the middle line of the meter at (x, y): runs
 # of bright pixels in its inside (241 wide, a one-pixel bevel around it).

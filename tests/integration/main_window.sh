@@ -2,7 +2,10 @@
 # The program under a real X server: its window has the right title and client
 # size, shows the devices, and closing it with its close button ends the
 # program and writes the placement. A stored placement that would make the
-# window unusable is not applied. Without a display the program says so.
+# window unusable is not applied. The info window opens centred above it and
+# its close button hides it while the program goes on; closing the main window
+# ends the program with the info window still open. Without a display the
+# program says so.
 set -euo pipefail
 bin=$1
 root=$2
@@ -59,13 +62,20 @@ orange=$(convert "$work/count.png" -fx 'r>0.8 && g>0.35 && g<0.65 && b<0.2 ? 1 :
   -format '%[fx:mean*w*h]' info:)
 [ "${orange%.*}" -gt 10 ] || fail "no orange count drawn ($orange pixels)"
 
+# The info window: 525 x 290, centred on the 1600 x 1000 screen, above the
+# main window: where both lie, its gray face shows.
+wait_for 60 window_id "$INFO_WINDOW" || fail "no info window"
+[ "$(window_geometry "$INFO_WINDOW")" = "537 355 525 290" ] ||
+  fail "info window at $(window_geometry "$INFO_WINDOW")"
+face=$(import -window root -crop 1x1+$((537 + 270))+$((355 + 150)) +repage -depth 8 txt:- |
+  awk 'NR == 2 {print $3}')
+[ "$face" = "#808080" ] || fail "the info window is not above the main window ($face)"
+close_info_window || fail "the info window's close button did not hide it"
+kill -0 "$app" 2>/dev/null || fail "closing the info window ended the program"
+[ -n "$(window_id "TESSALINE AUDIO DRIVER")" ] || fail "the main window went with the info window"
+
 # Click the close button in the middle of its face.
-xdotool mousemove --window "$wid" $((384 + 100)) $((696 + 16)) click 1
-for _ in $(seq 1 300); do
-  kill -0 "$app" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$app" 2>/dev/null && fail "program still running after its close button"
+close_main_window "$app" || fail "program still running after its close button"
 wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
 app=""
 
@@ -87,15 +97,12 @@ x=$(xwininfo -id "$wid" | awk '/Absolute upper-left X:/ {print $4}')
 
 # close_window <log>: clicks the close button and waits for a clean end.
 close_window() {
-  xdotool mousemove --window "$wid" $((384 + 100)) $((696 + 16)) click 1
-  for _ in $(seq 1 300); do
-    kill -0 "$app" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app" 2>/dev/null && fail "program still running after its close button"
+  close_main_window "$app" || fail "program still running after its close button"
   wait "$app" || fail "program exit code $?: $(cat "$1")"
   app=""
 }
+# The info window is still open: it goes with the program.
+[ -n "$(window_id "$INFO_WINDOW")" ] || fail "no info window on the second start"
 close_window "$work/out2.log"
 grep -qF '"left" = dword:40' "$store" || fail "second close did not keep x=40: $(cat "$store")"
 

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/framework/application.h"
 #include "platform/framework/component.h"
 #include "platform/framework/layout_reader.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/status_bar.h"
 
 namespace {
 
@@ -140,6 +142,46 @@ TEST_F(FrameworkTest, LayoutAppliesInOrderResolvesReferencesLastThenLoads) {
   EXPECT_EQ(pings, 1);
   EXPECT_EQ(ReadPropertyText(*first, "Link"), "Second");
   EXPECT_EQ(GetComponentProperty(*first, "link"), root.FindComponent("Second"));
+
+  // A collection's items each take their own assignments; items written again
+  // replace those it held.
+  platform::EnsureToolkit();
+  RegisterStandardControls();
+  TProbe holder(nullptr);
+  ReadLayout(holder,
+             "object Holder: TProbe\n"
+             "  object Bar: TStatusBar\n"
+             "    Width = 225\n"
+             "    Panels = <\n"
+             "      item\n"
+             "        Text = 'One'\n"
+             "        Width = 50\n"
+             "      end\n"
+             "      item\n"
+             "        Alignment = taCenter\n"
+             "        Text = 'It''s two'\n"
+             "      end>\n"
+             "  end\n"
+             "  object Emptied: TStatusBar\n"
+             "    Panels = <\n"
+             "      item\n"
+             "      end>\n"
+             "    Panels = <>\n"
+             "  end\n"
+             "end\n");
+  auto* bar = holder.FindAs<TStatusBar>("Bar");
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->PanelCount(), 2);
+  EXPECT_EQ(bar->Panels(0)->GetText(), "One");
+  EXPECT_EQ(bar->Panels(0)->GetAlignment(), taLeftJustify);
+  EXPECT_EQ(bar->Panels(1)->GetText(), "It's two");
+  EXPECT_EQ(bar->Panels(1)->GetAlignment(), taCenter);
+  EXPECT_EQ(ReadPropertyText(*bar, "Panels"), "<2 items>");
+  // Side by side with a gap; the last panel reaches the bar's right edge.
+  EXPECT_EQ(bar->PanelRight(0), 50);
+  EXPECT_EQ(bar->PanelLeft(1), 52);
+  EXPECT_EQ(bar->PanelRight(1), 225);
+  EXPECT_EQ(holder.FindAs<TStatusBar>("Emptied")->PanelCount(), 0);
 }
 
 TEST_F(FrameworkTest, LayoutErrorsNameTheLine) {
@@ -166,6 +208,29 @@ TEST_F(FrameworkTest, LayoutErrorsNameTheLine) {
   TProbe h(nullptr);
   EXPECT_EQ(ErrorOf(h, "object A: TProbe\n  Value = 99999999999999999999\nend\n"),
             "Layout line 2: invalid number 99999999999999999999");
+
+  // Collections.
+  platform::EnsureToolkit();
+  RegisterStandardControls();
+  const auto collection_error = [](const std::string& items) {
+    TProbe root(nullptr);
+    return ErrorOf(root, "object A: TProbe\n  object B: TStatusBar\n    Panels = <\n" + items);
+  };
+  EXPECT_EQ(collection_error("      item\n      end\n  end\nend\n"),
+            "Layout line 6: 'end' without 'item'");
+  EXPECT_EQ(collection_error("      item\n      end\n"), "Layout line 3: missing '>' of Panels");
+  EXPECT_EQ(collection_error("      Text = 'x'\n"), "Layout line 4: expected 'item'");
+  EXPECT_EQ(collection_error("      item\n      item\n"), "Layout line 5: expected 'end' of item");
+  EXPECT_EQ(collection_error("      item\n        Inner = <\n"),
+            "Layout line 5: collections cannot be nested");
+  EXPECT_EQ(collection_error("      item\n        Colour = 1\n      end>\n  end\nend\n"),
+            "Layout line 5: unknown property Colour of class TStatusPanel");
+  TProbe i(nullptr);
+  EXPECT_EQ(ErrorOf(i, "object A: TProbe\n  Value = <>\nend\n"),
+            "Layout line 2: invalid value for property Value");
+  TProbe j(nullptr);
+  EXPECT_EQ(ErrorOf(j, "object A: TProbe\n  object B: TStatusBar\n    Panels = 3\n  end\nend\n"),
+            "Layout line 3: invalid value for property Panels");
 }
 
 }  // namespace

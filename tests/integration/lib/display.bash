@@ -30,3 +30,50 @@ start_xvfb() {
 window_id() {
   xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
 }
+
+# window_geometry <title>: "x y width height" of that window on the screen.
+window_geometry() {
+  xwininfo -id "$(window_id "$1")" | awk '/Absolute upper-left X:/ {x = $4}
+    /Absolute upper-left Y:/ {y = $4} /^  Width:/ {w = $2} /^  Height:/ {h = $2}
+    END {print x, y, w, h}'
+}
+
+program_ended() {
+  ! kill -0 "$1" 2>/dev/null
+}
+
+# close_main_window <pid>: clicks the main window's close button and waits
+# for the program to end (at most 30 s); false if it goes on running.
+close_main_window() {
+  xdotool mousemove --window "$(window_id "TESSALINE AUDIO DRIVER")" $((384 + 100)) $((696 + 16)) \
+    click 1
+  wait_for 30 program_ended "$1"
+}
+
+# The program's info window, which opens above the main window at start-up.
+INFO_WINDOW="Programm Info"
+
+info_window_gone() {
+  [ -z "$(window_id "$INFO_WINDOW")" ]
+}
+
+# click_until <x> <y> <seconds> <command...>: clicks the info window at (x, y)
+# until the command succeeds (a click that arrives while the program is still
+# putting up its windows can be lost), for at most that many seconds.
+click_until() {
+  local x=$1 y=$2 limit=$3
+  shift 3
+  local deadline=$((SECONDS + limit))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    xdotool mousemove --window "$(window_id "$INFO_WINDOW")" "$x" "$y" click 1 2>/dev/null || true
+    wait_for 2 "$@" && return 0
+  done
+}
+
+# close_info_window: clicks the info window's close button until the window
+# is gone, so that it covers nothing of the main window.
+close_info_window() {
+  wait_for 60 window_id "$INFO_WINDOW" || return 1
+  click_until $((383 + 60)) $((248 + 12)) 30 info_window_gone
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The Debian package: cpack builds it from the build folder; unpacked into a
+# scratch root (as dpkg would install it under /) it holds the program with the
+# test sound beside it, the "tessaline" command, the desktop entry (which
+# desktop-file-validate accepts, named Tessaline in the Audio and Settings
+# menus) with its icon, and the README. Its command starts the program, whose
+# info window's web link hands the desktop the package's README.
+set -euo pipefail
+bin=$1
+root=$2
+build=$(dirname "$bin")
+source "$root/tests/integration/lib/display.bash"
+
+work=$(mktemp -d /tmp/tessaline-package.XXXXXX)
+app=""
+cleanup() {
+  [ -z "$app" ] || kill "$app" 2>/dev/null || true
+  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "package: $*" >&2
+  exit 1
+}
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
+  fail "cpack failed: $(tail -n 20 "$work/cpack.log")"
+debs=("$work"/pkg/tessaline_*.deb)
+[ -f "${debs[0]}" ] || fail "no package: $(ls "$work/pkg")"
+deb=${debs[0]}
+[ "$(dpkg-deb --field "$deb" Package)" = tessaline ] || fail "package name"
+depends=$(dpkg-deb --field "$deb" Depends)
+for need in libqt6widgets6 libpulse0 fonts-liberation2; do
+  grep -q "$need" <<<"$depends" || fail "Depends lacks $need: $depends"
+done
+
+# Unpacked, every file lies where dpkg would put it.
+pkgroot="$work/root"
+dpkg-deb -x "$deb" "$pkgroot"
+usr="$pkgroot/usr"
+[ -x "$usr/lib/tessaline/tessaline" ] || fail "no program in lib/tessaline"
+cmp -s "$usr/lib/tessaline/YesLR.wav" "$root/app/assets/YesLR.wav" ||
+  fail "the test sound is not beside the program"
+[ "$(readlink "$usr/bin/tessaline")" = ../lib/tessaline/tessaline ] ||
+  fail "bin/tessaline is not a link to the program: $(ls -l "$usr/bin")"
+[ -x "$usr/bin/tessaline-devices" ] || fail "no tessaline-devices command"
+cmp -s "$usr/share/doc/tessaline/README.md" "$root/README.md" || fail "README not installed"
+[ -f "$usr/share/doc/tessaline/docs/tessaline.png" ] || fail "the README's picture is not installed"
+for size in 48 128 256; do
+  icon="$usr/share/icons/hicolor/${size}x${size}/apps/tessaline.png"
+  [ "$(identify -format '%wx%h' "$icon" 2>/dev/null)" = "${size}x${size}" ] ||
+    fail "no ${size} px icon"
+done
+
+entry="$usr/share/applications/tessaline.desktop"
+desktop-file-validate "$entry" >"$work/validate.log" 2>&1 ||
+  fail "desktop entry refused: $(cat "$work/validate.log")"
+field() { sed -n "s/^$1=//p" "$entry"; }
+[ "$(field Name)" = Tessaline ] || fail "Name=$(field Name)"
+for category in Audio Settings; do
+  grep -q "\(^\|;\)$category;" <<<"$(field Categories)" || fail "not in $category: $(field Categories)"
+done
+[ -x "$usr/bin/$(field Exec)" ] || fail "Exec=$(field Exec) is not the package's command"
+[ "$(field Icon)" = tessaline ] || fail "Icon=$(field Icon)"
+
+# The package's commands run from where it was unpacked.
+export TESSALINE_AUDIO="virtual:in=Desk Mic@440:-6:-12;out=Speakers|Headset"
+export XDG_CONFIG_HOME="$work/config"
+"$usr/bin/tessaline-devices" >"$work/devices.log" 2>&1 || fail "tessaline-devices: $(cat "$work/devices.log")"
+grep -qxF "Output Drivers: 2" "$work/devices.log" || fail "tessaline-devices: $(cat "$work/devices.log")"
+
+# The desktop's opener is replaced by one that writes down what it is given.
+mkdir -p "$work/opener"
+cat >"$work/opener/xdg-open" <<SCRIPT
+#!/bin/sh
+printf '%s' "\$1" >"$work/opened.tmp" && mv "$work/opened.tmp" "$work/opened"
+SCRIPT
+chmod +x "$work/opener/xdg-open"
+start_xvfb 1600x1000x24
+PATH="$work/opener:$PATH" "$usr/bin/$(field Exec)" >"$work/out.log" 2>&1 &
+app=$!
+wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no main window: $(cat "$work/out.log")"
+wait_for 60 window_id "$INFO_WINDOW" || fail "no info window"
+# The web link ("Documentation") at (332, 129).
+click_until $((332 + 30)) $((129 + 8)) 30 test -f "$work/opened" || fail "the web link opened nothing"
+want="file://$usr/share/doc/tessaline/README.md"
+[ "$(cat "$work/opened")" = "$want" ] || fail "the web link opened $(cat "$work/opened"), not $want"
+
+close_main_window "$app" || fail "program still running after its close button"
+wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
+app=""
+echo "package: ok ($(basename "$deb"), $(du -k "$deb" | cut -f1) kB)"
