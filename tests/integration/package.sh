@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package: cpack builds it from the build folder; unpacked into a
-# scratch root (as dpkg would install it under /) it holds the program with the
-# test sound beside it, the "tessaline" command, the desktop entry (which
-# desktop-file-validate accepts, named Tessaline in the Audio and Settings
-# menus) with its icon, and the README. Its command starts the program, whose
-# info window's web link hands the desktop the package's README.
+# The Debian package: cpack builds it from the build folder; dpkg installs it
+# into a scratch root, where it holds the program with the test sound beside
+# it, the "tessaline" command, the desktop entry (which desktop-file-validate
+# accepts, named Tessaline in the Audio and Settings menus) with its icon, and
+# the README. Its command starts the program, whose info window's web link
+# hands the desktop the package's README; dpkg then removes it without a trace.
 set -euo pipefail
 bin=$1
 root=$2
@@ -35,9 +35,20 @@ for need in libqt6widgets6 libpulse0 fonts-liberation2; do
   grep -q "$need" <<<"$depends" || fail "Depends lacks $need: $depends"
 done
 
-# Unpacked, every file lies where dpkg would put it.
+# Every package it depends on is one this machine has installed.
+for need in $(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends"); do
+  [ "$(dpkg-query -W -f='${db:Status-Status}' "$need" 2>/dev/null)" = installed ] ||
+    fail "depends on $need, which is not installed here"
+done
+
+# dpkg installs it into a scratch root with a database of its own (which knows
+# none of the machine's packages, hence --force-depends), and every file lies
+# where it belongs.
 pkgroot="$work/root"
-dpkg-deb -x "$deb" "$pkgroot"
+mkdir -p "$pkgroot/var/lib/dpkg/info" "$pkgroot/var/lib/dpkg/updates"
+touch "$pkgroot/var/lib/dpkg/status"
+dpkg_root() { dpkg --root="$pkgroot" --force-not-root --force-depends "$@" >>"$work/dpkg.log" 2>&1; }
+dpkg_root --install "$deb" || fail "dpkg --install failed: $(tail -n 20 "$work/dpkg.log")"
 usr="$pkgroot/usr"
 [ -x "$usr/lib/tessaline/tessaline" ] || fail "no program in lib/tessaline"
 cmp -s "$usr/lib/tessaline/YesLR.wav" "$root/app/assets/YesLR.wav" ||
@@ -90,4 +101,9 @@ want="file://$usr/share/doc/tessaline/README.md"
 close_main_window "$app" || fail "program still running after its close button"
 wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
 app=""
+
+# Removed, it leaves nothing behind but dpkg's own records.
+dpkg_root --remove tessaline || fail "dpkg --remove failed: $(tail -n 20 "$work/dpkg.log")"
+left=$(cd "$pkgroot" && find . -mindepth 1 -not -path './var' -not -path './var/lib' -not -path './var/lib/dpkg*')
+[ -z "$left" ] || fail "left after removal: $left"
 echo "package: ok ($(basename "$deb"), $(du -k "$deb" | cut -f1) kB)"
