@@ -175,6 +175,13 @@ void TMMCustomWaveOutComponent::DiscardPendingDone() {
     std::this_thread::yield();
 }
 
+void TMMCustomWaveOutComponent::WaitForWorkerHandler() {
+  if (callback_mode_ != cmThread || (thread_ && thread_->IsCurrentThread())) return;
+  const auto deadline = std::chrono::steady_clock::now() + kHandoffWait;
+  while (depth_ > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 bool TMMCustomWaveOutComponent::WaitForState(TMMDeviceStateFlag flag, int rounds, bool pump) {
   for (int i = 0; i < rounds; ++i) {
     if (state_.load() & flag) return true;

@@ -150,6 +150,9 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   void LeaveHandler(bool failed);
   // Drops the done notifications still waiting to be handled.
   void DiscardPendingDone();
+  // cmThread, off the worker thread: lets a handler running there finish
+  // with the buffer it has.
+  void WaitForWorkerHandler();
   // Waits until the driver's notification put `flag` in the state.
   bool WaitForState(TMMDeviceStateFlag flag, int rounds, bool pump);
   void CreateWindow();

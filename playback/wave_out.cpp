@@ -376,12 +376,7 @@ void TMMWaveOut::Requeue() {
   try {
     Check("WaveOutPause:", waveOutPause(Device()));
     DiscardPendingDone();
-    // A handler on the worker thread finishes with the buffer it has.
-    if (callback_mode_ == cmThread && !(thread_ && thread_->IsCurrentThread())) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-      while (depth_ > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitForWorkerHandler();
     CheckReset(waveOutReset(Device()));
     for (int i = 0; i < kRequeueRounds && resetting_ && outstanding_ > 0; ++i)
       WaitAndPump(kWaitStepMs, !FunctionCallbacks);

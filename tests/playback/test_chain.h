@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "devices/wave_format.h"
+#include "platform/audio/audio_backend.h"
 #include "platform/audio/virtual/virtual_backend.h"
+#include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 #include "platform/threads/thread.h"
+#include "playback/custom_wave_out.h"
 #include "stream/dsp_component.h"
 
 // The ends of a playback chain for the output tests.
@@ -146,9 +149,15 @@ class TSink : public TMMDSPComponent {
 };
 
 // Drives the virtual back-end's manual clock in 10 ms steps and lets the GUI
-// thread handle its messages between the steps.
+// thread handle its messages between the steps, for PumpMs() of real time.
+// What the multimedia timer thread does runs in real time: tests of the
+// DirectSound output pace the clock at about real time (10 ms a step).
 class TClockDriver {
  public:
+  static unsigned& PumpMs() {
+    static unsigned ms = 2;
+    return ms;
+  }
   // Until cond holds, or 30 s of real time have passed.
   template <class Cond>
   static bool RunUntil(Cond cond) {
@@ -171,8 +180,70 @@ class TClockDriver {
  private:
   static void Step() {
     platform::VirtualClock::Advance(10);
-    WaitAndPump(2, true);
+    WaitAndPump(PumpMs(), true);
   }
+};
+
+// The message boxes shown while it lives, as "caption|text".
+class TBoxes {
+ public:
+  TBoxes() {
+    platform::SetMessageBoxHook([this](const std::string& text, const std::string& caption, UINT) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      boxes_.push_back(caption + "|" + text);
+      return IDOK;
+    });
+  }
+  ~TBoxes() { platform::SetMessageBoxHook(nullptr); }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return boxes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> boxes_;
+};
+
+// Counts the notify events of an output.
+struct TEvents {
+  explicit TEvents(TMMCustomWaveOutComponent& out) {
+    out.OnOpen = [this](TComponent*) { ++open; };
+    out.OnStart = [this](TComponent*) { ++start; };
+    out.OnStop = [this](TComponent*) { ++stop; };
+    out.OnClose = [this](TComponent*) { ++close; };
+    out.OnError = [this](TComponent*) { ++error; };
+    out.OnPause = [this](TComponent*) { ++pause; };
+    out.OnRestart = [this](TComponent*) { ++restart; };
+  }
+  std::atomic<int> open{0}, start{0}, stop{0}, close{0}, error{0}, pause{0}, restart{0};
+};
+
+// The virtual devices "Speakers" and "Headset" with the clock driven by hand.
+class TVirtualOutputs {
+ public:
+  explicit TVirtualOutputs(unsigned pump_ms) {
+    platform::EnsureToolkit();
+    ok = platform::SelectAudioBackend("virtual:out=Speakers|Headset");
+    Attach();
+    platform::VirtualClock::SetManual(true);
+    TClockDriver::PumpMs() = pump_ms;
+  }
+  ~TVirtualOutputs() {
+    TClockDriver::PumpMs() = 2;
+    platform::VirtualClock::SetManual(false);
+    platform::SelectAudioBackend("virtual");
+  }
+  // After another back-end was selected.
+  void Attach() {
+    backend =
+        std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+    ok = ok && backend != nullptr;
+  }
+  std::vector<std::uint8_t> Played(const std::string& id) { return backend->Played(id); }
+
+  bool ok = false;
+  std::shared_ptr<platform::VirtualAudioBackend> backend;
 };
 
 }  // namespace playtest
