@@ -266,6 +266,20 @@ std::uint64_t QueuedBytes(PDSWaveOut c) {
   return bytes;
 }
 
+// Fills `bytes` behind the written data with silence without counting them
+// as written: a feed that comes late lets the play cursor run into silence,
+// not into sound it played a round before, and data queued in time still
+// follows the written data without a gap.
+void ClearAhead(PDSWaveOut c, DWORD bytes) {
+  if (bytes == 0) return;
+  LPVOID p1 = nullptr, p2 = nullptr;
+  DWORD n1 = 0, n2 = 0;
+  if (FAILED(c->secondary->Lock(c->write_offset, bytes, &p1, &n1, &p2, &n2, 0))) return;
+  std::memset(p1, c->fill_byte, n1);
+  if (p2) std::memset(p2, c->fill_byte, n2);
+  c->secondary->Unlock(p1, n1, p2, n2);
+}
+
 // Copies queued data into space that has been played: a chunk when the
 // queue holds one and there is room for it, else what the queue holds, so
 // that a short queue never has silence put between its buffers. Silence is
@@ -299,19 +313,21 @@ void Feed(PDSWaveOut c, TLayerCall& call) {
     if (bytes == queued && ahead + bytes < chunk) bytes = chunk - ahead;
     bytes = std::min((bytes + block - 1) / block * block, free);
   }
-  if (bytes == 0) return;
-  const auto length = static_cast<DWORD>(bytes);
-  LPVOID p1 = nullptr, p2 = nullptr;
-  DWORD n1 = 0, n2 = 0;
-  if (FAILED(c->secondary->Lock(c->write_offset, length, &p1, &n1, &p2, &n2, 0))) return;
-  c->write_offset += length;
-  c->bytes_written += length;
-  const DWORD latency = c->write_offset >= cursor ? c->write_offset - cursor
-                                                  : c->buffer_size - cursor + c->write_offset;
-  CopyQueued(c, static_cast<BYTE*>(p1), n1, n2, latency, call);
-  if (p2) CopyQueued(c, static_cast<BYTE*>(p2), n2, 0, latency, call);
-  if (c->write_offset >= c->buffer_size) c->write_offset -= c->buffer_size;
-  c->secondary->Unlock(p1, n1, p2, n2);
+  if (bytes > 0) {
+    const auto length = static_cast<DWORD>(bytes);
+    LPVOID p1 = nullptr, p2 = nullptr;
+    DWORD n1 = 0, n2 = 0;
+    if (FAILED(c->secondary->Lock(c->write_offset, length, &p1, &n1, &p2, &n2, 0))) return;
+    c->write_offset += length;
+    c->bytes_written += length;
+    const DWORD latency = c->write_offset >= cursor ? c->write_offset - cursor
+                                                    : c->buffer_size - cursor + c->write_offset;
+    CopyQueued(c, static_cast<BYTE*>(p1), n1, n2, latency, call);
+    if (p2) CopyQueued(c, static_cast<BYTE*>(p2), n2, 0, latency, call);
+    if (c->write_offset >= c->buffer_size) c->write_offset -= c->buffer_size;
+    c->secondary->Unlock(p1, n1, p2, n2);
+  }
+  ClearAhead(c, static_cast<DWORD>(free - bytes));
 }
 
 void FeedTimerProc(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {

@@ -182,6 +182,24 @@ TEST_F(DSLayerTest, ChunksBufferAndSilenceFollowTheFormat) {
   EXPECT_EQ(DSWaveOutClose(c8), kDSOk);
   EXPECT_EQ(DSOpenContextCount(), 0);
   EXPECT_EQ(DSWaveOutClose(c8), kDSFailed);  // not open any more
+
+  // When the feed comes late the end of the sound runs into silence, never
+  // into what the buffer held a round before.
+  PDSWaveOut late = Open(stereo);
+  ASSERT_NE(late, nullptr);
+  backend->ClearPlayed("out:0");
+  TBuffer tone(Pattern(52920));  // 0.3 s, longer than the buffer
+  Play(late, {&tone});
+  TClockDriver::RunFor(200);
+  WaitAndPump(70, true);  // feeds run, the clock stands
+  platform::VirtualClock::Advance(240);
+  const std::vector<std::uint8_t> heard = backend->Played("out:0");
+  ASSERT_GE(heard.size(), tone.data.size());
+  EXPECT_TRUE(std::equal(tone.data.begin(), tone.data.end(), heard.begin()));
+  EXPECT_EQ(
+      std::count(heard.begin() + static_cast<std::ptrdiff_t>(tone.data.size()), heard.end(), 0),
+      static_cast<std::ptrdiff_t>(heard.size() - tone.data.size()));
+  EXPECT_EQ(DSWaveOutClose(late), kDSOk);
 }
 
 TEST_F(DSLayerTest, EachHeaderIsDoneOnlyOnceItsSoundWasPlayed) {
