@@ -77,7 +77,7 @@ class TTestSource : public TMMDSPComponent {
     std::lock_guard<std::mutex> lock(mutex_);
     ++loads;
     const std::size_t n = std::min<std::size_t>(h->dwBufferLength, data_.size() - position_);
-    std::memcpy(h->lpData, data_.data() + position_, n);
+    if (n > 0) std::memcpy(h->lpData, data_.data() + position_, n);
     position_ += n;
     h->dwBytesRecorded = static_cast<DWORD>(n);
     more = n > 0 && position_ < data_.size();
