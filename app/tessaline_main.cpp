@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -8,6 +9,27 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
+#include "platform/mmtimer/mmtimer.h"
+#include "stream/connector.h"
+
+namespace {
+
+// TESSALINE_STATS=<file>: once a second the file is replaced by one line,
+// "<slices arrived> <slices shown>" of all level meters since the start; for
+// measurements (bench/app-cpu). Runs on the timer thread.
+std::string stats_file;
+
+void WriteStats(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+  const std::string temporary = stats_file + ".new";
+  if (std::FILE* f = std::fopen(temporary.c_str(), "w")) {
+    std::fprintf(f, "%lld %lld\n", static_cast<long long>(TMMConnector::SlicesArrived()),
+                 static_cast<long long>(TMMConnector::SlicesShown()));
+    std::fclose(f);
+    std::rename(temporary.c_str(), stats_file.c_str());
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   try {
@@ -38,7 +60,13 @@ int main(int argc, char** argv) {
     // The program works without it.
     platform::ShowException(e);
   }
+  UINT stats_timer = 0;
+  if (const char* file = std::getenv("TESSALINE_STATS"); file && *file) {
+    stats_file = file;
+    stats_timer = timeSetEvent(1000, 100, WriteStats, 0, TIME_PERIODIC);
+  }
   Application->Run();
+  if (stats_timer) timeKillEvent(stats_timer);
   Application->DestroyForms();
   return 0;
 }

@@ -37,6 +37,9 @@ Shared& Connectors() {
   return shared;
 }
 
+std::atomic<std::int64_t> slices_arrived{0};
+std::atomic<std::int64_t> slices_shown{0};
+
 }  // namespace
 
 TMMConnector::TMMConnector(TComponent* owner) : TMMDSPComponent(owner) {
@@ -78,6 +81,14 @@ int TMMConnector::RunningCount() {
 
 int TMMConnector::PumpsPending() {
   return Connectors().pumps;
+}
+
+std::int64_t TMMConnector::SlicesArrived() {
+  return slices_arrived.load(std::memory_order_relaxed);
+}
+
+std::int64_t TMMConnector::SlicesShown() {
+  return slices_shown.load(std::memory_order_relaxed);
 }
 
 void TMMConnector::RecomputeMaxSpeed() {
@@ -319,6 +330,9 @@ void TMMConnector::TakeData(const char* data, std::int32_t count) {
     if (level_[0] || level_[1]) {
       level_due_ = true;
       level_pos_ = 0;
+      const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
+                             level_[1] ? level_[1]->BytesPerRefresh() : 0);
+      if (n > 0) slices_arrived.fetch_add(stored_count_ / n, std::memory_order_relaxed);
     }
   }
   if (!real_time_ && auto_trigger_) Refresh();
@@ -351,6 +365,7 @@ bool TMMConnector::RefreshLevels() {
   for (TMMCustomLevel* l : level_)
     if (l) l->RefreshPCMData(p);
   ++level_slices_;
+  slices_shown.fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 

@@ -98,6 +98,11 @@ class TMMConnector : public TMMDSPComponent {
   // Pump cycles on their way (for checks): 1 while any connector runs by
   // message, else 0 once the last cycle has come.
   static int PumpsPending();
+  // Over all connectors since the process started (for measurements): whole
+  // level slices that arrived with the buffers, and slices the meters were
+  // given.
+  static std::int64_t SlicesArrived();
+  static std::int64_t SlicesShown();
 
  private:
   void SetLevel(int index, TMMCustomLevel* value);
