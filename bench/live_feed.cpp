@@ -5,8 +5,6 @@
 //       Writes 10 ms chunks (s16le stereo 44100 Hz) to every pipe, paced by
 //       the clock, until it is stopped: a sine per pipe whose level jumps to
 //       a new value (-45 ... -1 dBFS) every 50 ms.
-//   live_feed silence PIPE...
-//       The same pace, silence only.
 //   live_feed latency WINDOW ONSETS PIPE...
 //       Feeds the same way, with the first pipe as the probe. It first finds
 //       where the window shows the probe: a picture of the window with
@@ -315,12 +313,8 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
-  if (argc >= 3 && (std::strcmp(argv[1], "feed") == 0 || std::strcmp(argv[1], "silence") == 0)) {
+  if (argc >= 3 && std::strcmp(argv[1], "feed") == 0) {
     Feeder feeder(std::vector<std::string>(argv + 2, argv + argc));
-    if (std::strcmp(argv[1], "silence") == 0) {
-      feeder.SetProbe(Probe::kSilent);
-      feeder.SetOthersSilent(true);
-    }
     feeder.Run();
     return 0;
   }
@@ -330,6 +324,6 @@ int main(int argc, char** argv) {
     return Latency(window, onsets, std::vector<std::string>(argv + 4, argv + argc));
   }
   std::fprintf(stderr,
-               "usage: live_feed feed|silence PIPE... | live_feed latency WINDOW ONSETS PIPE...\n");
+               "usage: live_feed feed PIPE... | live_feed latency WINDOW ONSETS PIPE...\n");
   return 2;
 }

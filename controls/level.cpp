@@ -28,7 +28,10 @@ TMMCustomLevel::TMMCustomLevel(TComponent* owner)
   SetBounds(GetLeft(), GetTop(), 200, 17);
   CalcDecay();
   CalcBytesPerRefresh();
-  if (!HasState(csDesigning)) tick_ = AddTick(kTickInterval, &TMMCustomLevel::TickCallback, this);
+  if (!HasState(csDesigning)) {
+    tick_ = AddTick(kTickInterval, &TMMCustomLevel::TickCallback, this);
+    SetTickIdle(tick_, true);  // no peak held yet
+  }
 }
 
 TMMCustomLevel::~TMMCustomLevel() {
@@ -135,6 +138,7 @@ void TMMCustomLevel::UpdateLevel(int raw) {
     GainOverflow();
     c = n;
   }
+  bool held = false;
   {
     std::lock_guard<std::mutex> lock(peak_lock_);
     if (c >= peak_ && c > 0 && num_peaks_ > 0) {
@@ -142,12 +146,19 @@ void TMMCustomLevel::UpdateLevel(int raw) {
       if (c != peak_) redraw_pending_ = true;
       peak_ = c;
       countdown_ = 2 * peak_delay_ + 1;
+      held = true;
     }
+  }
+  // The marker has to fall: the tick runs (outside the peak lock, which
+  // ticks take under the tick list's lock).
+  if (held) SetTickIdle(tick_, false);
+  {
+    std::lock_guard<std::mutex> lock(peak_lock_);
     if (c == level_ && !redraw_pending_) return;
     redraw_pending_ = false;
   }
   level_ = c;
-  PaintNowIfLive();
+  PaintSoonIfLive();
 }
 
 void TMMCustomLevel::ResetData() {
@@ -156,14 +167,17 @@ void TMMCustomLevel::ResetData() {
     std::lock_guard<std::mutex> lock(peak_lock_);
     peak_ = 0;
     countdown_ = 0;
+    SetTickIdle(tick_, true);
   }
   last_raw_ = 0;
   ResetDecay();
-  PaintNowIfLive();
+  PaintSoonIfLive();
 }
 
-void TMMCustomLevel::PaintNowIfLive() {
-  if (Live()) DrawNow([this] { PaintLevel(); });
+// Changes reach the screen with the next paint: many changes within one
+// display frame give one paint, which shows the latest state.
+void TMMCustomLevel::PaintSoonIfLive() {
+  if (Live()) PaintSoon(draw_rect_);
 }
 
 int TMMCustomLevel::Peak() const {
@@ -195,6 +209,7 @@ void TMMCustomLevel::PeakTick() {
           --peak_;
           countdown_ = peak_speed_;
         }
+        if (peak_ == 0) SetTickIdle(tick_, true);
         redraw_pending_ = true;
         moved = true;
       }
@@ -213,7 +228,7 @@ void TMMCustomLevel::HandleMessage(TMessage& msg) {
     if (!redraw_pending_ || !Live() || !Showing()) return;
     redraw_pending_ = false;
   }
-  PaintNowIfLive();
+  PaintSoonIfLive();
 }
 
 // --- geometry and painting ------------------------------------------------------
@@ -257,6 +272,7 @@ void TMMCustomLevel::RecalcGeometry(bool resize) {
     std::lock_guard<std::mutex> lock(peak_lock_);
     peak_ = 0;
     level_ = 0;
+    SetTickIdle(tick_, true);
   }
 }
 
@@ -350,7 +366,10 @@ void TMMCustomLevel::SetBitsPerPixel(int bits) {
 
 void TMMCustomLevel::DoSetDesigning(bool on) {
   TMMDIBGraphicControl::DoSetDesigning(on);
-  if (!on && !tick_) tick_ = AddTick(kTickInterval, &TMMCustomLevel::TickCallback, this);
+  if (!on && !tick_) {
+    tick_ = AddTick(kTickInterval, &TMMCustomLevel::TickCallback, this);
+    SetTickIdle(tick_, Peak() == 0);
+  }
 }
 
 void TMMCustomLevel::GainOverflow() {

@@ -25,7 +25,7 @@ using TMMLevelDrawBar =
 
 // A peak level meter: reduces each block of PCM samples to one peak, lets it
 // decay, shows it as lit spots in three colour zones with a falling peak
-// marker, and repaints at once when the picture changes.
+// marker, and paints with the next display frame when the picture changes.
 class TMMCustomLevel : public TMMDIBGraphicControl {
  public:
   explicit TMMCustomLevel(TComponent* owner);
@@ -135,7 +135,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
   void CalcDecay();
   void CalcBytesPerRefresh();
   bool Live() const { return enabled_ && GetVisible(); }
-  void PaintNowIfLive();
+  void PaintSoonIfLive();
   static void TickCallback(void* owner);
   void HandleMessage(TMessage& msg);
 

@@ -15,6 +15,12 @@ inline constexpr int kTickInterval = 25;
 TTickEntry* AddTick(int interval, TTickCallback callback, void* owner);
 void PauseTick(TTickEntry* entry);
 void ResumeTick(TTickEntry* entry);
+// An idle entry has nothing to do for now (new entries are busy); once the
+// tick finds every entry idle or paused the timer stops, and it starts again
+// when one becomes busy. Thread-safe; a callback may only make its entry idle.
+void SetTickIdle(TTickEntry* entry, bool idle);
+// Whether the timer runs (for checks).
+bool TickRunning();
 // Unlinks and frees the entry; when it returns, its callback is not running.
 void RemoveTick(TTickEntry* entry);
 // Number of entries (for checks).

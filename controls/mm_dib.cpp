@@ -99,9 +99,11 @@ void TMMDIBCanvas::AnimateColor(int index, TColor color) {
                    static_cast<std::uint8_t>((rgb >> 8) & 0xFF),
                    static_cast<std::uint8_t>((rgb >> 16) & 0xFF), PC_RESERVED};
   if (dib_) dib_->SetColorTable(palette_, kPaletteSize);
+  last_rgb_ = -1;
 }
 
 void TMMDIBCanvas::BuildPalette() {
+  last_rgb_ = -1;
   const PALETTEENTRY* statics = SystemStaticColors();
   for (int i = 0; i < kPaletteSize; ++i) palette_[i] = PALETTEENTRY{};
   for (int i = 0; i < 10; ++i) {
@@ -159,9 +161,14 @@ void TMMDIBCanvas::EndDraw() {
 
 void TMMDIBCanvas::SetDrawColor(TColor color) {
   TColor rgb = ColorToRGB(color);
-  if (bpp_ == 8)
-    value_ = static_cast<std::uint32_t>(GetNearestPaletteIndex(palette_, kPaletteSize, rgb));
-  else
+  if (bpp_ == 8) {
+    // A meter sets the same few colours over and over.
+    if (rgb != last_rgb_) {
+      last_index_ = static_cast<std::uint32_t>(GetNearestPaletteIndex(palette_, kPaletteSize, rgb));
+      last_rgb_ = rgb;
+    }
+    value_ = last_index_;
+  } else
     value_ = static_cast<std::uint32_t>(rgb);
 }
 

@@ -103,6 +103,9 @@ class TMMDIBCanvas : public TMMObject {
   int animated_ = 0;
   bool dirty_ = true;
   bool idle_ = true;
+  // The last colour looked up in the palette and its entry (rgb -1: none).
+  TColor last_rgb_ = -1;
+  std::uint32_t last_index_ = 0;
   // State of the open pass.
   std::uint32_t value_ = 0;
   int bytes_per_pixel_ = 1;

@@ -13,21 +13,25 @@
 
 namespace {
 
-// A pump cycle comes every few milliseconds and shows every slice that has
-// fallen due since the last one: the meters still see each slice, while the
-// GUI thread wakes far less often than once per slice.
-constexpr unsigned kPumpIntervalMs = 4;
-constexpr int kMaxPassesPerCycle = 64;
+// While slices wait, a pump cycle comes once per display frame and shows
+// every slice that has fallen due since the last one: the meters' logic
+// still sees each slice, and they paint once per frame at most. With nothing
+// waiting the pump sleeps until new data wakes it.
+constexpr unsigned kFrameMs = 8;
+constexpr int kMaxPassesPerCycle = 256;
 constexpr UINT kTriggerTimerMs = 20;
+// Buffers a connector keeps for showing: about 90 ms of a 2048-byte stream.
+constexpr int kMaxPending = 8;
 
 // What all connectors share; GUI thread only.
 struct Shared {
   std::vector<TMMConnector*> list;
-  HWND window = 0;
+  std::atomic<HWND> window{0};
   int running = 0;
-  // Pump cycles posted and not yet run: at most one, so that the cycles form
-  // a single chain however often connectors stop and start.
-  int pumps = 0;
+  // A pump cycle is posted or scheduled and has not run yet: at most one,
+  // so that the cycles form a single chain. Set from any thread that wakes
+  // the pump.
+  std::atomic<bool> armed{false};
   std::int32_t max_speed = 1;
   bool enter_idle = false;
 };
@@ -46,7 +50,10 @@ TMMConnector::TMMConnector(TComponent* owner) : TMMDSPComponent(owner) {
   if (HasState(csDesigning)) return;
   timeBeginPeriod(1);
   Shared& s = Connectors();
-  if (s.list.empty()) s.window = AllocateHWnd(WindowProc);
+  if (s.list.empty()) {
+    s.armed = false;
+    s.window = AllocateHWnd(WindowProc);
+  }
   s.list.push_back(this);
   listed_ = true;
   RecomputeMaxSpeed();
@@ -62,9 +69,8 @@ TMMConnector::~TMMConnector() {
     std::erase(s.list, this);
     if (s.list.empty()) {
       // Its pending messages, the pump's among them, go with it.
-      DeallocateHWnd(s.window);
-      s.window = 0;
-      s.pumps = 0;
+      DeallocateHWnd(s.window.exchange(0));
+      s.armed = false;
     }
     RecomputeMaxSpeed();
   }
@@ -80,7 +86,7 @@ int TMMConnector::RunningCount() {
 }
 
 int TMMConnector::PumpsPending() {
-  return Connectors().pumps;
+  return Connectors().armed ? 1 : 0;
 }
 
 std::int64_t TMMConnector::SlicesArrived() {
@@ -152,6 +158,7 @@ void TMMConnector::SetLevel(int index, TMMCustomLevel* value) {
     std::lock_guard<TCriticalSection> lock(lock_);
     level_[index] = value;
     level_due_ = false;
+    pending_used_ = 0;  // the new meters get data from the next buffer
   }
   if (value) {
     value->FreeNotification(this);
@@ -218,11 +225,13 @@ void TMMConnector::Started() {
     display_format_ = *format;
     display_format_.cbSize = 0;
     display_size_ = GetBufferSize();
-    display_buffer_.assign(static_cast<std::size_t>(display_size_), 0);
+    std::lock_guard<TCriticalSection> lock(lock_);
+    pending_buffers_.assign(kMaxPending, Pending{});
+    for (Pending& b : pending_buffers_) b.data.assign(static_cast<std::size_t>(display_size_), 0);
   }
   ClearDue();
   level_slices_ = 0;
-  if (!is_pcm_ || display_buffer_.empty()) return;
+  if (!is_pcm_ || pending_buffers_.empty() || display_size_ <= 0) return;
   RecomputeMaxSpeed();
   active_ = true;
   UpdateDisplayFormats();
@@ -246,12 +255,14 @@ void TMMConnector::Paused() {
 
 void TMMConnector::PauseTickFired(void* owner) {
   auto* self = static_cast<TMMConnector*>(owner);
-  std::lock_guard<TCriticalSection> lock(self->lock_);
-  self->arrival_ = NowMicroseconds();
-  if (self->level_[0] || self->level_[1]) {
-    self->level_due_ = true;
-    self->level_pos_ = 0;
+  {
+    std::lock_guard<TCriticalSection> lock(self->lock_);
+    if (self->pending_buffers_.empty() || !(self->level_[0] || self->level_[1])) return;
+    // The display shows silence again from its start.
+    Pending& b = self->QueueBuffer(self->display_size_);
+    std::fill(b.data.begin(), b.data.end(), self->silence_);
   }
+  WakePump();
 }
 
 void TMMConnector::Restarted() {
@@ -267,7 +278,7 @@ void TMMConnector::Restarted() {
 }
 
 void TMMConnector::Reset() {
-  if (active_ && !display_buffer_.empty()) FillSilence();
+  if (active_ && !pending_buffers_.empty()) FillSilence();
   TMMDSPComponent::Reset();
 }
 
@@ -281,10 +292,10 @@ void TMMConnector::Stopped() {
     pause_tick_ = nullptr;
     {
       std::lock_guard<TCriticalSection> lock(lock_);
-      display_buffer_.clear();
-      display_buffer_.shrink_to_fit();
+      pending_buffers_.clear();
+      pending_buffers_.shrink_to_fit();
+      pending_first_ = pending_used_ = 0;
       display_size_ = 0;
-      stored_count_ = 0;
     }
     if (refresh_on_stop_)
       for (TMMCustomLevel* l : level_)
@@ -294,14 +305,32 @@ void TMMConnector::Stopped() {
 }
 
 void TMMConnector::FillSilence() {
+  // What is still to be shown becomes silence too.
   std::lock_guard<TCriticalSection> lock(lock_);
-  std::fill(display_buffer_.begin(), display_buffer_.end(), silence_);
+  for (Pending& b : pending_buffers_) std::fill(b.data.begin(), b.data.end(), silence_);
 }
 
 void TMMConnector::ClearDue() {
   std::lock_guard<TCriticalSection> lock(lock_);
   level_due_ = false;
-  level_pos_ = 0;
+  pending_used_ = 0;
+}
+
+TMMConnector::Pending& TMMConnector::QueueBuffer(std::int32_t count) {
+  if (pending_used_ == kMaxPending) DropFront();
+  const int slot = (pending_first_ + pending_used_) % kMaxPending;
+  ++pending_used_;
+  Pending& b = pending_buffers_[static_cast<std::size_t>(slot)];
+  b.count = std::min(count, display_size_);
+  b.arrival = NowMicroseconds();
+  b.pos = 0;
+  level_due_ = true;
+  return b;
+}
+
+void TMMConnector::DropFront() {
+  pending_first_ = (pending_first_ + 1) % kMaxPending;
+  --pending_used_;
 }
 
 // --- data ---------------------------------------------------------------------
@@ -323,19 +352,17 @@ void TMMConnector::TakeData(const char* data, std::int32_t count) {
   if (!enabled_ || paused_display_ || !is_pcm_ || !data || count <= 0) return;
   {
     std::lock_guard<TCriticalSection> lock(lock_);
-    if (display_buffer_.empty()) return;
-    arrival_ = NowMicroseconds();
-    stored_count_ = std::min(count, static_cast<std::int32_t>(display_buffer_.size()));
-    std::memcpy(display_buffer_.data(), data, static_cast<std::size_t>(stored_count_));
-    if (level_[0] || level_[1]) {
-      level_due_ = true;
-      level_pos_ = 0;
-      const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
-                             level_[1] ? level_[1]->BytesPerRefresh() : 0);
-      if (n > 0) slices_arrived.fetch_add(stored_count_ / n, std::memory_order_relaxed);
-    }
+    if (pending_buffers_.empty() || !(level_[0] || level_[1])) return;
+    Pending& b = QueueBuffer(count);
+    std::memcpy(b.data.data(), data, static_cast<std::size_t>(b.count));
+    const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
+                           level_[1] ? level_[1]->BytesPerRefresh() : 0);
+    if (n > 0) slices_arrived.fetch_add(b.count / n, std::memory_order_relaxed);
   }
-  if (!real_time_ && auto_trigger_) Refresh();
+  if (!real_time_ && auto_trigger_)
+    Refresh();
+  else if (running_)
+    WakePump();
 }
 
 bool TMMConnector::Refresh() {
@@ -347,23 +374,31 @@ bool TMMConnector::Refresh() {
 
 bool TMMConnector::RefreshLevels() {
   std::lock_guard<TCriticalSection> lock(lock_);
-  if (display_buffer_.empty() || !level_due_) return false;
+  if (!LevelWaiting()) return false;
   const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
                          level_[1] ? level_[1]->BytesPerRefresh() : 0);
-  if (synchronize_ && display_format_.nAvgBytesPerSec > 0) {
+  Pending& b = PendingFront();
+  // The slices of a buffer fall due over its duration from its arrival; a
+  // buffer with a newer one behind it shows what it has left at once.
+  if (synchronize_ && display_format_.nAvgBytesPerSec > 0 && pending_used_ == 1) {
     const std::int64_t due =
-        static_cast<std::int64_t>(level_pos_) * 1000000 / display_format_.nAvgBytesPerSec;
-    if (NowMicroseconds() - arrival_ < due) return false;
+        static_cast<std::int64_t>(b.pos) * 1000000 / display_format_.nAvgBytesPerSec;
+    if (NowMicroseconds() - b.arrival < due) return false;
   }
-  const std::int32_t pos = level_pos_;
-  level_pos_ += n;
-  if (n <= 0 || pos + n > stored_count_) {
-    level_due_ = false;  // the buffer is used up
+  const std::int32_t pos = b.pos;
+  b.pos += n;
+  if (n <= 0 || pos + n > b.count) {
+    DropFront();  // the buffer is used up
+    if (pending_used_ == 0) level_due_ = false;
     return false;
   }
-  const char* p = display_buffer_.data() + pos;
+  const char* p = b.data.data() + pos;
   for (TMMCustomLevel* l : level_)
     if (l) l->RefreshPCMData(p);
+  if (b.pos + n > b.count) {
+    DropFront();
+    if (pending_used_ == 0) level_due_ = false;
+  }
   ++level_slices_;
   slices_shown.fetch_add(1, std::memory_order_relaxed);
   return true;
@@ -395,7 +430,14 @@ void TMMConnector::UpdateCounted() {
     --s.running;
     return;
   }
-  if (++s.running == 1 && s.pumps == 0 && PostMessage(s.window, WM_CONNECTORPUMP, 0, 0)) ++s.pumps;
+  ++s.running;
+  WakePump();
+}
+
+void TMMConnector::WakePump() {
+  Shared& s = Connectors();
+  if (s.armed.exchange(true)) return;  // a cycle is on its way already
+  if (!PostMessage(s.window, WM_CONNECTORPUMP, 0, 0)) s.armed = false;
 }
 
 void TMMConnector::Trigger() {
@@ -436,26 +478,42 @@ void TMMConnector::WindowProc(TMessage& msg) {
   }
 }
 
-// One cycle of the refresh loop: refresh every running connector until it has
-// shown what is due, then come back after a few milliseconds while any still
-// runs. Between cycles the GUI thread is free for its other work.
+// One cycle of the refresh loop: shows every slice of every running
+// connector that has fallen due; comes back after a display frame while any
+// slice waits, and otherwise sleeps until new data wakes it. Between cycles
+// the GUI thread is free for its other work.
 void TMMConnector::Pump() {
   Shared& s = Connectors();
-  if (s.pumps > 0) --s.pumps;
-  if (s.running <= 0 || Application->Terminated()) return;
+  auto waiting = [&s] {
+    for (TMMConnector* c : s.list) {
+      if (!(c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_))
+        continue;
+      std::lock_guard<TCriticalSection> lock(c->lock_);
+      if (c->LevelWaiting()) return true;
+    }
+    return false;
+  };
+  if (s.running <= 0 || Application->Terminated()) {
+    s.armed = false;
+    return;
+  }
   auto list = s.list;
   for (TMMConnector* c : list)
     if (c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_)
       for (int pass = 0; pass < kMaxPassesPerCycle && c->Refresh(); ++pass) {
       }
-  if (s.running > 0 && !Application->Terminated() && !s.list.empty()) {
-    if (s.enter_idle) Application->ProcessMessages();
-    // Processing messages may have started another cycle meanwhile.
-    if (s.pumps == 0) {
-      ++s.pumps;
-      platform::PostMessageAfter(s.window, WM_CONNECTORPUMP, 0, 0, kPumpIntervalMs);
-    }
+  if (s.running <= 0 || Application->Terminated() || s.list.empty()) {
+    s.armed = false;
+    return;
   }
+  if (s.enter_idle) Application->ProcessMessages();
+  if (!waiting()) {
+    // Data that arrives from now on wakes the pump; data that arrived while
+    // it looked is seen by the second look.
+    s.armed = false;
+    if (!waiting() || s.armed.exchange(true)) return;
+  }
+  platform::PostMessageAfter(s.window, WM_CONNECTORPUMP, 0, 0, kFrameMs);
 }
 
 // --- class --------------------------------------------------------------------

@@ -95,8 +95,9 @@ class TMMConnector : public TMMDSPComponent {
 
   // Connectors whose automatic refresh runs by message (for checks).
   static int RunningCount();
-  // Pump cycles on their way (for checks): 1 while any connector runs by
-  // message, else 0 once the last cycle has come.
+  // Pump cycles on their way (for checks): 1 while a running connector has
+  // slices waiting, else 0 once the last cycle has come: the pump sleeps
+  // while nothing is due and new data wakes it.
   static int PumpsPending();
   // Over all connectors since the process started (for measurements): whole
   // level slices that arrived with the buffers, and slices the meters were
@@ -138,17 +139,35 @@ class TMMConnector : public TMMDSPComponent {
   bool listed_ = false;
   bool counted_ = false;  // counted in the running count
   WAVEFORMATEX display_format_{};
-  std::vector<char> display_buffer_;
   std::int32_t display_size_ = 0;
-  std::int32_t stored_count_ = 0;
   char silence_ = 0;
-  std::int64_t arrival_ = 0;
   std::atomic<int> pending_{0};
   TTickEntry* pause_tick_ = nullptr;
   UINT timer_ = 0;
   TCriticalSection lock_;
 
+  // Buffers whose level slices are still to be shown, oldest first; under
+  // the lock. A buffer that arrives before the previous one's slices have
+  // all fallen due waits behind them instead of replacing them.
+  struct Pending {
+    std::int32_t count = 0;  // bytes held
+    std::int64_t arrival = 0;
+    std::int32_t pos = 0;  // read position
+    std::vector<char> data;
+  };
+  std::vector<Pending> pending_buffers_;  // a ring of kMaxPending
+  int pending_first_ = 0, pending_used_ = 0;
+  Pending& PendingFront() { return pending_buffers_[static_cast<std::size_t>(pending_first_)]; }
+  // With the lock held: the front buffer is used up.
+  void DropFront();
+  // With the lock held: the next free buffer of the ring (the oldest one
+  // gives way when all are waiting), now held and due from its start.
+  Pending& QueueBuffer(std::int32_t count);
+  // True when some slice is waiting (due now or later); lock held.
+  bool LevelWaiting() const { return level_due_ && pending_used_ > 0; }
+  // Wakes the sleeping pump: thread-safe.
+  static void WakePump();
+
   bool level_due_ = false;
-  std::int32_t level_pos_ = 0;
   int level_slices_ = 0;
 };

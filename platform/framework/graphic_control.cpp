@@ -53,6 +53,12 @@ bool TGraphicControl::PaintNow(const TRect& area, const std::function<void()>& r
   return true;
 }
 
+void TGraphicControl::PaintSoon(const TRect& area) {
+  if (!Showing()) return;
+  TRect r = IntersectRect(area, TRect{0, 0, GetWidth(), GetHeight()});
+  if (!r.IsEmpty()) Widget()->update(r.Left, r.Top, r.Width(), r.Height());
+}
+
 void TGraphicControl::PaintTo(HDC dc) {
   RunPaint(dc, [this] { Paint(); });
 }

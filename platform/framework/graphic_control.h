@@ -20,6 +20,10 @@ class TGraphicControl : public TControl {
   // Paints the area (client coordinates) now by running routine with Canvas()
   // set; false when the control is not showing (nothing is painted).
   bool PaintNow(const TRect& area, const std::function<void()>& routine);
+  // Asks for the area (client coordinates) to be painted soon, through
+  // Paint(); requests made before that paint give one paint. Nothing while
+  // the control is not showing.
+  void PaintSoon(const TRect& area);
   // Runs Paint() into another device context (composing, tests).
   void PaintTo(HDC dc);
   // Opaque controls fill every pixel of their area when painting.

@@ -63,13 +63,18 @@ TDIBSection::TDIBSection(int width, int height, int bits_per_pixel)
       bpp_(bits_per_pixel > 8 ? 24 : 8),
       stride_((width_ * (bpp_ / 8) + 3) / 4 * 4),
       bits_(static_cast<size_t>(stride_) * height_, 0),
-      table_(bpp_ == 8 ? kPaletteSize : 0) {}
+      table_(bpp_ == 8 ? kPaletteSize : 0),
+      pixels_(bpp_ == 8 ? kPaletteSize : 0, 0xFF000000u) {}
 
 TDIBSection::~TDIBSection() = default;
 
 void TDIBSection::SetColorTable(const PALETTEENTRY* entries, int count) {
   if (bpp_ != 8) return;
-  for (int i = 0; i < std::min(count, kPaletteSize); ++i) table_[i] = entries[i];
+  for (int i = 0; i < std::min(count, kPaletteSize); ++i) {
+    table_[i] = entries[i];
+    pixels_[i] = 0xFF000000u | (std::uint32_t{entries[i].peRed} << 16) |
+                 (std::uint32_t{entries[i].peGreen} << 8) | entries[i].peBlue;
+  }
 }
 
 TColor TDIBSection::PixelColor(int x, int y) const {
@@ -97,29 +102,38 @@ void GdiFillRect(HDC dc, const TRect& rect, TColor color) {
 
 void GdiBlt(HDC dc, const TRect& dest, const platform::TDIBSection& dib, int sx, int sy) {
   if (!dc || !dc->painter || dest.IsEmpty()) return;
-  // The bottom-up rows are shown through a view of the bits in memory order,
-  // flipped while drawing; nothing is copied.
-  QImage view(dib.Bits(), dib.Width(), dib.Height(), dib.Stride(),
-              dib.BitsPerPixel() == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
-  if (dib.BitsPerPixel() == 8) {
-    QList<QRgb> colors;
-    colors.reserve(kPaletteSize);
-    for (const PALETTEENTRY& e : dib.ColorTable())
-      colors.push_back(qRgb(e.peRed, e.peGreen, e.peBlue));
-    view.setColorTable(colors);
-  }
   TRect target = dest;
   if (dc->clipped) target = IntersectRect(dest, dc->clip);
   if (target.IsEmpty()) return;
   sx += target.Left - dest.Left;
   sy += target.Top - dest.Top;
-  int w = target.Width(), h = target.Height();
-  QPainter& p = *dc->painter;
-  p.save();
-  p.translate(target.Left + dc->origin_x, target.Top + dc->origin_y + h);
-  p.scale(1, -1);
-  p.drawImage(QRect(0, 0, w, h), view, QRect(sx, dib.Height() - sy - h, w, h));
-  p.restore();
+  // Only the part of the DIB that exists is copied.
+  const int w = std::min(target.Width(), dib.Width() - sx);
+  const int h = std::min(target.Height(), dib.Height() - sy);
+  if (w <= 0 || h <= 0 || sx < 0 || sy < 0) return;
+  // The bottom-up rows are converted once into top-down 32-bit pixels (through
+  // the colour table at 8 bits), which the painter copies without scaling.
+  // Painting happens on the GUI thread only, so one scratch picture serves.
+  static std::vector<std::uint32_t> scratch;
+  scratch.resize(static_cast<std::size_t>(w) * h);
+  const std::uint32_t* table = dib.PixelTable();
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* src = dib.Bits() + static_cast<std::size_t>(dib.Height() - 1 - (sy + y)) *
+                                               static_cast<std::size_t>(dib.Stride());
+    std::uint32_t* out = scratch.data() + static_cast<std::size_t>(y) * w;
+    if (dib.BitsPerPixel() == 8) {
+      src += sx;
+      for (int x = 0; x < w; ++x) out[x] = table[src[x]];
+    } else {
+      src += static_cast<std::size_t>(sx) * 3;
+      for (int x = 0; x < w; ++x, src += 3)
+        out[x] =
+            0xFF000000u | (std::uint32_t{src[2]} << 16) | (std::uint32_t{src[1]} << 8) | src[0];
+    }
+  }
+  const QImage picture(reinterpret_cast<const uchar*>(scratch.data()), w, h, w * 4,
+                       QImage::Format_RGB32);
+  dc->painter->drawImage(QPoint(target.Left + dc->origin_x, target.Top + dc->origin_y), picture);
 }
 
 void GdiOffsetOrigin(HDC dc, int dx, int dy) {

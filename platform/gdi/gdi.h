@@ -70,6 +70,9 @@ class TDIBSection {
   // The colour table of an 8-bit DIB (ignored at 24 bits).
   void SetColorTable(const PALETTEENTRY* entries, int count);
   const std::vector<PALETTEENTRY>& ColorTable() const { return table_; }
+  // The colour table as opaque 32-bit pixels (0xFFRRGGBB), for copying to
+  // the screen.
+  const std::uint32_t* PixelTable() const { return pixels_.data(); }
 
   // The RGB colour (0x00BBGGRR) of the picture's pixel (x, y), -1 outside.
   TColor PixelColor(int x, int y) const;
@@ -78,6 +81,7 @@ class TDIBSection {
   int width_, height_, bpp_, stride_;
   std::vector<std::uint8_t> bits_;
   std::vector<PALETTEENTRY> table_;
+  std::vector<std::uint32_t> pixels_;
 };
 
 }  // namespace platform

@@ -330,7 +330,7 @@ TEST_F(Controls, SharedTickRunsOnTheTimerThreadAndStops) {
   EXPECT_EQ(platform::ActiveTimerCount(), 0);
 }
 
-TEST_F(Controls, PaintsAtOnceOnAShownWindowAndTheTickRepaintsThroughTheGuiThread) {
+TEST_F(Controls, PaintsOncePerFrameOnAShownWindowAndTheTickRepaintsThroughTheGuiThread) {
   TForm form(nullptr);
   form.SetBounds(0, 0, 400, 200);
   auto* m = new TMMLevel(&form);
@@ -342,33 +342,46 @@ TEST_F(Controls, PaintsAtOnceOnAShownWindowAndTheTickRepaintsThroughTheGuiThread
   ASSERT_TRUE(m->Showing());
   int paints = 0;
   m->OnPaint = [&](TComponent*) { ++paints; };
-  m->UpdateLevel(16384);  // level changes: painted before returning
+  // Many changes before the next frame give one paint, of the last state.
+  m->UpdateLevel(16384);
+  m->UpdateLevel(32767);
+  m->UpdateLevel(3277);  // level falls below the held peak
+  EXPECT_EQ(paints, 0);
+  for (int i = 0; i < 200 && paints == 0; ++i) WaitAndPump(5, true);
+  WaitAndPump(20, true);
   EXPECT_EQ(paints, 1);
-  m->UpdateLevel(3277);  // level falls below the held peak: painted
-  EXPECT_EQ(paints, 2);
   m->UpdateLevel(3277);  // same picture: nothing
-  EXPECT_EQ(paints, 2);
+  WaitAndPump(30, true);
+  EXPECT_EQ(paints, 1);
   // The frame DIB holds the composed picture: 12 spots lit, the peak marker
-  // on spots 60 and 59, the rest dark.
+  // on spots 120 and 119, the rest dark.
   EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 11, 3), clSilver);
   EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 12, 3), clBlack);
-  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 59, 3), clSilver);
-  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 60, 3), clBlack);
+  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 119, 3), clRed);
+  EXPECT_EQ(m->DIBCanvas()->PixelColor(2 * 117, 3), clBlack);
 
-  // A falling peak reaches the screen through a posted message.
+  // A falling peak reaches the screen through a posted message; once no
+  // marker is held, the shared tick stops, and a new peak starts it again.
   m->SetPeakDelay(0);
   m->SetPeakSpeed(0);
   m->UpdateLevel(32767);
   m->UpdateLevel(100);
+  EXPECT_TRUE(TickRunning());
   int before = paints;
   for (int i = 0; i < 400 && m->Peak() != 0; ++i) WaitAndPump(5, true);
   WaitAndPump(60, true);
   EXPECT_EQ(m->Peak(), 0);
   EXPECT_GT(paints, before);
+  EXPECT_FALSE(TickRunning());
+  m->UpdateLevel(16384);
+  EXPECT_TRUE(TickRunning());
+  for (int i = 0; i < 400 && m->Peak() != 0; ++i) WaitAndPump(5, true);
+  EXPECT_EQ(m->Peak(), 0);
   // Hidden meters do not paint.
   m->SetVisible(false);
   before = paints;
   m->UpdateLevel(32767);
+  WaitAndPump(30, true);
   EXPECT_EQ(paints, before);
 }
 

@@ -75,6 +75,31 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   for (int i = 0; i < 20; ++i) connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 10);  // ten whole 200-byte slices in 2048 bytes
 
+  // Buffers that come faster than their slices fall due wait their turn:
+  // every slice of the loud buffer is shown before the silent one behind it,
+  // which then keeps its own pace.
+  std::vector<char> quiet_block(kWaveHdrSize + 2048, 0);
+  auto* quiet = reinterpret_cast<PWaveHdr>(quiet_block.data());
+  *quiet = TMMWaveHdr{};
+  quiet->lpData = WaveHdrData(quiet);
+  quiet->dwBytesRecorded = 2048;
+  left_.ResetData();
+  connector_.BufferReady(header_);
+  connector_.BufferReady(quiet);
+  std::vector<int> peaks;
+  for (int i = 0; i < 10; ++i) {
+    connector_.Trigger();
+    peaks.push_back(left_.LastRawValue());
+  }
+  EXPECT_EQ(connector_.LevelSlices(), 20);
+  EXPECT_EQ(peaks, std::vector<int>(10, 32000));
+  connector_.Trigger();  // the silent buffer's first slice is due on its arrival
+  EXPECT_EQ(connector_.LevelSlices(), 21);
+  EXPECT_EQ(left_.LastRawValue(), 0);
+  WaitAndPump(15, true);  // also runs what the connector's own timer asked for
+  for (int i = 0; i < 40; ++i) connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlices(), 30);
+
   // The block that plays next is shown instead of the one played, when the
   // played one holds data.
   std::vector<char> next_block(kWaveHdrSize + 2048, 0);
@@ -85,18 +110,19 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   header_->lpNextBuffer = next;
   connector_.BufferReady(header_);
   connector_.Trigger();
-  EXPECT_EQ(connector_.LevelSlices(), 11);
-  EXPECT_EQ(left_.Level(), 0);
+  EXPECT_EQ(connector_.LevelSlices(), 31);
+  EXPECT_EQ(left_.LastRawValue(), 0);
   header_->dwBytesRecorded = 0;
   connector_.BufferReady(header_);
   connector_.Trigger();
-  EXPECT_EQ(connector_.LevelSlices(), 11);  // nothing played: nothing shown
+  EXPECT_EQ(connector_.LevelSlices(), 31);  // nothing played: nothing shown
 
   // Without RefreshOnStop a stopped stream leaves the meters as they are.
   header_->lpNextBuffer = nullptr;
   header_->dwBytesRecorded = 2048;
   connector_.BufferReady(header_);
-  connector_.Trigger();
+  for (int i = 0; i < 10; ++i) connector_.Trigger();  // behind the silent block's other nine
+  EXPECT_EQ(connector_.LevelSlices(), 41);
   ASSERT_GT(left_.Level(), 0);
   const int shown = left_.Level();
   connector_.SetRefreshOnStop(false);
@@ -154,9 +180,12 @@ TEST_F(ConnectorTest, UnsynchronizedSlicesFollowEachOtherAndEmptyBuffersMakeNoth
   connector_.BufferLoad(pulled, more);
   EXPECT_TRUE(more);
   EXPECT_EQ(order, std::vector<std::string>{"load"});
+  // It waits behind the eight slices the reset silenced.
+  for (int i = 0; i < 8; ++i) connector_.Trigger();
+  EXPECT_EQ(left_.Level(), 0);
   connector_.Trigger();
   EXPECT_GT(left_.Level(), right_.Level());
-  EXPECT_EQ(connector_.LevelSlices(), 13);
+  EXPECT_EQ(connector_.LevelSlices(), 21);
 }
 
 TEST_F(ConnectorTest, WithoutAutomaticRefreshItsTimerTriggersPassesFromItsThread) {
@@ -205,8 +234,7 @@ TEST_F(ConnectorTest, MessagePumpFeedsTheMetersOnTheGuiThread) {
   EXPECT_GT(left_.Level(), 0);
 
   // Quick restarts and switches while a pump cycle is on its way keep one
-  // chain of cycles: with no data due each cycle refreshes the connector
-  // once, at most once every 4 ms.
+  // chain of cycles.
   for (int i = 0; i < 8; ++i) {
     connector_.Stopped();
     EXPECT_EQ(TMMConnector::RunningCount(), 0);
@@ -218,18 +246,30 @@ TEST_F(ConnectorTest, MessagePumpFeedsTheMetersOnTheGuiThread) {
     connector_.SetAutoTrigger(true);
     WaitAndPump(1, true);
     EXPECT_EQ(TMMConnector::RunningCount(), 1);
-    EXPECT_EQ(TMMConnector::PumpsPending(), 1);
+    EXPECT_LE(TMMConnector::PumpsPending(), 1);
   }
-  WaitAndPump(50, true);  // everything due is shown
+  // With nothing due the pump sleeps: no cycle, no refresh.
+  WaitAndPump(50, true);
   int refreshes = 0;
   connector_.OnTrigger = [&](TComponent*) { ++refreshes; };
-  const auto from = std::chrono::steady_clock::now();
   WaitAndPump(200, true);
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from)
-          .count();
-  EXPECT_LE(refreshes, elapsed / 4 + 2);
-  EXPECT_GT(refreshes, 0);
+  EXPECT_EQ(refreshes, 0);
+  EXPECT_EQ(TMMConnector::PumpsPending(), 0);
+  // New data wakes it; it runs once per frame while slices wait and sleeps
+  // again when they are shown.
+  const int before_wake = connector_.LevelSlices();
+  connector_.BufferReady(header_);
+  EXPECT_EQ(TMMConnector::PumpsPending(), 1);
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (connector_.LevelSlices() < before_wake + 10 && std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(1, true);
+  EXPECT_EQ(connector_.LevelSlices(), before_wake + 10);
+  // Each cycle ends with one pass that finds nothing due: ten slices over
+  // 11.6 ms take a few cycles, not one per slice.
+  EXPECT_GE(refreshes - 10, 2);
+  EXPECT_LE(refreshes - 10, 5);
+  WaitAndPump(50, true);
+  EXPECT_EQ(TMMConnector::PumpsPending(), 0);
   connector_.OnTrigger = nullptr;
 
   // A running connector switched to its timer leaves the count, and back.
