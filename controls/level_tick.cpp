@@ -18,11 +18,17 @@ struct TTickEntry {
 
 namespace {
 
-std::mutex control_lock;  // serialises adding and removing (timer start and stop)
+std::mutex control_lock;  // serialises adding and removing
 std::mutex list_lock;     // the entry list; held while callbacks run
 std::vector<TTickEntry*> entries;
-UINT timer_id = 0;  // under control_lock; 0 while stopped
+// The running timer (0: none). A tick that finds nothing busy sets
+// `stopped` and ends its own timer; whoever makes an entry busy again and
+// clears `stopped` starts a new one. Neither takes a lock, so entries can
+// become busy under any other lock.
+std::atomic<UINT> timer_id{0};
+std::atomic<bool> stopped{false};
 std::atomic<bool> in_tick{false};
+
 // With list_lock held: an entry is neither idle nor paused.
 bool AnyBusy() {
   for (const TTickEntry* e : entries)
@@ -32,13 +38,16 @@ bool AnyBusy() {
 
 void TickProc(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
-// With control_lock held.
 void StartTimer() {
-  if (timer_id == 0)
-    timer_id = timeSetEvent(kTickInterval, kTickInterval, TickProc, 0, TIME_PERIODIC);
+  timer_id = timeSetEvent(kTickInterval, kTickInterval, TickProc, 0, TIME_PERIODIC);
 }
 
-void TickProc(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+// Starts the timer again if a tick stopped it.
+void Restart() {
+  if (stopped.exchange(false)) StartTimer();
+}
+
+void TickProc(UINT id, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
   if (in_tick.exchange(true)) return;
   bool rest;
   {
@@ -53,17 +62,19 @@ void TickProc(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
     }
     rest = !AnyBusy();
   }
-  // Nothing to do: the timer stops until an entry becomes busy. Removing an
-  // entry holds control_lock while it waits for this tick, so the tick only
-  // tries it (and stops a later time).
   if (rest) {
-    std::unique_lock<std::mutex> control(control_lock, std::try_to_lock);
-    if (control.owns_lock()) {
+    // From here an entry that becomes busy starts a new timer; one that
+    // became busy meanwhile is seen by the second look.
+    stopped = true;
+    bool busy;
+    {
       std::lock_guard<std::mutex> lock(list_lock);
-      if (!AnyBusy() && timer_id != 0) {
-        timeKillEvent(timer_id);  // its own timer: does not wait
-        timer_id = 0;
-      }
+      busy = AnyBusy();
+    }
+    if (!busy || !stopped.exchange(false)) {
+      timeKillEvent(id);  // its own timer: does not wait
+      UINT mine = id;
+      timer_id.compare_exchange_strong(mine, 0);
     }
   }
   in_tick = false;
@@ -75,18 +86,24 @@ TTickEntry* AddTick(int interval, TTickCallback callback, void* owner) {
   if (!callback) return nullptr;
   std::lock_guard<std::mutex> control(control_lock);
   const bool first = TickEntryCount() == 0;
-  if (first) timeBeginPeriod(kTickInterval);
-  StartTimer();
-  if (timer_id == 0) {
-    if (first) timeEndPeriod(kTickInterval);
-    return nullptr;
+  if (first) {
+    timeBeginPeriod(kTickInterval);
+    stopped = false;
+    StartTimer();
+    if (timer_id == 0) {
+      timeEndPeriod(kTickInterval);
+      return nullptr;
+    }
   }
   auto* e = new TTickEntry;
   e->interval = std::max(interval, kTickInterval);
   e->callback = callback;
   e->owner = owner;
-  std::lock_guard<std::mutex> lock(list_lock);
-  entries.push_back(e);
+  {
+    std::lock_guard<std::mutex> lock(list_lock);
+    entries.push_back(e);
+  }
+  Restart();
   return e;
 }
 
@@ -96,15 +113,11 @@ void SetTickIdle(TTickEntry* entry, bool idle) {
     entry->idle = true;  // the tick stops the timer when it sees nothing busy
     return;
   }
-  if (!entry->idle.exchange(false)) return;
-  std::lock_guard<std::mutex> control(control_lock);
-  std::lock_guard<std::mutex> lock(list_lock);
-  if (entry->pause_count == 0) StartTimer();
+  if (entry->idle.exchange(false)) Restart();
 }
 
 bool TickRunning() {
-  std::lock_guard<std::mutex> control(control_lock);
-  return timer_id != 0;
+  return !stopped && timer_id != 0;
 }
 
 void PauseTick(TTickEntry* entry) {
@@ -116,10 +129,13 @@ void PauseTick(TTickEntry* entry) {
 
 void ResumeTick(TTickEntry* entry) {
   if (!entry) return;
-  std::lock_guard<std::mutex> control(control_lock);
-  std::lock_guard<std::mutex> lock(list_lock);
-  if (entry->pause_count == 0) return;
-  if (--entry->pause_count == 0 && !entry->idle) StartTimer();
+  bool busy;
+  {
+    std::lock_guard<std::mutex> lock(list_lock);
+    if (entry->pause_count == 0) return;
+    busy = --entry->pause_count == 0 && !entry->idle;
+  }
+  if (busy) Restart();
 }
 
 void RemoveTick(TTickEntry* entry) {
@@ -137,8 +153,8 @@ void RemoveTick(TTickEntry* entry) {
   }
   delete entry;
   if (last) {
-    if (timer_id != 0) timeKillEvent(timer_id);  // outside the list lock: the tick takes it
-    timer_id = 0;
+    stopped = true;  // nothing can restart it: no entry is left
+    if (UINT id = timer_id.exchange(0)) timeKillEvent(id);  // outside the list lock
     timeEndPeriod(kTickInterval);
   }
 }
