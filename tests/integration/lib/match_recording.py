@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Compares what a sink's monitor recorded with the wave file that was played.
+
+Usage: match_recording.py FILE.wav RECORDING.raw [--silent OTHER.raw ...]
+
+FILE is 16-bit stereo; the recordings are raw s16le stereo at the file's rate.
+The recording is aligned to the file by its onset, refined by correlation;
+then, over the whole file:
+  - each channel correlates with the same channel of the file (>= 0.99) and
+    not with the other one (left stays left, right stays right);
+  - the sound lasts as long as the file's, within 50 ms.
+Every --silent recording must hold nothing but near silence.
+Prints one line of figures; exits 1 when a check fails.
+"""
+
+import array
+import math
+import sys
+import wave
+
+THRESHOLD = 1000  # onset and end of the sound
+SEARCH = 64  # frames around the onset searched for the best alignment
+
+
+def read_wave(path):
+    with wave.open(path, "rb") as w:
+        if w.getsampwidth() != 2 or w.getnchannels() != 2:
+            sys.exit(f"{path}: not 16-bit stereo")
+        rate = w.getframerate()
+        data = array.array("h", w.readframes(w.getnframes()))
+    return rate, data[0::2], data[1::2]
+
+
+def read_raw(path):
+    data = array.array("h")
+    with open(path, "rb") as f:
+        raw = f.read()
+    data.frombytes(raw[: len(raw) // 4 * 4])
+    return data[0::2], data[1::2]
+
+
+def span(left, right):
+    """First and last frame louder than the threshold, or None."""
+    loud = [i for i in range(len(left)) if abs(left[i]) > THRESHOLD or abs(right[i]) > THRESHOLD]
+    return (loud[0], loud[-1]) if loud else None
+
+
+def correlation(a, b, lag, n):
+    """Normalised correlation of a[lag + i] with b[i], i < n."""
+    sab = saa = sbb = 0
+    for i in range(n):
+        x = a[lag + i]
+        y = b[i]
+        sab += x * y
+        saa += x * x
+        sbb += y * y
+    return sab / math.sqrt(saa * sbb) if saa and sbb else 0.0
+
+
+def main():
+    args = sys.argv[1:]
+    silent = []
+    while "--silent" in args:
+        k = args.index("--silent")
+        silent.append(args[k + 1])
+        del args[k : k + 2]
+    if len(args) != 2:
+        sys.exit(__doc__)
+    rate, file_l, file_r = read_wave(args[0])
+    rec_l, rec_r = read_raw(args[1])
+    failures = []
+
+    file_span = span(file_l, file_r)
+    rec_span = span(rec_l, rec_r)
+    if rec_span is None:
+        print("match_recording: the recording holds no sound")
+        return 1
+    n = len(file_l)
+    guess = rec_span[0] - file_span[0]
+    best, best_lag = None, guess
+    for lag in range(max(0, guess - SEARCH), guess + SEARCH + 1):
+        if lag + n > len(rec_l):
+            break
+        s = sum(rec_l[lag + i] * file_l[i] + rec_r[lag + i] * file_r[i] for i in range(0, n, 7))
+        if best is None or s > best:
+            best, best_lag = s, lag
+    if best_lag + n > len(rec_l):
+        print(f"match_recording: the recording ends {best_lag + n - len(rec_l)} frames early")
+        return 1
+
+    ll = correlation(rec_l, file_l, best_lag, n)
+    rr = correlation(rec_r, file_r, best_lag, n)
+    lr = correlation(rec_l, file_r, best_lag, n)
+    rl = correlation(rec_r, file_l, best_lag, n)
+    file_ms = (file_span[1] - file_span[0]) * 1000.0 / rate
+    rec_ms = (rec_span[1] - rec_span[0]) * 1000.0 / rate
+    print(
+        f"match_recording: onset at {best_lag * 1000.0 / rate:.1f} ms, correlation "
+        f"L {ll:.4f} R {rr:.4f} (crossed {lr:.3f} {rl:.3f}), "
+        f"sound {rec_ms:.1f} ms for {file_ms:.1f} ms"
+    )
+    if ll < 0.99 or rr < 0.99:
+        failures.append("a channel does not match the file")
+    if abs(lr) > 0.5 or abs(rl) > 0.5:
+        failures.append("the channels are crossed")
+    if abs(rec_ms - file_ms) > 50:
+        failures.append("the sound's length differs by more than 50 ms")
+    for path in silent:
+        left, right = read_raw(path)
+        peak = max((abs(v) for v in list(left) + list(right)), default=0)
+        if peak > 64:
+            failures.append(f"{path} is not silent (peak {peak})")
+    for f in failures:
+        print(f"match_recording: {f}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

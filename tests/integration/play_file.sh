@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# tessaline-devices --play K FILE on a real sound server with two sinks, through
+# the sound-buffer output and through the wave output (--wave): the file is
+# heard on the second sink only, unchanged (each channel correlates with the
+# file's own, left stays left), and for as long as the file lasts. A sink
+# unloaded while it plays ends the program with the system's message.
+set -euo pipefail
+bin=$1
+root=$2
+tool="$root/tools/sound-server"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib/display.bash"
+
+work=$(mktemp -d /tmp/tessaline-play.XXXXXX)
+recorders=()
+cleanup() {
+  local pid
+  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
+  "$tool" stop "$work/server" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "play_file: $*" >&2
+  exit 1
+}
+
+PULSE_SERVER=$("$tool" start "$work/server" --sink "First Out" --sink "Second Out")
+export PULSE_SERVER
+unset TESSALINE_AUDIO
+
+# Two sweeps in different bands, one per channel.
+sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-500 vol 0.5
+sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 6 sine 300 sine 500 vol 0.5
+
+size() { stat -c %s "$1" 2>/dev/null || echo 0; }
+# holds <file> <bytes>: the file has grown to that size.
+holds() { [ "$(size "$1")" -ge "$2" ]; }
+# record <sink number> <file>: records the sink's monitor until stop_recorders.
+# A null sink that has been idle renders in blocks of seconds; once its monitor
+# delivers a tenth of a second, it runs with short blocks as a sink in use.
+record() {
+  parec -d "sink$1.monitor" --format=s16le --rate=44100 --channels=2 --latency-msec=10 >"$2" &
+  recorders+=($!)
+  wait_for 30 holds "$2" 17640 || fail "the monitor of sink$1 records nothing"
+}
+stop_recorders() {
+  local pid
+  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${recorders[@]}"; do wait "$pid" 2>/dev/null || true; done
+  recorders=()
+}
+
+for output in sound-buffer wave; do
+  flag=()
+  [ "$output" = wave ] && flag=(--wave)
+  record 1 "$work/first.raw"
+  record 2 "$work/second.raw"
+  "$bin/tessaline-devices" --play 2 "$work/sweep.wav" "${flag[@]}" >"$work/out.txt" \
+    2>"$work/err.txt" || fail "$output: exit code $?: $(cat "$work/err.txt")"
+  cat "$work/out.txt"
+  grep -Eq "^Played $work/sweep.wav on Second Out: [0-9]+ ms\$" "$work/out.txt" ||
+    fail "$output: unexpected report: $(cat "$work/out.txt")"
+  # What was heard last reaches the monitor a moment later.
+  after=$(($(size "$work/second.raw") + 35280))
+  wait_for 30 holds "$work/second.raw" "$after" || fail "$output: recording stalled"
+  stop_recorders
+  python3 "$here/lib/match_recording.py" "$work/sweep.wav" "$work/second.raw" \
+    --silent "$work/first.raw" || fail "$output: the second sink did not play the file"
+done
+
+# The second sink goes away while it plays: a message, exit code 1, no hang.
+for output in sound-buffer wave; do
+  flag=()
+  [ "$output" = wave ] && flag=(--wave)
+  if ! pactl list short sinks | grep -q sink2; then
+    pactl load-module module-null-sink sink_name=sink2 \
+      "sink_properties=device.description=\"Second Out\"" >/dev/null
+  fi
+  record 2 "$work/second.raw"
+  start=$(size "$work/second.raw")
+  timeout 30 "$bin/tessaline-devices" --play 2 "$work/long.wav" "${flag[@]}" >"$work/out.txt" \
+    2>"$work/err.txt" &
+  player=$!
+  # Unloaded once the sound is being heard.
+  wait_for 30 holds "$work/second.raw" $((start + 88200)) ||
+    fail "$output: nothing recorded"
+  pactl list short modules | awk '/sink_name=sink2( |$)/ {print $1}' |
+    xargs -r -n1 pactl unload-module
+  rc=0
+  wait "$player" || rc=$?
+  stop_recorders
+  [ "$rc" -eq 1 ] || fail "$output: exit code $rc after the sink went away: $(cat "$work/err.txt")"
+  grep -Eq "^tessaline-devices: [A-Za-z]+: .+" "$work/err.txt" ||
+    fail "$output: no message: $(cat "$work/err.txt")"
+  cat "$work/err.txt"
+done
+echo "play_file: ok"
