@@ -9,6 +9,8 @@
 namespace {
 
 constexpr float kMaxPitch = 50.0f;
+// The DirectSound output's full level (0 dB).
+constexpr std::int32_t kDSMaxVolume = 16384;
 
 }  // namespace
 
@@ -21,7 +23,12 @@ TMMAudioPlayer::TMMAudioPlayer(TComponent* owner) : TMMBaseAudioFile(owner) {
   active_ = wave_out_;
   wave_out_->SetInput(pitch_stage_);
   wave_out_->SetTimeFormat(tfMillisecond);
+  // Fails where the sound-buffer service is missing; the player then cannot
+  // be created.
+  ds_wave_out_ = new TMMDSWaveOut(this);
+  ds_wave_out_->SetTimeFormat(tfMillisecond);
   AttachHandlers(wave_out_);
+  AttachHandlers(ds_wave_out_);
   LinkToPlayer(wave_out_);
 }
 
@@ -42,6 +49,8 @@ TMMAudioPlayer::~TMMAudioPlayer() {
   active_ = nullptr;
   delete wave_out_;
   wave_out_ = nullptr;
+  delete ds_wave_out_;
+  ds_wave_out_ = nullptr;
 }
 
 void TMMAudioPlayer::AttachHandlers(TMMCustomWaveOutComponent* output) {
@@ -154,23 +163,66 @@ void TMMAudioPlayer::FileChanged() {
 // --- properties -------------------------------------------------------------
 
 void TMMAudioPlayer::SetVolume(std::int32_t value) {
+  if (use_dsound_) {
+    volume_ = std::clamp(value, 0, kDSMaxVolume);
+    // 20 log10(v / 16384) dB in hundredths; silence is -110 dB, which the
+    // output limits to its own floor.
+    const double db = volume_ == 0 ? -110.0 : 20.0 * std::log10(volume_ / double{kDSMaxVolume});
+    ds_wave_out_->SetVolume(static_cast<std::int32_t>(std::trunc(100.0 * db)));
+    audio_file_->SetVolume(kDSMaxVolume);
+    return;
+  }
   volume_ = std::clamp(value, 0, kMMMaxVolume);
   audio_file_->SetVolume(volume_);
 }
 
 void TMMAudioPlayer::SetPanning(std::int32_t value) {
   panning_ = std::clamp(value, -kMMMaxPanning, kMMMaxPanning);
+  if (use_dsound_) {
+    ds_wave_out_->SetPan(static_cast<std::int32_t>(std::int64_t{panning_} * 10000 / kMMMaxPanning));
+    audio_file_->SetPanning(0);
+    return;
+  }
   audio_file_->SetPanning(panning_);
 }
 
 void TMMAudioPlayer::SetPitch(float value) {
   pitch_ = std::isnan(value) ? 0.0f : std::clamp(value, -kMaxPitch, kMaxPitch);
-  pitch_stage_->SetPitch(pitch_);
+  if (!use_dsound_) {
+    pitch_stage_->SetPitch(pitch_);
+    return;
+  }
+  if (const WAVEFORMATEX* format = ds_wave_out_->GetPWaveFormat()) {
+    const double rate = std::trunc(format->nSamplesPerSec * (double{pitch_} + 100.0) / 100.0);
+    ds_wave_out_->SetFrequency(static_cast<std::int32_t>(std::clamp(rate, 100.0, 100000.0)));
+  }
 }
 
 void TMMAudioPlayer::SetUseDSound(bool value) {
   if (active_->IsOpen()) throw EMMAudioPlayerError(LoadMMString(kMMChangeWhileOpen));
   if (value == use_dsound_) return;
+  if (value) {
+    ds_wave_out_->SetBufferSize(wave_out_->GetBufferSize());
+    ds_wave_out_->SetNumBuffers(wave_out_->GetNumBuffers());
+    ds_wave_out_->SetCallBackMode(wave_out_->GetCallBackMode());
+    ds_wave_out_->SetDeviceID(wave_out_->GetDeviceID() + 1);
+    pitch_stage_->SetInput(nullptr);
+    pitch_stage_->SetOutput(nullptr);
+    ds_wave_out_->SetInput(audio_file_);
+    wave_out_->SetOutput(nullptr);
+    LinkToPlayer(ds_wave_out_);
+    active_ = ds_wave_out_;
+  } else {
+    wave_out_->SetBufferSize(ds_wave_out_->GetBufferSize());
+    wave_out_->SetNumBuffers(ds_wave_out_->GetNumBuffers());
+    wave_out_->SetCallBackMode(ds_wave_out_->GetCallBackMode());
+    wave_out_->SetDeviceID(ds_wave_out_->GetDeviceID() - 1);
+    pitch_stage_->SetInput(audio_file_);
+    wave_out_->SetInput(pitch_stage_);
+    ds_wave_out_->SetOutput(nullptr);
+    LinkToPlayer(wave_out_);
+    active_ = wave_out_;
+  }
   use_dsound_ = value;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "files/audio_file.h"
+#include "playback/ds_wave_out.h"
 #include "playback/pitch.h"
 #include "playback/wave_out.h"
 
@@ -15,9 +16,12 @@ class EMMAudioPlayerError : public Exception {
 
 // Plays one audio file on one output device and hands every buffer it has
 // played on to its own Output, so that displays downstream follow the sound.
-// It owns the audio file, a pitch stage and the outputs, and wires them into
-// its inner chain:
+// It owns the audio file, a pitch stage and the two outputs, and wires them
+// into its inner chain:
 //   UseDSound False: audio file -> pitch stage -> wave output -> player -> Output
+//   UseDSound True:  audio file -> DirectSound output -> player -> Output
+// (the pitch stage is then unlinked; the sound-buffer service applies
+// volume, pan and pitch itself).
 // The active output's state is the player's; every run ends with the device
 // closed, by Stop or by itself at the end of the data, and OnStop fires once,
 // after the close.
@@ -73,21 +77,28 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   void SetResetPosition(bool value) { reset_position_ = value; }
   std::int32_t GetVolume() const { return volume_; }
   // Wave output: limited to 0 ... 32768 and applied to the data by the
-  // audio file.
+  // audio file. DirectSound output: limited to 0 ... 16384 and given to the
+  // output in hundredths of a decibel (16384 is 0 dB).
   void SetVolume(std::int32_t value);
   std::int32_t GetPanning() const { return panning_; }
-  // Limited to -32768 ... 32768; the audio file applies it to the data.
+  // Limited to -32768 ... 32768; the audio file applies it to the data, or
+  // the DirectSound output gets it scaled to -10000 ... 10000.
   void SetPanning(std::int32_t value);
   float GetPitch() const { return pitch_; }
-  // Percent, limited to -50 ... 50; the pitch stage plays at that speed.
+  // Percent, limited to -50 ... 50; the pitch stage plays at that speed, or
+  // the DirectSound output plays the format's rate scaled by it.
   void SetPitch(float value);
   bool GetUseDSound() const { return use_dsound_; }
-  // Switches the inner chain to the other output; refused while open.
+  // Switches the inner chain to the other output, carrying buffer size,
+  // buffer count, callback mode and the device over (wave device k is
+  // DirectSound device k + 1, the mapper DirectSound device 0); refused
+  // while open.
   void SetUseDSound(bool value);
 
   TMMAudioFile* AudioFile() const { return audio_file_; }
   TMMPitch* PitchStage() const { return pitch_stage_; }
   TMMWaveOut* WaveOut() const { return wave_out_; }
+  TMMDSWaveOut* DSWaveOut() const { return ds_wave_out_; }
   TMMCustomWaveOutComponent* ActiveOutput() const { return active_; }
 
   TNotifyEvent OnStart, OnStop, OnPause, OnRestart, OnChange;
@@ -111,6 +122,7 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   TMMAudioFile* audio_file_ = nullptr;
   TMMPitch* pitch_stage_ = nullptr;
   TMMWaveOut* wave_out_ = nullptr;
+  TMMDSWaveOut* ds_wave_out_ = nullptr;
   TMMCustomWaveOutComponent* active_ = nullptr;
 
   float pitch_ = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -92,6 +93,7 @@ class AudioPlayerTest : public TempFilesTest {
     platform::VirtualClock::SetManual(true);
   }
   void TearDown() override {
+    TClockDriver::PumpMs() = 2;
     platform::VirtualClock::SetManual(false);
     platform::SelectAudioBackend("virtual");
     TempFilesTest::TearDown();
@@ -104,7 +106,8 @@ class AudioPlayerTest : public TempFilesTest {
   }
 
   // A 16-bit stereo 44100 Hz file of `bytes` bytes of a pattern, given to the
-  // player, which plays through `sink` and on wave device 0.
+  // player, which plays through `sink` on output device 0 of the catalogue,
+  // as the main window sets its player up.
   void Load(TMMAudioPlayer& player, TSink& sink, std::size_t bytes) {
     data = Pattern(bytes);
     const std::string path = Path("player");
@@ -112,18 +115,52 @@ class AudioPlayerTest : public TempFilesTest {
     player.SetOutput(&sink);
     player.SetBufferSize(8196);
     player.SetNumBuffers(10);
-    player.SetDeviceID(0);
+    player.SetDeviceID(InvalidId);
+    player.SetUseDSound(ds_);
+    player.SetDeviceID(Device(0));
     player.SetFileName(path);
     ASSERT_FALSE(player.AudioFile()->IsEmpty());
   }
+  // The player's number of catalogue output k: the DirectSound output counts
+  // the default device first.
+  TMMDeviceId Device(TMMDeviceId k) const { return ds_ ? k + 1 : k; }
 
   Bytes Played(const std::string& id) { return backend->Played(id); }
+  // What the device played is `expected`; the looping sound buffer plays
+  // silence after it until it stops.
+  void ExpectHeard(const std::string& id, const Bytes& expected) {
+    const Bytes heard = Played(id);
+    if (!ds_) {
+      EXPECT_EQ(heard, expected);
+      return;
+    }
+    ASSERT_GE(heard.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), heard.begin()));
+    EXPECT_EQ(
+        std::count(heard.begin() + static_cast<std::ptrdiff_t>(expected.size()), heard.end(), 0),
+        static_cast<std::ptrdiff_t>(heard.size() - expected.size()));
+  }
 
+  bool ds_ = false;
   std::shared_ptr<platform::VirtualAudioBackend> backend;
   Bytes data;
 };
 
-TEST_F(AudioPlayerTest, AFilePlaysToItsEndClosesByItselfAndStartsAgainAtZero) {
+// Run once with each output: the wave output (false) and the DirectSound
+// output (true), whose feed runs in real time beside the hand-driven clock.
+class AudioPlayerOutputTest : public AudioPlayerTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    AudioPlayerTest::SetUp();
+    ds_ = GetParam();
+    TClockDriver::PumpMs() = ds_ ? 10 : 2;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Outputs, AudioPlayerOutputTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "DSound" : "Wave"; });
+
+TEST_P(AudioPlayerOutputTest, AFilePlaysToItsEndClosesByItselfAndStartsAgainAtZero) {
   for (TMMCBMode mode : {cmWindow, cmThread}) {
     SCOPED_TRACE(mode);
     backend->ClearPlayed("out:0");
@@ -154,7 +191,7 @@ TEST_F(AudioPlayerTest, AFilePlaysToItsEndClosesByItselfAndStartsAgainAtZero) {
     // Stopped and closed by itself, once; the device heard exactly the file.
     EXPECT_EQ(events.stop, 1);
     EXPECT_EQ(player.DeviceState(), static_cast<std::uint32_t>(dsClosed));
-    EXPECT_EQ(Played("out:0"), data);
+    ExpectHeard("out:0", data);
     EXPECT_EQ(events.Data(), data);
     EXPECT_EQ(sink.Bytes(), data);
     EXPECT_EQ(sink.off_gui, mode == cmThread);
@@ -166,19 +203,21 @@ TEST_F(AudioPlayerTest, AFilePlaysToItsEndClosesByItselfAndStartsAgainAtZero) {
     player.Play();
     EXPECT_EQ(player.GetPosition(), 0);
     ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 1; }));
-    EXPECT_EQ(Played("out:0"), data);
+    ExpectHeard("out:0", data);
     EXPECT_EQ(events.start, 2);
   }
 }
 
-TEST_F(AudioPlayerTest, StopAndPlayOnAnotherDeviceGoesOnFromTheReader) {
+TEST_P(AudioPlayerOutputTest, StopAndPlayOnAnotherDeviceGoesOnFromTheReader) {
   TMMAudioPlayer player(nullptr);
   TSink sink(nullptr);
   TPlayerEvents events(player);
   Load(player, sink, 176400);
   // Everything the output took from the file.
   std::size_t pulled = 0;
-  player.WaveOut()->OnBufferFilled = [&](TComponent*, PWaveHdr h) { pulled += h->dwBytesRecorded; };
+  player.ActiveOutput()->OnBufferFilled = [&](TComponent*, PWaveHdr h) {
+    pulled += h->dwBytesRecorded;
+  };
   player.Play();
   TClockDriver::RunFor(300);
   const Bytes heard = Played("out:0");
@@ -191,23 +230,26 @@ TEST_F(AudioPlayerTest, StopAndPlayOnAnotherDeviceGoesOnFromTheReader) {
   ASSERT_GT(pulled, heard.size());
   EXPECT_EQ(player.GetPosition(), BytesToMs(sink.GetPWaveFormat(), static_cast<int>(pulled)));
 
-  // Played buffers went on down the chain whole.
+  // Played buffers went on down the chain whole (the sound buffer reports
+  // the last one heard a moment later, on its own timer).
   const std::size_t shown = sink.Bytes().size();
-  EXPECT_EQ(shown, heard.size() / 8196 * 8196);
+  EXPECT_EQ(shown % 8196, 0u);
+  EXPECT_LE(shown, heard.size() / 8196 * 8196);
+  EXPECT_GE(shown + (ds_ ? 8196 : 0), heard.size() / 8196 * 8196);
   const std::size_t reader = pulled;
-  player.SetDeviceID(2);
+  player.SetDeviceID(Device(2));
   player.Play();
   EXPECT_EQ(events.stop, 1);  // nothing more for the old run
   ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 1; }));
   EXPECT_EQ(events.stop, 2);
-  EXPECT_EQ(Played("out:0"), heard);
-  EXPECT_EQ(Played("out:2"), Slice(data, reader));
+  ExpectHeard("out:0", heard);
+  ExpectHeard("out:2", Slice(data, reader));
   EXPECT_TRUE(Played("out:1").empty());
   // The meters' side saw both runs, in order.
   EXPECT_EQ(sink.Bytes(), Concat({Slice(data, 0, shown), Slice(data, reader)}));
 }
 
-TEST_F(AudioPlayerTest, StopPositionSeekAndLooping) {
+TEST_P(AudioPlayerOutputTest, StopPositionSeekAndLooping) {
   TMMAudioPlayer player(nullptr);
   TSink sink(nullptr);
   TPlayerEvents events(player);
@@ -222,7 +264,7 @@ TEST_F(AudioPlayerTest, StopPositionSeekAndLooping) {
   EXPECT_EQ(player.GetPosition(), 500);
   player.Play();
   ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 1; }));
-  EXPECT_EQ(Played("out:0"), Concat({Slice(data, 0, 88200), Slice(data, 88200)}));
+  ExpectHeard("out:0", Concat({Slice(data, 0, 88200), Slice(data, 88200)}));
 
   // A seek while playing drops what was queued and plays on from there,
   // without reporting a pause.
@@ -236,7 +278,7 @@ TEST_F(AudioPlayerTest, StopPositionSeekAndLooping) {
   TClockDriver::RunFor(100);
   EXPECT_EQ(player.GetPosition(), 700);
   ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 2; }));
-  EXPECT_EQ(Played("out:0"), Concat({Slice(data, 0, 35280), Slice(data, 105840)}));
+  ExpectHeard("out:0", Concat({Slice(data, 0, 35280), Slice(data, 105840)}));
   EXPECT_EQ(events.pause, 0);
   EXPECT_EQ(events.restart, 0);
 
@@ -248,15 +290,15 @@ TEST_F(AudioPlayerTest, StopPositionSeekAndLooping) {
   // Looping twice plays the file three times and then ends as usual.
   backend->ClearPlayed("out:0");
   player.SetPosition(0);
-  player.WaveOut()->SetLooping(true);
-  player.WaveOut()->SetLoopCount(2);
+  player.ActiveOutput()->SetLooping(true);
+  player.ActiveOutput()->SetLoopCount(2);
   player.Play();
   ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 3; }));
-  EXPECT_EQ(Played("out:0"), Concat({data, data, data}));
+  ExpectHeard("out:0", Concat({data, data, data}));
   EXPECT_EQ(player.DeviceState(), static_cast<std::uint32_t>(dsClosed));
 }
 
-TEST_F(AudioPlayerTest, DeviceThatGoesAwayEndsTheRunWithTheSystemMessage) {
+TEST_P(AudioPlayerOutputTest, DeviceThatGoesAwayEndsTheRunWithTheSystemMessage) {
   for (TMMCBMode mode : {cmWindow, cmThread}) {
     SCOPED_TRACE(mode);
     UseDevices("virtual:out=Speakers|Headset|Spare");
@@ -266,9 +308,9 @@ TEST_F(AudioPlayerTest, DeviceThatGoesAwayEndsTheRunWithTheSystemMessage) {
     TBoxes boxes;
     Load(player, sink, 176400);
     player.SetCallBackMode(mode);
-    player.SetDeviceID(1);
+    player.SetDeviceID(Device(1));
     std::atomic<std::size_t> pulled{0};
-    player.WaveOut()->OnBufferFilled = [&](TComponent*, PWaveHdr h) {
+    player.ActiveOutput()->OnBufferFilled = [&](TComponent*, PWaveHdr h) {
       pulled += h->dwBytesRecorded;
     };
     player.Play();
@@ -280,16 +322,17 @@ TEST_F(AudioPlayerTest, DeviceThatGoesAwayEndsTheRunWithTheSystemMessage) {
     EXPECT_EQ(events.stop, 1);
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_TRUE(boxes.Texts()[0].ends_with(
-        "|WaveOutGetPosition:\n\rNo audio driver is available for this device."))
+        ds_ ? "|DSWaveOutWrite:\n\rUnable to write to device"
+            : "|WaveOutGetPosition:\n\rNo audio driver is available for this device."))
         << boxes.Texts()[0];
     EXPECT_FALSE(sink.IsOpened());
     // The player goes on working on another device, from the reader.
-    player.SetDeviceID(0);
+    player.SetDeviceID(Device(0));
     backend->ClearPlayed("out:0");
     const std::size_t from = pulled;
     player.Play();
     ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 1; }));
-    EXPECT_EQ(Played("out:0"), Slice(data, from));
+    ExpectHeard("out:0", Slice(data, from));
   }
 }
 
@@ -336,6 +379,73 @@ TEST_F(AudioPlayerTest, PropertiesGoToTheActiveOutputAndTheAudioFile) {
   EXPECT_EQ(player.PitchStage()->Step(), 32768u);
   player.SetPitch(0);
   EXPECT_EQ(player.PitchStage()->Step(), kMMPitchUnityStep);
+
+  // Switching to the DirectSound output carries the settings over and
+  // rewires the chain; wave device k is DirectSound device k + 1, the mapper
+  // the default device.
+  const std::string tone = Path("tone");
+  WriteWave(tone, playtest::Stereo16(), Pattern(8000));
+  player.SetFileName(tone);
+  player.SetCallBackMode(cmWindow);
+  player.SetDeviceID(MapperId);
+  player.SetUseDSound(true);
+  TMMDSWaveOut* ds = player.DSWaveOut();
+  EXPECT_EQ(player.ActiveOutput(), ds);
+  EXPECT_EQ(ds->GetDeviceID(), 0);
+  EXPECT_EQ(player.GetProductName(), "Default playback device");
+  EXPECT_EQ(ds->GetBufferSize(), 8196);
+  EXPECT_EQ(ds->GetNumBuffers(), 12);
+  EXPECT_EQ(ds->GetCallBackMode(), cmWindow);
+  EXPECT_EQ(ds->GetTimeFormat(), tfMillisecond);
+  EXPECT_EQ(ds->GetInput(), player.AudioFile());
+  EXPECT_EQ(player.GetInput(), ds);
+  EXPECT_EQ(player.WaveOut()->GetOutput(), nullptr);
+  EXPECT_EQ(player.PitchStage()->GetInput(), nullptr);
+  EXPECT_EQ(player.PitchStage()->GetOutput(), nullptr);
+  ASSERT_NE(ds->GetPWaveFormat(), nullptr);
+  // Volume in hundredths of a decibel below 16384, pan scaled to the sound
+  // buffer's range, pitch as its rate; the file's own gains stay neutral.
+  player.SetVolume(8192);
+  EXPECT_EQ(ds->GetVolume(), -602);
+  EXPECT_EQ(player.AudioFile()->GetVolume(), 16384);
+  player.SetVolume(0);
+  EXPECT_EQ(ds->GetVolume(), -10000);
+  player.SetVolume(40000);
+  EXPECT_EQ(player.GetVolume(), 16384);
+  EXPECT_EQ(ds->GetVolume(), 0);
+  player.SetPanning(16384);
+  EXPECT_EQ(ds->GetPan(), 5000);
+  EXPECT_EQ(player.AudioFile()->GetPanning(), 0);
+  player.SetPanning(-40000);
+  EXPECT_EQ(ds->GetPan(), -10000);
+  player.SetPitch(80);
+  EXPECT_EQ(player.GetPitch(), 50);
+  EXPECT_EQ(ds->GetFrequency(), 66150);
+  player.SetPitch(-50);
+  EXPECT_EQ(ds->GetFrequency(), 22050);
+  player.SetPitch(0);
+  EXPECT_EQ(ds->GetFrequency(), 44100);
+  // And back: DirectSound device 0 is the mapper, k + 1 wave device k.
+  player.SetUseDSound(false);
+  EXPECT_EQ(player.GetDeviceID(), MapperId);
+  player.SetUseDSound(true);
+  player.SetDeviceID(3);
+  EXPECT_EQ(player.GetProductName(), "Spare");
+  player.SetUseDSound(false);
+  EXPECT_EQ(player.ActiveOutput(), player.WaveOut());
+  EXPECT_EQ(player.GetDeviceID(), 2);
+  EXPECT_EQ(player.GetProductName(), "Spare");
+  EXPECT_EQ(player.WaveOut()->GetInput(), player.PitchStage());
+  EXPECT_EQ(player.PitchStage()->GetInput(), player.AudioFile());
+  EXPECT_EQ(player.GetInput(), player.WaveOut());
+  EXPECT_EQ(ds->GetOutput(), nullptr);
+  // No device stays no device either way.
+  player.SetDeviceID(InvalidId);
+  player.SetUseDSound(true);
+  EXPECT_EQ(player.GetDeviceID(), InvalidId);
+  EXPECT_EQ(player.GetProductName(), "No DirectSound playing devices found");
+  player.SetUseDSound(false);
+  EXPECT_EQ(player.GetDeviceID(), InvalidId);
 
   // Without a file Play does nothing and says nothing.
   TBoxes boxes;
