@@ -13,7 +13,10 @@
 //   - Play -> heard: from just before Play (or opening the stream) to the
 //     moment the first burst reached the monitor;
 //   - done - heard: from the moment the last frame of a buffer reached the
-//     monitor to the player's OnData for that buffer (positive: after).
+//     monitor to the player's OnData for that buffer (positive: after); for
+//     the bare stream, to the back-end's report that the buffer's bytes were
+//     played, which shows how much later the monitor hears what the server
+//     counts as played.
 // Subjects: a bare back-end stream fed from memory (the baseline), the player
 // on the wave output, and the player on the DirectSound output.
 
@@ -183,6 +186,10 @@ TRun BareStream(TMonitor& monitor, const std::string& endpoint,
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(signal.data());
   const std::size_t total = signal.size() * 2;
   std::atomic<std::uint64_t> consumed{0};
+  // When each buffer's worth had been reported played, for comparison with
+  // the player's notifications.
+  std::mutex done_mutex;
+  std::vector<Clock::time_point> done;
   const auto play = Clock::now();
   std::string reason;
   auto stream = platform::CurrentAudioBackend()->OpenPlayback(
@@ -194,7 +201,13 @@ TRun BareStream(TMonitor& monitor, const std::string& endpoint,
          offset = from + take;
          return take;
        },
-       [&](std::uint64_t played) { consumed = played; }, nullptr},
+       [&](std::uint64_t played) {
+         consumed = played;
+         std::lock_guard<std::mutex> lock(done_mutex);
+         while (done.size() < kBuffers && played >= (done.size() + 1) * kBufferBytes)
+           done.push_back(Clock::now());
+       },
+       nullptr},
       &reason);
   if (!stream) {
     std::fprintf(stderr, "bench_play_latency: cannot play: %s\n", reason.c_str());
@@ -203,7 +216,7 @@ TRun BareStream(TMonitor& monitor, const std::string& endpoint,
   stream->Start();
   WaitForBursts(monitor, [&] { return consumed >= total; });
   stream.reset();
-  return Measure(monitor, play, {});
+  return Measure(monitor, play, done);
 }
 
 TRun Player(TMonitor& monitor, const std::string& file, TMMDeviceId k, bool dsound) {

@@ -75,7 +75,7 @@ for output in sound-buffer wave; do
   [ "$output" = wave ] && flag=(--wave)
   if ! pactl list short sinks | grep -q sink2; then
     pactl load-module module-null-sink sink_name=sink2 \
-      "sink_properties=device.description=\"Second Out\"" >/dev/null
+      "sink_properties='device.description=\"Second Out\"'" >/dev/null
   fi
   record 2 "$work/second.raw"
   start=$(size "$work/second.raw")

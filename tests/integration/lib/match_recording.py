@@ -4,7 +4,7 @@
 Usage: match_recording.py FILE.wav RECORDING.raw [--silent OTHER.raw ...]
 
 FILE is 16-bit stereo; the recordings are raw s16le stereo at the file's rate.
-The recording is aligned to the file by its onset, refined by correlation;
+The recording is aligned to the file by correlation near its onset;
 then, over the whole file:
   - each channel correlates with the same channel of the file (>= 0.99) and
     not with the other one (left stays left, right stays right);
@@ -20,6 +20,7 @@ import wave
 
 THRESHOLD = 1000  # onset and end of the sound
 SEARCH = 64  # frames around the onset searched for the best alignment
+HEAD_LOSS = 1500  # frames a monitor may miss at the start of a stream
 
 
 def read_wave(path):
@@ -76,7 +77,21 @@ def main():
         print("match_recording: the recording holds no sound")
         return 1
     n = len(file_l)
-    guess = rec_span[0] - file_span[0]
+    # A null sink's monitor can miss the first milliseconds of a stream that
+    # starts on it (the server's own player meets the same), so the recorded
+    # onset may lie up to HEAD_LOSS frames after where the file begins: a
+    # stretch from the middle of the file finds the alignment first.
+    onset = rec_span[0] - file_span[0]
+    mid = file_span[0] + (file_span[1] - file_span[0]) // 2
+    width = min(1000, n - mid)
+    coarse, guess = None, onset
+    for lag in range(max(0, onset - HEAD_LOSS), onset + SEARCH + 1):
+        if lag + mid + width > len(rec_l):
+            break
+        s = sum(rec_l[lag + mid + i] * file_l[mid + i] + rec_r[lag + mid + i] * file_r[mid + i]
+                for i in range(0, width, 2))
+        if coarse is None or s > coarse:
+            coarse, guess = s, lag
     best, best_lag = None, guess
     for lag in range(max(0, guess - SEARCH), guess + SEARCH + 1):
         if lag + n > len(rec_l):
