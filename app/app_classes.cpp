@@ -5,6 +5,7 @@
 #include "devices/audio_library.h"
 #include "platform/framework/controls.h"
 #include "platform/framework/properties.h"
+#include "playback/audio_player.h"
 #include "playback/wave_out.h"
 #include "stream/connector.h"
 
@@ -13,6 +14,7 @@ void RegisterAppClasses() {
   RegisterStandardControls();
   RegisterClass(TMMWaveIn::StaticClassInfo());
   RegisterClass(TMMWaveOut::StaticClassInfo());
+  RegisterClass(TMMAudioPlayer::StaticClassInfo());
   RegisterClass(TMMConnector::StaticClassInfo());
   RegisterLevelControls();
 }

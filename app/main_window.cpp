@@ -9,11 +9,14 @@
 #include "app/window_placement.h"
 #include "devices/wave_devices.h"
 #include "platform/audio/audio_backend.h"
+#include "platform/framework/application.h"
 #include "platform/framework/properties.h"
 
 namespace {
 
 constexpr int kRows = 9;
+// The test sound, beside the program.
+constexpr char kTestSound[] = "YesLR.wav";
 
 // A key of every input device, in catalogue order: the back-end's own key of
 // the device, within that back-end.
@@ -34,6 +37,9 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   PublishMethod("FormShow", [this](TComponent* s) { FormShow(s); });
   PublishMethod("btn_refreshClick", [this](TComponent* s) { btn_refreshClick(s); });
   PublishMethod("btn_closeClick", [this](TComponent* s) { btn_closeClick(s); });
+  for (int k = 1; k <= kRows; ++k)
+    PublishMethod("Button" + std::to_string(k) + "Click",
+                  [this, k](TComponent*) { ButtonClick(k); });
   PublishMethod("FormClose", [this](TComponent* s, TCloseAction& a) { FormClose(s, a); });
   CreateFromLayout(":/layouts/main.layout");
 }
@@ -72,6 +78,7 @@ void TForm1::Loaded() {
     In[i] = Field<TMMWaveIn>("In" + std::to_string(i + 1));
   for (std::size_t i = 0; i < MMConnector.size(); ++i)
     MMConnector[i] = Field<TMMConnector>("MMConnector" + std::to_string(i + 1));
+  MMAudioPlayer1 = Field<TMMAudioPlayer>("MMAudioPlayer1");
 }
 
 void TForm1::FormCreate(TComponent*) {
@@ -108,6 +115,21 @@ void TForm1::FormShow(TComponent*) {
   for (int k = 0; k < n_out && k < kRows; ++k) Lab[kRows + k]->SetCaption(WaveOutDeviceName(k));
 
   StartInputRows(n_in);
+  // A missing file loads nothing and says nothing; a file no type takes
+  // raises the audio file's error.
+  MMAudioPlayer1->SetFileName(Application->ExeDir() + kTestSound);
+}
+
+void TForm1::ButtonClick(int k) {
+  if (WaveOutDeviceName(k - 1).empty()) return;
+  // Stopping clears the meters of the row played before.
+  MMAudioPlayer1->Stop();
+  // With the DirectSound output, device k is catalogue output k - 1.
+  MMAudioPlayer1->SetDeviceID(k);
+  TMMConnector* connector = MMConnector[10];
+  connector->SetLevel1(MMLevel[static_cast<std::size_t>(16 + 2 * k)]);
+  connector->SetLevel2(MMLevel[static_cast<std::size_t>(17 + 2 * k)]);
+  MMAudioPlayer1->Play();
 }
 
 void TForm1::StartInputRows(int n_in) {

@@ -6,6 +6,7 @@
 #include "capture/wave_in.h"
 #include "controls/level.h"
 #include "platform/framework/form.h"
+#include "playback/audio_player.h"
 #include "playback/wave_out.h"
 #include "stream/connector.h"
 
@@ -13,8 +14,10 @@
 inline constexpr const char* kPlacementKey = "Quorvane\\Tessaline";
 
 // The main window: the input and output devices with their counts and names,
-// a refresh and a close button. Its layout creates and wires every component;
-// the window only labels them and keeps its placement.
+// a play button per output, a refresh and a close button. Its layout creates
+// and wires every component; the window only labels them, starts the input
+// rows, moves the player and its meters to the row played, and keeps its
+// placement.
 class TForm1 : public TForm {
  public:
   explicit TForm1(TComponent* owner);
@@ -22,8 +25,12 @@ class TForm1 : public TForm {
 
   // Restores the placement.
   void FormCreate(TComponent* sender);
-  // Writes the device counts and names, then starts the input rows.
+  // Writes the device counts and names, starts the input rows and gives the
+  // player the test sound that lies beside the program.
   void FormShow(TComponent* sender);
+  // Button1Click ... Button9Click: plays the test sound on output row k
+  // (1 ... 9) with that row's meters; nothing for a row without a device.
+  void ButtonClick(int k);
   void btn_refreshClick(TComponent* sender);
   void btn_closeClick(TComponent* sender);
   // Saves the placement.
@@ -53,6 +60,7 @@ class TForm1 : public TForm {
   std::array<TMMWaveIn*, 10> In{};
   // MMConnector[0] ... MMConnector[10] are MMConnector1 ... MMConnector11.
   std::array<TMMConnector*, 11> MMConnector{};
+  TMMAudioPlayer* MMAudioPlayer1 = nullptr;
 
  protected:
   void Loaded() override;

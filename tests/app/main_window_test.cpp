@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "app/app_classes.h"
 #include "app/placement_store.h"
 #include "app/window_placement.h"
+#include "files/wave_io.h"
 #include "platform/audio/audio_backend.h"
 #include "platform/audio/virtual/virtual_backend.h"
 #include "platform/framework/application.h"
@@ -49,11 +51,43 @@ class TwoScreens : public ::testing::Environment {
 };
 const auto* const two_screens = ::testing::AddGlobalTestEnvironment(new TwoScreens);
 
-// Virtual devices whose input `refusing` records no 44100 Hz 16-bit stereo.
+std::string VirtualOutputs(int n) {
+  std::string selection = "virtual:in=;out=";
+  for (int i = 1; i <= n; ++i)
+    selection += std::string(i > 1 ? "|" : "") + "Output " + std::to_string(i);
+  return selection;
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+bool Sounding(const Bytes& bytes) {
+  return std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; });
+}
+
+// The PCM of the test sound beside the programs (the tests run in the build
+// folder).
+Bytes TestSoundPcm() {
+  PWaveIOBlock block = nullptr;
+  if (WaveOpen(block, "app/YesLR.wav", FOURCC_WAVE, wioRead) != 0) return {};
+  Bytes pcm(static_cast<std::size_t>(block->DataSamples) * block->Format.nBlockAlign);
+  const auto bytes = static_cast<std::int32_t>(pcm.size());
+  if (WaveReopen(block) != 0 || WaveRead(block, pcm.data(), bytes) != bytes) pcm.clear();
+  WaveFree(block);
+  return pcm;
+}
+
+// Virtual devices whose input `refusing` records no 44100 Hz 16-bit stereo and
+// whose output `refusing_output` plays nothing.
 class RefusingBackend : public platform::AudioBackend {
  public:
-  RefusingBackend(const std::string& devices, std::string refusing)
-      : inner_(platform::CreateAudioBackend(devices, nullptr)), refusing_(std::move(refusing)) {}
+  RefusingBackend(const std::string& devices, std::string refusing,
+                  std::string refusing_output = "")
+      : inner_(platform::CreateAudioBackend(devices, nullptr)),
+        refusing_(std::move(refusing)),
+        refusing_output_(std::move(refusing_output)) {}
+  platform::VirtualAudioBackend* Inner() const {
+    return dynamic_cast<platform::VirtualAudioBackend*>(inner_.get());
+  }
   std::string Name() const override { return "refusing"; }
   std::vector<platform::AudioEndpoint> Endpoints(platform::AudioDirection direction) override {
     return inner_->Endpoints(direction);
@@ -75,12 +109,16 @@ class RefusingBackend : public platform::AudioBackend {
                                                          const platform::PlaybackOptions& options,
                                                          platform::PlaybackCallbacks callbacks,
                                                          std::string* reason) override {
+    if (endpoint_id == refusing_output_) {
+      if (reason) *reason = "device busy";
+      return nullptr;
+    }
     return inner_->OpenPlayback(endpoint_id, format, options, std::move(callbacks), reason);
   }
 
  private:
   std::unique_ptr<platform::AudioBackend> inner_;
-  std::string refusing_;
+  std::string refusing_, refusing_output_;
 };
 
 // Pumps until the condition holds (at most 10 s); true when it did.
@@ -393,6 +431,140 @@ TEST_F(MainWindowTest, PlacementRoundTrip) {
   EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", 0).AsInteger(), 723);
   EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", 0).AsInteger(), 129);
   EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", 0).AsInteger(), 735);
+}
+
+TEST_F(MainWindowTest, EachPlayButtonPlaysTheTestSoundOnItsOwnRowsDevice) {
+  for (int n : {0, 3, 12}) {
+    SCOPED_TRACE(n);
+    auto form = Open(VirtualOutputs(n));
+    auto backend =
+        std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+    ASSERT_NE(backend, nullptr);
+    TMMAudioPlayer* player = form->MMAudioPlayer1;
+    TMMConnector* connector = form->MMConnector[10];
+    // The layout's player, with the test sound beside the program.
+    EXPECT_EQ(player->GetFileName(), Application->ExeDir() + "YesLR.wav");
+    EXPECT_FALSE(player->AudioFile()->IsEmpty());
+    EXPECT_TRUE(player->GetUseDSound());
+    EXPECT_EQ(player->GetBufferSize(), 8196);
+    EXPECT_EQ(player->GetNumBuffers(), 10);
+    EXPECT_EQ(player->GetCallBackMode(), cmWindow);
+    EXPECT_EQ(player->GetDeviceID(), InvalidId);
+    EXPECT_EQ(player->GetOutput(), connector);
+    EXPECT_EQ(connector->GetInput(), player);
+    EXPECT_EQ(connector->GetLevel1(), form->MMLevel[18]);
+    EXPECT_EQ(connector->GetLevel2(), form->MMLevel[19]);
+
+    for (int k = 1; k <= 9; ++k) {
+      SCOPED_TRACE(k);
+      // Each row here starts the sound from its beginning (a press otherwise
+      // goes on from the reader's position, which the next test follows).
+      if (k <= n) {
+        player->Stop();
+        player->SetPosition(0);
+      }
+      form->Button[static_cast<std::size_t>(k - 1)]->Click();
+      if (k > n) {
+        // No device: nothing changes, a sound playing on goes on.
+        EXPECT_EQ(player->GetDeviceID(), n == 0 ? InvalidId : n);
+        EXPECT_EQ(player->DeviceState() != dsClosed, n > 0);
+        continue;
+      }
+      EXPECT_EQ(player->GetDeviceID(), k);
+      EXPECT_TRUE(player->DeviceState() & dsStarted);
+      EXPECT_EQ(connector->GetLevel1(), form->MMLevel[static_cast<std::size_t>(16 + 2 * k)]);
+      EXPECT_EQ(connector->GetLevel2(), form->MMLevel[static_cast<std::size_t>(17 + 2 * k)]);
+      // The row's meters light ("left" or "right", as far as the sound has got).
+      EXPECT_TRUE(PumpUntil([&] {
+        return form->MMLevel[static_cast<std::size_t>(16 + 2 * k)]->Level() > 0 ||
+               form->MMLevel[static_cast<std::size_t>(17 + 2 * k)]->Level() > 0;
+      }));
+    }
+    // Each row's own device played, and no other.
+    for (int j = 0; j < n; ++j)
+      EXPECT_EQ(Sounding(backend->Played("out:" + std::to_string(j))), j < 9) << j;
+    EXPECT_TRUE(messages_.empty());
+  }
+}
+
+TEST_F(MainWindowTest, APressMovesTheSoundAndItsMetersWhichClearWhenItEnds) {
+  const Bytes pcm = TestSoundPcm();
+  ASSERT_GT(pcm.size(), 100000u);
+  auto form = Open(VirtualOutputs(3));
+  auto backend =
+      std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+  ASSERT_NE(backend, nullptr);
+  TMMAudioPlayer* player = form->MMAudioPlayer1;
+  const auto lit = [&](std::size_t meter) { return form->MMLevel[meter]->Level() > 0; };
+
+  form->Button[0]->Click();
+  ASSERT_TRUE(PumpUntil([&] { return lit(18); }));
+  // On row 2 the sound goes on from where the reader stands; row 1's meters
+  // are cleared at once.
+  form->Button[1]->Click();
+  EXPECT_EQ(form->MMLevel[18]->Level(), 0);
+  EXPECT_EQ(form->MMLevel[19]->Level(), 0);
+  const Bytes first = backend->Played("out:0");
+  ASSERT_TRUE(Sounding(first));
+  ASSERT_LE(first.size(), pcm.size());
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), pcm.begin()));
+  EXPECT_TRUE(PumpUntil([&] { return lit(20) || lit(21); }));
+
+  // It stops and closes its device by itself at the end, and row 2's meters
+  // are cleared.
+  ASSERT_TRUE(PumpUntil([&] { return player->DeviceState() == dsClosed; }));
+  EXPECT_TRUE(PumpUntil([&] { return !lit(20) && !lit(21); }));
+  const Bytes second = backend->Played("out:1");
+  // The reader moves in whole buffers of 8196 bytes: the second device heard
+  // the rest of the sound from one of them, at or after what the first one
+  // heard and no further ahead than the queue reaches, then silence.
+  std::size_t from = pcm.size();
+  for (std::size_t at = 0; at < pcm.size(); at += 8196) {
+    if (at >= first.size() && second.size() >= pcm.size() - at &&
+        std::equal(pcm.begin() + static_cast<std::ptrdiff_t>(at), pcm.end(), second.begin())) {
+      from = at;
+      break;
+    }
+  }
+  ASSERT_LT(from, pcm.size());
+  EXPECT_LE(from, first.size() + 10 * 8196 + 44096);
+  EXPECT_FALSE(Sounding(
+      Bytes(second.begin() + static_cast<std::ptrdiff_t>(pcm.size() - from), second.end())));
+
+  // The next press plays from the beginning.
+  form->Button[2]->Click();
+  ASSERT_TRUE(PumpUntil([&] { return player->DeviceState() == dsClosed; }));
+  const Bytes third = backend->Played("out:2");
+  ASSERT_GE(third.size(), pcm.size());
+  EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), third.begin()));
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainWindowTest, ARefusedDeviceReportsOnceAndAMissingTestSoundPlaysNothing) {
+  auto refusing = std::make_shared<RefusingBackend>(VirtualOutputs(2), "", "out:1");
+  auto form = Open(refusing);
+  TMMAudioPlayer* player = form->MMAudioPlayer1;
+  form->Button[1]->Click();
+  ASSERT_EQ(messages_.size(), 1u);
+  // The device refuses the stream already when asked whether it plays the format.
+  EXPECT_EQ(messages_[0], "DSWaveOutOpen:\n\rThe actual device can''t play this format");
+  EXPECT_EQ(player->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  // The window goes on: the next press plays.
+  form->Button[0]->Click();
+  EXPECT_TRUE(PumpUntil([&] { return Sounding(refusing->Inner()->Played("out:0")); }));
+  EXPECT_EQ(messages_.size(), 1u);
+
+  // Without the test sound the buttons stop the player and play nothing,
+  // without a message.
+  player->SetFileName((config_ / "YesLR.wav").string());
+  EXPECT_EQ(player->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  refusing->Inner()->ClearPlayed("out:0");
+  form->Button[0]->Click();
+  EXPECT_EQ(player->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_EQ(player->GetDeviceID(), 1);
+  WaitAndPump(100, true);
+  EXPECT_FALSE(Sounding(refusing->Inner()->Played("out:0")));
+  EXPECT_EQ(messages_.size(), 1u);
 }
 
 }  // namespace
