@@ -340,6 +340,14 @@ bool TMMCustomWaveIn::WaitForState(TMMDeviceStateFlag flag, bool pump) {
   return (state_.load() & flag) != 0;
 }
 
+// cmWindow handles every buffer on the GUI thread after a post: the driver
+// posts to the notification window itself, so that no thread of its own
+// stands between the recorded data and the GUI thread. The other modes take
+// the driver's callback function where the platform has them.
+bool TMMCustomWaveIn::WindowDelivery() const {
+  return !FunctionCallbacks || callback_mode_ == cmWindow;
+}
+
 void TMMCustomWaveIn::Open() {
   if (GetNumDevs() == 0) RaiseError(LoadMMString(kMMNoWaveInDevice));
   if (GetDeviceID() == InvalidId) RaiseError(LoadMMString(kMMInvalidDeviceId));
@@ -357,7 +365,7 @@ void TMMCustomWaveIn::Open() {
     if (callback_mode_ != cmWindow) lock_initialized_ = true;
     if (callback_mode_ == cmThread) StartThread();
     const UINT id = static_cast<UINT>(GetDeviceID());
-    if (FunctionCallbacks)
+    if (!WindowDelivery())
       Check("WaveInOpen:", calls_.Open(&handle_, id, GetPWaveFormat(),
                                        reinterpret_cast<DWORD_PTR>(&DriverCallback),
                                        reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION));
@@ -370,7 +378,7 @@ void TMMCustomWaveIn::Open() {
     TMMCustomSoundComponent::Opened();
     // The driver's open notification may have come meanwhile.
     state_ = open_notified_ ? static_cast<std::uint32_t>(dsOpen) : saved;
-    if (!WaitForState(dsOpen, !FunctionCallbacks))
+    if (!WaitForState(dsOpen, WindowDelivery()))
       RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotOpenDevice));
     PrepareBuffers();
     Opened();
@@ -436,7 +444,7 @@ void TMMCustomWaveIn::Close() {
       calls_.Reset(handle_);
       UnprepareBuffers();
       Check("WaveInClose:", calls_.Close(handle_));
-      closed_in_time = WaitForState(dsClosed, !FunctionCallbacks);
+      closed_in_time = WaitForState(dsClosed, WindowDelivery());
     } else {
       state_ = dsClosed;
     }

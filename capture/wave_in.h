@@ -56,7 +56,7 @@ class TMMWaveInThread;
 // of its chain: it publishes Output, no Input.
 //
 // Where a returned buffer is handled depends on CallBackMode: cmWindow on the
-// GUI thread (the driver callback posts to the notification window), cmThread
+// GUI thread (the driver posts to the notification window), cmThread
 // on the component's worker thread. Everything else runs on the GUI thread: a
 // stop or close there waits for a worker inside buffer handling, and a worker
 // that fails hands the shutdown to it.
@@ -141,6 +141,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
  private:
   friend class TMMWaveInThread;
 
+  // Whether the driver notifies through the notification window (else
+  // through the driver callback); fixed at Open.
+  bool WindowDelivery() const;
   // A returned buffer; runs where CallBackMode says.
   void BufferDone(PWaveHdr header);
   // Whether the caller is the thread that is handling a returned buffer: a

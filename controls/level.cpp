@@ -215,9 +215,11 @@ void TMMCustomLevel::PeakTick() {
       }
     }
   }
-  // The GUI thread shows the moved marker; one request at a time.
+  // The GUI thread shows the moved marker with its next frame; one request
+  // at a time.
   if (moved && !repaint_posted_.exchange(true))
-    if (!PostMessage(window_handle_, WM_LEVELREPAINT, 0, 0)) repaint_posted_ = false;
+    if (!platform::PostMessageDeferred(window_handle_, WM_LEVELREPAINT, 0, 0))
+      repaint_posted_ = false;
 }
 
 void TMMCustomLevel::HandleMessage(TMessage& msg) {

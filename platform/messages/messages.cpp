@@ -1,5 +1,6 @@
 #include "platform/messages/messages.h"
 
+#include <QBasicTimer>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -15,12 +16,19 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
 // One wake-up event is posted per message; the messages themselves wait in
 // the window's own queue, so that messages of one kind can be removed exactly.
+// A deferred message waits in the queue without a wake-up event until the
+// next frame tick gives it one.
 constexpr QEvent::Type kWakeType = static_cast<QEvent::Type>(QEvent::User + 1);
+// Starts the frame tick at once (posted from any thread).
+constexpr QEvent::Type kTickStartType = static_cast<QEvent::Type>(QEvent::User + 2);
+// The frame tick's period: about one display frame.
+constexpr int kFrameTickMs = 8;
 
 class NotifyWindow : public QObject {
  public:
@@ -36,7 +44,16 @@ class NotifyWindow : public QObject {
   // Called with windows_lock held.
   void Enqueue(const TMessage& m) {
     queue_.push_back(m);
-    QCoreApplication::postEvent(this, new QEvent(kWakeType));
+    Wake(1);
+  }
+  // Called with windows_lock held: the message waits for a wake-up event.
+  void EnqueueDeferred(const TMessage& m) { queue_.push_back(m); }
+  // Called with windows_lock held: every queued message gets its wake-up
+  // event; whether there was one without.
+  bool WakeAll() {
+    if (queue_.size() <= wakes_) return false;
+    Wake(queue_.size() - wakes_);
+    return true;
   }
   // Called with windows_lock held.
   int Remove(UINT msg) {
@@ -49,8 +66,14 @@ class NotifyWindow : public QObject {
   bool event(QEvent* e) override;
 
  private:
+  void Wake(std::size_t n) {
+    wakes_ += n;
+    for (std::size_t i = 0; i < n; ++i) QCoreApplication::postEvent(this, new QEvent(kWakeType));
+  }
+
   TWndMethod method_;
   std::deque<TMessage> queue_;
+  std::size_t wakes_ = 0;  // wake-up events posted and not yet handled
   int depth_ = 0;
 };
 
@@ -63,12 +86,99 @@ bool NotifyWindow::event(QEvent* e) {
   TMessage m;
   {
     std::lock_guard<std::mutex> lock(windows_lock);
+    if (wakes_ > 0) --wakes_;
     if (queue_.empty()) return true;  // its message was removed
     m = queue_.front();
     queue_.pop_front();
   }
   Dispatch(m);
   return true;
+}
+
+// The frame tick: one periodic timer on the GUI thread that wakes the
+// deferred messages and posts the delayed ones that have fallen due, so that
+// work which only has to be done once a display frame wakes the GUI thread
+// once a frame however many messages it brings. It runs while messages wait
+// for it and stops after a tick that found none.
+class FrameTick : public QObject {
+ public:
+  struct Delayed {
+    std::chrono::steady_clock::time_point due;
+    HWND wnd;
+    TMessage message;
+  };
+
+  // Called with windows_lock held; from any thread.
+  void Defer(HWND wnd) {
+    deferred_.push_back(wnd);
+    if (running_) return;
+    running_ = true;
+    QCoreApplication::postEvent(this, new QEvent(kTickStartType));
+  }
+  // GUI thread.
+  void Delay(const Delayed& d) {
+    std::lock_guard<std::mutex> lock(windows_lock);
+    delayed_.push_back(d);
+    if (running_) return;
+    running_ = true;
+    timer_.start(kFrameTickMs, Qt::PreciseTimer, this);
+  }
+  // GUI thread: wakes what waits now; whether anything did or still does.
+  bool Flush() {
+    std::vector<Delayed> due;
+    bool busy = false;
+    {
+      std::lock_guard<std::mutex> lock(windows_lock);
+      for (HWND wnd : deferred_) {
+        auto it = windows.find(wnd);
+        if (it != windows.end() && it->second->WakeAll()) busy = true;
+      }
+      deferred_.clear();
+      // Within half a period of its time a delayed message goes with this
+      // tick rather than the next.
+      const auto limit =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameTickMs / 2);
+      std::erase_if(delayed_, [&](const Delayed& d) {
+        if (d.due > limit) return false;
+        due.push_back(d);
+        return true;
+      });
+      busy = busy || !due.empty() || !delayed_.empty();
+      if (!busy) {
+        running_ = false;
+        timer_.stop();
+      }
+    }
+    for (const Delayed& d : due)
+      ::PostMessage(d.wnd, d.message.Msg, d.message.WParam, d.message.LParam);
+    return busy;
+  }
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == kTickStartType) {
+      if (Flush() && !timer_.isActive()) timer_.start(kFrameTickMs, Qt::PreciseTimer, this);
+      return true;
+    }
+    return QObject::event(e);
+  }
+  void timerEvent(QTimerEvent*) override { Flush(); }
+
+ private:
+  std::vector<HWND> deferred_;    // windows_lock
+  std::vector<Delayed> delayed_;  // windows_lock
+  bool running_ = false;          // windows_lock; the timer runs or is about to start
+  QBasicTimer timer_;             // GUI thread
+};
+
+// Created with the application, on the GUI thread; nullptr before.
+FrameTick* TheFrameTick() {
+  static FrameTick* tick = [] {
+    auto* t = new FrameTick;
+    if (auto* app = QCoreApplication::instance()) t->moveToThread(app->thread());
+    return t;
+  }();
+  return tick;
 }
 
 std::mutex hook_lock;
@@ -227,14 +337,26 @@ bool DisplayLost() {
 }
 
 void DeliverPostedMessages() {
-  if (QCoreApplication::instance()) QCoreApplication::sendPostedEvents(nullptr, kWakeType);
+  if (!QCoreApplication::instance()) return;
+  TheFrameTick()->Flush();
+  QCoreApplication::sendPostedEvents(nullptr, kWakeType);
 }
 
 void PostMessageAfter(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned milliseconds) {
-  auto* app = QCoreApplication::instance();
-  if (!app) return;
-  QTimer::singleShot(std::chrono::milliseconds(milliseconds), Qt::PreciseTimer, app,
-                     [=] { ::PostMessage(wnd, msg, wParam, lParam); });
+  if (!QCoreApplication::instance()) return;
+  TheFrameTick()->Delay({std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds),
+                         wnd, TMessage{msg, wParam, lParam, 0}});
+}
+
+bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!QCoreApplication::instance()) return ::PostMessage(wnd, msg, wParam, lParam);
+  FrameTick* tick = TheFrameTick();
+  std::lock_guard<std::mutex> lock(windows_lock);
+  NotifyWindow* w = Find(wnd);
+  if (!w) return false;
+  w->EnqueueDeferred(TMessage{msg, wParam, lParam, 0});
+  tick->Defer(wnd);
+  return true;
 }
 
 void ShowException(const std::exception& e) {

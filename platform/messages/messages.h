@@ -77,10 +77,18 @@ bool DisplayLost();
 // Delivers the messages waiting for the notification windows now; GUI thread.
 void DeliverPostedMessages();
 
-// Posts a message once the given time has passed; GUI thread only. Used by
-// loops that repeat themselves without keeping the GUI thread busy between
-// rounds.
+// Posts a message once about the given time has passed: with the frame tick
+// (about 8 ms apart) that comes nearest to it; GUI thread only. Used by loops
+// that repeat themselves without keeping the GUI thread busy between rounds.
 void PostMessageAfter(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned milliseconds);
+
+// Posts a message that is delivered with the next frame tick, at most about
+// 8 ms later, together with everything else that waits for it: many such
+// messages from many threads wake the GUI thread once a frame. While the tick
+// is not running the first one starts it and is delivered at once. Order
+// with the window's other messages is posting order. Thread-safe; false when
+// the window does not exist.
+bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The application's standard error report: a message box with the exception's
 // message; the program goes on.

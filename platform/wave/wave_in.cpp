@@ -26,10 +26,15 @@ class WaveInDevice : public WaveDevice {
   std::uint64_t PositionBytes() const override { return position; }
   void CloseStream() override { stream.reset(); }
 
-  // With `mutex` held: the header leaves the queue as done.
-  void ReturnHeader(WAVEHDR* header) {
+  // With `mutex` held: the header leaves the queue as done. A full one goes
+  // to a window with its next frame tick; the rest (stop, reset, a lost
+  // device) at once.
+  void ReturnHeader(WAVEHDR* header, bool full = false) {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    notifier.Post(WIM_DATA, header);
+    if (full)
+      notifier.PostData(WIM_DATA, header);
+    else
+      notifier.Post(WIM_DATA, header);
   }
   // The back-end's data: fill the queued headers in order.
   void OnData(const std::uint8_t* data, std::size_t bytes) {
@@ -46,7 +51,7 @@ class WaveInDevice : public WaveDevice {
       bytes -= take;
       if (header->dwBytesRecorded == header->dwBufferLength) {
         queue.pop_front();
-        ReturnHeader(header);
+        ReturnHeader(header, true);
       }
     }
   }

@@ -2,11 +2,13 @@
 
 // Wave input calls over the process's audio back-end (platform/audio).
 //
-// Each open device has one notification thread of its own: the driver's
-// notifications (WIM_OPEN, WIM_DATA, WIM_CLOSE) are delivered from it in the
-// order they arose, to the callback function (CALLBACK_FUNCTION) or posted to
-// the notification window (CALLBACK_WINDOW: MM_WIM_*, wParam = the device
-// handle, lParam = the header). Recorded data never waits for the
+// The driver's notifications (WIM_OPEN, WIM_DATA, WIM_CLOSE) are delivered in
+// the order they arose: to the callback function (CALLBACK_FUNCTION) from a
+// notification thread of the device's own, or posted to the notification
+// window (CALLBACK_WINDOW: MM_WIM_*, wParam = the device handle, lParam = the
+// header) by the thread on which they arise. A window gets a header that was
+// filled with its next frame tick (PostMessageDeferred), one returned by a
+// stop or reset at once. Recorded data never waits for the
 // application: the back-end fills the queued headers in queue order; a header
 // is marked WHDR_DONE (and loses WHDR_INQUEUE) at the moment it is returned,
 // before its notification is delivered. Data that arrives while no header is

@@ -30,7 +30,10 @@ struct WaveNotifier::State {
   std::thread thread;
   std::thread::id thread_id;
 
-  void Deliver(const Notice& notice) {
+  // Only function callbacks are called from the notifier's own thread.
+  bool Threaded() const { return kind == CALLBACK_FUNCTION; }
+
+  void Deliver(const Notice& notice, bool deferred = false) {
     const auto wparam = reinterpret_cast<WPARAM>(handle);
     const auto lparam = reinterpret_cast<LPARAM>(notice.header);
     switch (kind) {
@@ -39,7 +42,10 @@ struct WaveNotifier::State {
                                                reinterpret_cast<DWORD_PTR>(notice.header), 0);
         break;
       case CALLBACK_WINDOW:
-        PostMessage(static_cast<HWND>(target), notice.msg, wparam, lparam);
+        if (deferred)
+          PostMessageDeferred(static_cast<HWND>(target), notice.msg, wparam, lparam);
+        else
+          PostMessage(static_cast<HWND>(target), notice.msg, wparam, lparam);
         break;
       case CALLBACK_THREAD:
         PostThreadMessage(static_cast<DWORD>(target), notice.msg, wparam, lparam);
@@ -107,6 +113,7 @@ WaveNotifier::~WaveNotifier() {
 void WaveNotifier::Start(void* handle) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->handle = handle;
+  if (!state_->Threaded()) return;
   // The thread keeps the state alive until it ends.
   std::shared_ptr<State> state = state_;
   state_->thread = std::thread([state] { state->Run(); });
@@ -115,6 +122,21 @@ void WaveNotifier::Start(void* handle) {
 
 void WaveNotifier::Post(UINT msg, WAVEHDR* header) {
   std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!state_->Threaded()) {
+    // Posted under the lock, so that posts from several threads keep their order.
+    state_->Deliver({msg, header});
+    return;
+  }
+  state_->notices.push_back({msg, header});
+  state_->ready.notify_one();
+}
+
+void WaveNotifier::PostData(UINT msg, WAVEHDR* header) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!state_->Threaded()) {
+    state_->Deliver({msg, header}, true);
+    return;
+  }
   state_->notices.push_back({msg, header});
   state_->ready.notify_one();
 }

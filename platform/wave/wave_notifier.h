@@ -6,14 +6,16 @@
 
 namespace platform {
 
-// Delivers the notifications of one open wave device from a thread of its
-// own, in the order they were posted: to the driver callback
-// (CALLBACK_FUNCTION: a WAVECALLBACK with the device handle, the message, the
-// instance value and the header), to a notification window (CALLBACK_WINDOW:
+// Delivers the notifications of one open wave device in the order they were
+// posted: to the driver callback (CALLBACK_FUNCTION: a WAVECALLBACK with the
+// device handle, the message, the instance value and the header, called from
+// a thread of the notifier's own), to a notification window (CALLBACK_WINDOW:
 // PostMessage with wParam = the device handle, lParam = the header) or to a
 // thread's queue (CALLBACK_THREAD: PostThreadMessage, the same parameters);
-// CALLBACK_NULL delivers nothing. Nothing it delivers to waits on the GUI
-// thread.
+// CALLBACK_NULL delivers nothing. Posting to a window or a thread never
+// blocks, so those are posted at once by the thread that posts the
+// notification, without a thread in between. Nothing it delivers to waits on
+// the GUI thread.
 class WaveNotifier {
  public:
   // kind is the CALLBACK_* value; target the function, window or thread id.
@@ -27,6 +29,10 @@ class WaveNotifier {
   void Start(void* handle);
   // Thread-safe. Posting order is delivery order.
   void Post(UINT msg, WAVEHDR* header);
+  // The same for recorded or played data: a window gets it with its next
+  // frame tick (PostMessageDeferred), so that the data of many devices wakes
+  // the GUI thread once a display frame.
+  void PostData(UINT msg, WAVEHDR* header);
   // Posts the last notification and returns once every notification is
   // delivered. Called from inside a notification (on the notifier's own
   // thread), it delivers the rest there; the thread ends when the
