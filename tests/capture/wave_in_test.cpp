@@ -235,6 +235,17 @@ TEST_F(WaveInTest, BytesReachingTheChainAreTheGeneratedSignal) {
   EXPECT_EQ(pauses, 1);
   EXPECT_EQ(restarts, 1);
   ASSERT_TRUE(RunUntil([&] { return sink.bytes.size() >= paused_at + 5 * 2048; }));
+
+  // Buffers filled in one go wait for the GUI thread, which handles them all
+  // without the clock moving on; the comparison below covers their order.
+  WaitAndPump(30, true);
+  const std::size_t before = sink.bytes.size();
+  platform::VirtualClock::Advance(60);
+  EXPECT_EQ(sink.bytes.size(), before);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (sink.bytes.size() < before + 5 * 2048 && std::chrono::steady_clock::now() < deadline)
+    WaitAndPump(5, true);
+  EXPECT_GE(sink.bytes.size(), before + 5 * 2048);
   in.Close();
   EXPECT_EQ(in.DeviceState(), static_cast<std::uint32_t>(dsClosed));
   EXPECT_FALSE(sink.IsOpened());

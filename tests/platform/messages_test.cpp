@@ -50,6 +50,60 @@ TEST_F(MessagesTest, PostsFromManyThreadsArriveOnTheGuiThreadInOrder) {
   EXPECT_FALSE(PostMessage(wnd, WM_USER, 0, 0));
 }
 
+// Deferred messages from other threads come with the frame tick, in posting
+// order with the window's other messages; they can be removed like any other,
+// a gone window refuses them, and delayed posts come once their time is up.
+TEST_F(MessagesTest, DeferredAndDelayedMessagesKeepTheirOrder) {
+  std::vector<LPARAM> got;
+  auto gui = std::this_thread::get_id();
+  bool wrong_thread = false;
+  HWND wnd = AllocateHWnd([&](TMessage& m) {
+    if (std::this_thread::get_id() != gui) wrong_thread = true;
+    got.push_back(m.LParam);
+  });
+  constexpr int kEach = 300;
+  std::thread poster([=] {
+    for (int i = 0; i < kEach; ++i) {
+      // Every tenth goes at once: it must not overtake the deferred ones.
+      if (i % 10 == 9)
+        PostMessage(wnd, WM_USER, 0, i);
+      else
+        platform::PostMessageDeferred(wnd, WM_USER, 0, i);
+    }
+  });
+  poster.join();
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == kEach; }));
+  EXPECT_FALSE(wrong_thread);
+  for (int i = 0; i < kEach; ++i) EXPECT_EQ(got[i], i);
+
+  got.clear();
+  platform::PostMessageDeferred(wnd, 0x8001, 0, 1);
+  platform::PostMessageDeferred(wnd, WM_USER, 0, 2);
+  PostMessage(wnd, 0x8001, 0, 3);
+  EXPECT_EQ(RemovePendingMessages(wnd, 0x8001), 2);
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == 1; }));
+  WaitAndPump(40, true);
+  EXPECT_EQ(got, (std::vector<LPARAM>{2}));
+
+  // Without an event loop running they are handed out on request as well.
+  got.clear();
+  platform::PostMessageDeferred(wnd, WM_USER, 0, 4);
+  platform::DeliverPostedMessages();
+  EXPECT_EQ(got, (std::vector<LPARAM>{4}));
+
+  got.clear();
+  const auto start = std::chrono::steady_clock::now();
+  platform::PostMessageAfter(wnd, WM_USER, 0, 5, 40);
+  platform::PostMessageAfter(wnd, WM_USER, 0, 6, 0);
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  EXPECT_EQ(got, (std::vector<LPARAM>{6, 5}));
+  // Within half a frame of its time, at the earliest.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(36));
+
+  DeallocateHWnd(wnd);
+  EXPECT_FALSE(platform::PostMessageDeferred(wnd, WM_USER, 0, 7));
+}
+
 TEST_F(MessagesTest, RemovesPendingMessagesOfOneKindOnly) {
   std::vector<UINT> got;
   HWND wnd = AllocateHWnd([&](TMessage& m) { got.push_back(m.Msg); });

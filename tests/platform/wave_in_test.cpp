@@ -429,22 +429,26 @@ TEST_F(WaveInTest, WindowNotificationsArriveOnTheGuiThread) {
   HWAVEIN hwi = nullptr;
   ASSERT_EQ(waveInOpen(&hwi, 0, &f, wnd, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
   ASSERT_TRUE(pump_until(MM_WIM_OPEN, 1));
-  Buffer b0(320), b1(320);
-  for (Buffer* b : {&b0, &b1}) {
+  Buffer b0(320), b1(320), b2(320);
+  for (Buffer* b : {&b0, &b1, &b2}) {
     ASSERT_EQ(waveInPrepareHeader(hwi, &b->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInAddBuffer(hwi, &b->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
   }
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
-  VirtualClock::Advance(20);
-  ASSERT_TRUE(pump_until(MM_WIM_DATA, 2));
+  // Two headers are filled and wait for the window's next frame; the reset
+  // returns the third, half filled, at once: it still comes after them.
+  VirtualClock::Advance(25);
   ASSERT_EQ(waveInReset(hwi), MMSYSERR_NOERROR);
+  ASSERT_TRUE(pump_until(MM_WIM_DATA, 3));
   ASSERT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
   ASSERT_TRUE(pump_until(MM_WIM_CLOSE, 1));
-  ASSERT_EQ(messages.size(), 4u);
+  ASSERT_EQ(messages.size(), 5u);
   EXPECT_EQ(messages[0].Msg, MM_WIM_OPEN);
   EXPECT_EQ(messages[1].LParam, reinterpret_cast<LPARAM>(&b0.header));
   EXPECT_EQ(messages[2].LParam, reinterpret_cast<LPARAM>(&b1.header));
-  EXPECT_EQ(messages[3].Msg, MM_WIM_CLOSE);
+  EXPECT_EQ(messages[3].LParam, reinterpret_cast<LPARAM>(&b2.header));
+  EXPECT_EQ(b2.header.dwBytesRecorded, 160u);
+  EXPECT_EQ(messages[4].Msg, MM_WIM_CLOSE);
   for (const TMessage& m : messages) EXPECT_EQ(m.WParam, reinterpret_cast<WPARAM>(hwi));
   for (std::thread::id id : threads) EXPECT_EQ(id, std::this_thread::get_id());
   EXPECT_EQ(Bytes(b1.header), Signal(440, -6, -12, f, 80, 80));
