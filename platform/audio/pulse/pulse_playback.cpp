@@ -263,8 +263,8 @@ class PulsePlaybackStream : public PlaybackStream {
       pa_usec_t passed = pa_timeval_load(&now) - std::min(pa_timeval_load(&now), dry_since_);
       in_sink = in_sink > passed ? in_sink - passed : 0;
     }
-    pa_sample_spec spec = *pa_stream_get_sample_spec(stream_);
-    std::uint64_t waiting = static_cast<std::uint64_t>(queued) + pa_usec_to_bytes(in_sink, &spec);
+    pa_sample_spec format = *pa_stream_get_sample_spec(stream_);
+    std::uint64_t waiting = static_cast<std::uint64_t>(queued) + pa_usec_to_bytes(in_sink, &format);
     waiting = waiting / frame_ * frame_;
     Report(pulled_ > waiting ? pulled_ - waiting : 0);
   }
