@@ -256,11 +256,11 @@ TEST_F(DSLayerTest, EachHeaderIsDoneOnlyOnceItsSoundWasPlayed) {
   EXPECT_EQ(Samples(c), before);
   ASSERT_EQ(DSWaveOutRestart(c), kDSOk);
   ASSERT_TRUE(TClockDriver::RunUntil([&] { return recorder.Done().size() == 4; }));
-  // Silence until the header was fed, then all of it without a gap.
+  // All of it, without a gap. What is heard before it depends on how late the
+  // feed ran against the clock, so the sound is found by its first bytes.
   const std::vector<std::uint8_t> heard = backend->Played("out:0");
   const auto start = static_cast<std::size_t>(
-      std::find_if(heard.begin(), heard.end(), [](std::uint8_t b) { return b != 0; }) -
-      heard.begin());
+      std::search(heard.begin(), heard.end(), more.begin(), more.begin() + 64) - heard.begin());
   ASSERT_GE(heard.size(), start + more.size());
   EXPECT_EQ(std::vector<std::uint8_t>(heard.begin() + static_cast<std::ptrdiff_t>(start),
                                       heard.begin() + static_cast<std::ptrdiff_t>(start) + 44100),
