@@ -16,6 +16,8 @@ Prints one line of figures; exits 1 when a check fails.
 import array
 import math
 import sys
+
+from recordings import read_raw, silence_failures, take_silent
 import wave
 
 THRESHOLD = 1000  # onset and end of the sound
@@ -30,14 +32,6 @@ def read_wave(path):
         rate = w.getframerate()
         data = array.array("h", w.readframes(w.getnframes()))
     return rate, data[0::2], data[1::2]
-
-
-def read_raw(path):
-    data = array.array("h")
-    with open(path, "rb") as f:
-        raw = f.read()
-    data.frombytes(raw[: len(raw) // 4 * 4])
-    return data[0::2], data[1::2]
 
 
 def span(left, right):
@@ -60,11 +54,7 @@ def correlation(a, b, lag, n):
 
 def main():
     args = sys.argv[1:]
-    silent = []
-    while "--silent" in args:
-        k = args.index("--silent")
-        silent.append(args[k + 1])
-        del args[k : k + 2]
+    silent = take_silent(args)
     if len(args) != 2:
         sys.exit(__doc__)
     rate, file_l, file_r = read_wave(args[0])
@@ -120,11 +110,7 @@ def main():
         failures.append("the channels are crossed")
     if abs(rec_ms - file_ms) > 50:
         failures.append("the sound's length differs by more than 50 ms")
-    for path in silent:
-        left, right = read_raw(path)
-        peak = max((abs(v) for v in list(left) + list(right)), default=0)
-        if peak > 64:
-            failures.append(f"{path} is not silent (peak {peak})")
+    failures += silence_failures(silent)
     for f in failures:
         print(f"match_recording: {f}")
     return 1 if failures else 0

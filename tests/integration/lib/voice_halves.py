@@ -11,20 +11,13 @@ the right channel 10 dB more than the left. Every --silent recording must
 hold nothing but near silence. Prints the figures; exits 1 when a check fails.
 """
 
-import array
 import math
 import sys
 
+from recordings import read_raw, silence_failures, take_silent
+
 THRESHOLD = 1000
 MIN_MS = 500
-
-
-def read_raw(path):
-    data = array.array("h")
-    with open(path, "rb") as f:
-        raw = f.read()
-    data.frombytes(raw[: len(raw) // 4 * 4])
-    return data[0::2], data[1::2]
 
 
 def energy_db(samples):
@@ -34,11 +27,7 @@ def energy_db(samples):
 
 def main():
     args = sys.argv[1:]
-    silent = []
-    while "--silent" in args:
-        k = args.index("--silent")
-        silent.append(args[k + 1])
-        del args[k : k + 2]
+    silent = take_silent(args)
     if len(args) != 1:
         sys.exit(__doc__)
     left, right = read_raw(args[0])
@@ -59,11 +48,7 @@ def main():
         failures.append("the first half is not on the left")
     if r2 - l2 < 10:
         failures.append("the second half is not on the right")
-    for path in silent:
-        sl, sr = read_raw(path)
-        peak = max((abs(v) for v in list(sl) + list(sr)), default=0)
-        if peak > 64:
-            failures.append(f"{path} is not silent (peak {peak})")
+    failures += silence_failures(silent)
     for f in failures:
         print(f"voice_halves: {f}")
     return 1 if failures else 0
