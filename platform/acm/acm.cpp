@@ -9,6 +9,7 @@
 
 #include "platform/acm/acm_codec.h"
 #include "platform/acm/acm_formats.h"
+#include "platform/acm/codec_module.h"
 #include "platform/acm/msacm.h"
 
 struct HACMSTREAM__ {
@@ -40,6 +41,17 @@ bool ValidHeader(const ACMSTREAMHEADER* h) {
   return h != nullptr && h->cbStruct >= sizeof(ACMSTREAMHEADER);
 }
 
+// Whether the codecs of the route are at hand; the codec module is opened for the routes
+// that need it.
+bool RouteAvailable(platform::AcmRoute route) {
+  if (route != platform::AcmRoute::Resample && route != platform::AcmRoute::AvCodec) return true;
+  return platform::LoadAcmCodecModule() != nullptr;
+}
+
+std::unique_ptr<platform::AcmCodec> Own(platform::AcmCodec* codec) {
+  return std::unique_ptr<platform::AcmCodec>(codec);
+}
+
 }  // namespace
 
 namespace platform {
@@ -51,15 +63,17 @@ void ReloadAcm() {
 std::unique_ptr<AcmCodec> MakeAcmCodec(const WAVEFORMATEX& src, const WAVEFORMATEX& dst,
                                        bool highQuality) {
   if (!AcmOffers(src, dst)) return nullptr;
-  switch (ClassifyAcmSource(src).route) {
+  const AcmRoute route = ClassifyAcmSource(src).route;
+  if (!RouteAvailable(route)) return nullptr;
+  switch (route) {
     case AcmRoute::Resample:
-      return MakePcmResampler(src, dst, highQuality);
+      return Own(LoadAcmCodecModule()->makeResampler(&src, &dst, highQuality));
     case AcmRoute::Container:
       return MakeContainerDecoder(src);
     case AcmRoute::Adpcm:
       return MakeAdpcmDecoder(src);
     case AcmRoute::AvCodec:
-      return MakeAvDecoder(src);
+      return Own(LoadAcmCodecModule()->makeDecoder(&src));
     case AcmRoute::None:
       break;
   }
@@ -104,7 +118,9 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, WAVEFORMA
   }
   WAVEFORMATEX suggestion;
   platform::MakeAcmPcm(suggestion, bits, channels, rate);
-  if (!platform::AcmOffers(*pwfxSrc, suggestion)) return ACMERR_NOTPOSSIBLE;
+  if (!platform::AcmOffers(*pwfxSrc, suggestion) || !RouteAvailable(source.route)) {
+    return ACMERR_NOTPOSSIBLE;
+  }
   std::memcpy(pwfxDst, &suggestion, sizeof suggestion);
   return MMSYSERR_NOERROR;
 }

@@ -38,11 +38,9 @@ class AcmCodec {
 std::unique_ptr<AcmCodec> MakeAcmCodec(const WAVEFORMATEX& src, const WAVEFORMATEX& dst,
                                        bool highQuality);
 
-// Codecs by kind; each returns null when it cannot be set up for the formats.
+// The codecs platform/acm runs itself; each returns null when it cannot be set up for the
+// formats. The others come from the codec module (codec_module.h).
 std::unique_ptr<AcmCodec> MakeContainerDecoder(const WAVEFORMATEX& src);
 std::unique_ptr<AcmCodec> MakeAdpcmDecoder(const WAVEFORMATEX& src);
-std::unique_ptr<AcmCodec> MakeAvDecoder(const WAVEFORMATEX& src);
-std::unique_ptr<AcmCodec> MakePcmResampler(const WAVEFORMATEX& src, const WAVEFORMATEX& dst,
-                                           bool highQuality);
 
 }  // namespace platform

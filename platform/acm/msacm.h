@@ -12,6 +12,9 @@
 // - PCM to PCM between 8 and 16 bits, one and two channels, and any rate from 8000 to
 //   96000 Hz.
 // Every other pair is refused (ACMERR_NOTPOSSIBLE), also by an open that only asks.
+// MPEG Layer-3, A-law, mu-law, GSM 6.10 and the PCM to PCM conversions run in the codec
+// module (codec_module.h), opened on their first use; where it cannot be loaded they are
+// refused in the same way, by suggestion and open alike, and the rest works on.
 //
 // The environment variable TESSALINE_ACM=none switches the whole library off for the
 // process: ACMInstalled() is false, acmGetVersion() answers 0, and every other routine

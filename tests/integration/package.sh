@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package: cpack builds it from the build folder; dpkg installs it
-# into a scratch root, where it holds the program with the test sound beside
-# it, the "tessaline" command, the desktop entry (which desktop-file-validate
-# accepts, named Tessaline in the Audio and Settings menus) with its icon, and
-# the README. Its command starts the program, whose info window's web link
-# hands the desktop the package's README; dpkg then removes it without a trace.
+# into a scratch root, where it holds the program with the test sound and the
+# codec module beside it, the "tessaline" command, the desktop entry (which
+# desktop-file-validate accepts, named Tessaline in the Audio and Settings
+# menus) with its icon, and the README. Its tools decode through the module;
+# its command starts the program, whose info window's web link hands the
+# desktop the package's README; dpkg then removes it without a trace.
 set -euo pipefail
 bin=$1
 root=$2
@@ -31,7 +32,7 @@ debs=("$work"/pkg/tessaline_*.deb)
 deb=${debs[0]}
 [ "$(dpkg-deb --field "$deb" Package)" = tessaline ] || fail "package name"
 depends=$(dpkg-deb --field "$deb" Depends)
-for need in libqt6widgets6 libpulse0 fonts-liberation2; do
+for need in libqt6widgets6 libpulse0 libavcodec libswresample fonts-liberation2; do
   grep -q "$need" <<<"$depends" || fail "Depends lacks $need: $depends"
 done
 
@@ -56,6 +57,7 @@ cmp -s "$usr/lib/tessaline/YesLR.wav" "$root/app/assets/YesLR.wav" ||
 [ "$(readlink "$usr/bin/tessaline")" = ../lib/tessaline/tessaline ] ||
   fail "bin/tessaline is not a link to the program: $(ls -l "$usr/bin")"
 [ -x "$usr/bin/tessaline-devices" ] || fail "no tessaline-devices command"
+[ -f "$usr/lib/tessaline/modules/tessaline-codecs.so" ] || fail "the codec module is not beside the program"
 cmp -s "$usr/share/doc/tessaline/README.md" "$root/README.md" || fail "README not installed"
 [ -f "$usr/share/doc/tessaline/docs/tessaline.png" ] || fail "the README's picture is not installed"
 for size in 48 128 256; do
@@ -80,6 +82,12 @@ export TESSALINE_AUDIO="virtual:in=Desk Mic@440:-6:-12;out=Speakers|Headset"
 export XDG_CONFIG_HOME="$work/config"
 "$usr/bin/tessaline-devices" >"$work/devices.log" 2>&1 || fail "tessaline-devices: $(cat "$work/devices.log")"
 grep -qxF "Output Drivers: 2" "$work/devices.log" || fail "tessaline-devices: $(cat "$work/devices.log")"
+# A command on the PATH finds the codec module in the program's folder.
+mp3="$root/tests/fixtures/mpeg_layer3/mpeg1_32000_stereo.wav"
+"$usr/bin/tessaline-decode" "$mp3" "$work/decoded.wav" >"$work/decode.log" 2>&1 ||
+  fail "tessaline-decode: $(cat "$work/decode.log")"
+grep -q "MPEG Layer-3 2 ch 32000 Hz -> PCM 16 bit 2 ch 32000 Hz" "$work/decode.log" ||
+  fail "tessaline-decode: $(cat "$work/decode.log")"
 
 # The desktop's opener is replaced by one that writes down what it is given.
 mkdir -p "$work/opener"

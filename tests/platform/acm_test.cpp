@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "platform/acm/msacm.h"
@@ -243,4 +247,60 @@ TEST(AcmRoutines, WidensNarrowsAndResamplesPcm) {
     EXPECT_EQ(once.size(), frames * 4);
     EXPECT_EQ(s.Convert(in, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END), once);
   }
+}
+
+namespace {
+
+// The probe's report (tests/support/acm_library_probe.cpp) when run from `program`.
+std::string Probe(const std::filesystem::path& program) {
+  std::string out;
+  FILE* pipe = popen(("'" + program.string() + "'").c_str(), "r");
+  if (pipe == nullptr) return "cannot run " + program.string();
+  char chunk[256];
+  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) out += chunk;
+  const int status = pclose(pipe);
+  if (status != 0) out += "exit status " + std::to_string(status) + "\n";
+  return out;
+}
+
+}  // namespace
+
+TEST(AcmRoutines, LoadsTheCodecLibrariesOnlyWhenAConversionNeedsThem) {
+  // In the build tree the module is found. PCM of other depths and ADPCM map neither it nor
+  // the codec libraries; the first A-law decode maps both, and the rest reuses them.
+  const std::string builtIn =
+      "installed=1 version=0x200\n"
+      "start open=0 out=0 module=0 codecs=0 resampler=0\n"
+      "pcm24 open=0 out=200 module=0 codecs=0 resampler=0\n"
+      "ima open=0 out=130 module=0 codecs=0 resampler=0\n"
+      "alaw open=0 out=200 module=1 codecs=1 resampler=1\n"
+      "suggest-alaw open=0 out=0 module=1 codecs=1 resampler=1\n"
+      "resample open=0 out=4000 module=1 codecs=1 resampler=1\n";
+  EXPECT_EQ(Probe(TESSALINE_ACM_PROBE), builtIn);
+
+  // A program with no module where it looks: the conversions of the module are refused as
+  // not offered, by suggestion and open alike; the library is still installed and converts
+  // the rest.
+  char folderName[] = "/tmp/tessaline-acm-probe.XXXXXX";
+  ASSERT_NE(mkdtemp(folderName), nullptr);
+  const std::filesystem::path folder = folderName;
+  const std::filesystem::path program = folder / "bin" / "acm_library_probe";
+  std::filesystem::create_directories(program.parent_path());
+  std::filesystem::copy_file(TESSALINE_ACM_PROBE, program);
+  const std::string without =
+      "installed=1 version=0x200\n"
+      "start open=0 out=0 module=0 codecs=0 resampler=0\n"
+      "pcm24 open=0 out=200 module=0 codecs=0 resampler=0\n"
+      "ima open=0 out=130 module=0 codecs=0 resampler=0\n"
+      "alaw open=512 out=0 module=0 codecs=0 resampler=0\n"
+      "suggest-alaw open=512 out=0 module=0 codecs=0 resampler=0\n"
+      "resample open=512 out=0 module=0 codecs=0 resampler=0\n";
+  EXPECT_EQ(Probe(program), without);
+
+  // A damaged module beside the program is refused the same way.
+  const std::filesystem::path damaged = program.parent_path() / TESSALINE_CODEC_MODULE;
+  std::filesystem::create_directories(damaged.parent_path());
+  std::ofstream(damaged) << "not a shared object\n";
+  EXPECT_EQ(Probe(program), without);
+  std::filesystem::remove_all(folder);
 }

@@ -11,8 +11,7 @@ extern "C" {
 #include <cmath>
 #include <mutex>
 
-#include "platform/acm/acm_codec.h"
-#include "platform/acm/acm_formats.h"
+#include "platform/acm/codecs/av_codecs.h"
 #include "platform/acm/msacm.h"
 
 namespace platform {
@@ -211,7 +210,6 @@ class AvDecoder final : public AcmCodec {
 }  // namespace
 
 std::unique_ptr<AcmCodec> MakeAvDecoder(const WAVEFORMATEX& src) {
-  if (ClassifyAcmSource(src).route != AcmRoute::AvCodec) return nullptr;
   // The library's own diagnostics would reach the user's terminal for every damaged frame.
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });

@@ -9,8 +9,7 @@ extern "C" {
 
 #include <algorithm>
 
-#include "platform/acm/acm_codec.h"
-#include "platform/acm/acm_formats.h"
+#include "platform/acm/codecs/av_codecs.h"
 
 namespace platform {
 
@@ -107,7 +106,6 @@ class PcmResampler final : public AcmCodec {
 
 std::unique_ptr<AcmCodec> MakePcmResampler(const WAVEFORMATEX& src, const WAVEFORMATEX& dst,
                                            bool highQuality) {
-  if (ClassifyAcmSource(src).route != AcmRoute::Resample || !IsResamplablePcm(dst)) return nullptr;
   auto resampler = std::make_unique<PcmResampler>(src, dst);
   if (!resampler->Open(highQuality)) return nullptr;
   return resampler;
