@@ -176,9 +176,9 @@ DWORD CursorAdvance(PDSWaveOut c, DWORD cursor) {
 }
 
 // Adds what the play cursor moved to the bytes played; false (and the
-// context lost) when the buffer is gone.
-bool UpdatePlayed(PDSWaveOut c, DWORD& cursor, TLayerCall& call) {
-  if (c->lost || FAILED(c->secondary->GetCurrentPosition(&cursor, nullptr))) {
+// context lost) when the buffer is gone. `write` receives the write cursor.
+bool UpdatePlayed(PDSWaveOut c, DWORD& cursor, TLayerCall& call, DWORD* write = nullptr) {
+  if (c->lost || FAILED(c->secondary->GetCurrentPosition(&cursor, write))) {
     MarkLost(c, call);
     return false;
   }
@@ -291,12 +291,16 @@ void Feed(PDSWaveOut c, TLayerCall& call) {
     c->secondary->SetVolume(c->volume);
     c->volume_restore_pending = false;
   }
-  DWORD cursor = 0;
-  if (!UpdatePlayed(c, cursor, call)) return;
-  if (c->bytes_played > c->bytes_written) {
-    // The cursor overtook what was written: go on from where it is.
-    c->bytes_written = c->bytes_played;
-    c->write_offset = cursor;
+  DWORD cursor = 0, write = 0;
+  if (!UpdatePlayed(c, cursor, call, &write)) return;
+  // The device has taken everything up to the write cursor; what is written
+  // there now would never be heard.
+  const DWORD lead = write >= cursor ? write - cursor : c->buffer_size - cursor + write;
+  if (c->bytes_played + lead > c->bytes_written) {
+    // The cursors overtook what was written: go on from the write cursor, so
+    // that late data follows after a gap instead of being skipped.
+    c->bytes_written = c->bytes_played + lead;
+    c->write_offset = write;
   }
   const std::uint64_t ahead = c->bytes_written - c->bytes_played;
   const std::uint64_t free = c->buffer_size - std::min<std::uint64_t>(ahead, c->buffer_size);

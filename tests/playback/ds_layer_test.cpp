@@ -200,6 +200,29 @@ TEST_F(DSLayerTest, ChunksBufferAndSilenceFollowTheFormat) {
       std::count(heard.begin() + static_cast<std::ptrdiff_t>(tone.data.size()), heard.end(), 0),
       static_cast<std::ptrdiff_t>(heard.size() - tone.data.size()));
   EXPECT_EQ(DSWaveOutClose(late), kDSOk);
+
+  // Sound written after the buffer ran dry is heard whole, after silence:
+  // the device has already taken what lies before its write cursor, here
+  // more than the silence written after the sound.
+  backend->SetLeastPlaybackLatency(std::chrono::milliseconds(100));
+  PDSWaveOut dry = Open(stereo);
+  ASSERT_NE(dry, nullptr);
+  TBuffer first(std::vector<std::uint8_t>(1764, 5));  // 10 ms
+  Play(dry, {&first});
+  ASSERT_TRUE(TClockDriver::RunUntil([&] { return recorder.Done().back() == &first.header; }));
+  TClockDriver::RunFor(100);
+  backend->ClearPlayed("out:0");
+  TBuffer more(std::vector<std::uint8_t>(3528, 9));  // 20 ms
+  ASSERT_EQ(DSWaveOutPrepareHeader(dry, &more.header), kDSOk);
+  ASSERT_EQ(DSWaveOutWrite(dry, &more.header), kDSOk);
+  ASSERT_TRUE(TClockDriver::RunUntil([&] { return recorder.Done().back() == &more.header; }));
+  TClockDriver::RunFor(50);
+  const std::vector<std::uint8_t> after = backend->Played("out:0");
+  EXPECT_NE(std::search(after.begin(), after.end(), more.data.begin(), more.data.end()),
+            after.end());
+  EXPECT_EQ(std::count(after.begin(), after.end(), 0),
+            static_cast<std::ptrdiff_t>(after.size() - more.data.size()));
+  EXPECT_EQ(DSWaveOutClose(dry), kDSOk);
 }
 
 TEST_F(DSLayerTest, EachHeaderIsDoneOnlyOnceItsSoundWasPlayed) {

@@ -48,7 +48,7 @@ class PulseAudioBackend : public AudioBackend {
 
   // A playback stream to the sink named endpoint_id, in the format asked (u8
   // or s16le), at full volume, holding about options.latency_bytes at the
-  // server (sink latency included). What it reports as consumed is what the
+  // server (sink latency included), and at least 100 ms. What it reports as consumed is what the
   // server says it has played. The sink disappearing, or the server, ends the
   // stream with `lost`. Callbacks run on the main-loop thread. Not to be
   // called from the main-loop thread.

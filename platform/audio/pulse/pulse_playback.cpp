@@ -15,6 +15,12 @@ using Clock = std::chrono::steady_clock;
 
 // How often a playing stream asks the server how far it has played.
 constexpr pa_usec_t kPollUsec = 10000;
+// The least a stream keeps at the server. The server goes on playing while
+// the client is not scheduled; when the whole machine stalls (a busy or
+// virtual machine stalls for 100 ms and more) the server catches up at once
+// on waking and plays what it holds, so this is what a stall may last
+// without a gap or a skip in the sound.
+constexpr std::uint64_t kLeastLatencyMs = 100;
 
 // One playback stream. Every member is used with the main loop locked.
 //
@@ -61,6 +67,8 @@ class PulsePlaybackStream : public PlaybackStream {
     pa_stream_set_write_callback(stream_, OnWrite, this);
     std::size_t latency = options.latency_bytes;
     if (latency == 0) latency = std::max<std::size_t>(1, format_.rate / 50) * frame_;
+    latency = std::max<std::size_t>(latency,
+                                    std::uint64_t{format_.rate} * kLeastLatencyMs / 1000 * frame_);
     latency = std::max(frame_, latency / frame_ * frame_);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -129,6 +131,10 @@ class VirtualAudioBackend : public AudioBackend {
 
   const VirtualDeviceSet& Devices() const { return devices_; }
 
+  // Streams opened from now on pull at least this far ahead, as a sound
+  // server that keeps more than it is asked for does (0: what is asked).
+  void SetLeastPlaybackLatency(std::chrono::milliseconds least) { least_latency_ = least; }
+
   // What an output keeps; guarded by the virtual clock's lock.
   struct OutputRecord {
     std::vector<std::uint8_t> bytes;
@@ -142,6 +148,7 @@ class VirtualAudioBackend : public AudioBackend {
   std::vector<bool> removed_inputs_;
   std::vector<bool> removed_outputs_;
   std::vector<std::shared_ptr<OutputRecord>> records_;
+  std::atomic<std::chrono::milliseconds> least_latency_{std::chrono::milliseconds(0)};
 };
 
 }  // namespace platform

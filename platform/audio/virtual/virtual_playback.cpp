@@ -203,6 +203,9 @@ std::unique_ptr<PlaybackStream> VirtualAudioBackend::OpenPlayback(const std::str
   if (chosen.latency_bytes == 0) {
     chosen.latency_bytes = std::max<std::size_t>(1, format.rate / 50) * format.FrameBytes();
   }
+  const auto least = static_cast<std::size_t>(least_latency_.load().count());
+  chosen.latency_bytes =
+      std::max(chosen.latency_bytes, std::size_t{format.rate} * least / 1000 * format.FrameBytes());
   return std::make_unique<VirtualPlaybackStream>(this, endpoint_id, format, chosen, records_[index],
                                                  std::move(callbacks));
 }
