@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,7 +24,7 @@ namespace {
 // One wake-up event is posted per message; the messages themselves wait in
 // the window's own queue, so that messages of one kind can be removed exactly.
 // A deferred message waits in the queue without a wake-up event until the
-// next frame tick gives it one.
+// next frame tick hands it to its window.
 constexpr QEvent::Type kWakeType = static_cast<QEvent::Type>(QEvent::User + 1);
 // Starts the frame tick at once (posted from any thread).
 constexpr QEvent::Type kTickStartType = static_cast<QEvent::Type>(QEvent::User + 2);
@@ -44,15 +45,28 @@ class NotifyWindow : public QObject {
   // Called with windows_lock held.
   void Enqueue(const TMessage& m) {
     queue_.push_back(m);
-    Wake(1);
+    ++wakes_;
+    QCoreApplication::postEvent(this, new QEvent(kWakeType));
   }
-  // Called with windows_lock held: the message waits for a wake-up event.
-  void EnqueueDeferred(const TMessage& m) { queue_.push_back(m); }
-  // Called with windows_lock held: every queued message gets its wake-up
-  // event; whether there was one without.
-  bool WakeAll() {
-    if (queue_.size() <= wakes_) return false;
-    Wake(queue_.size() - wakes_);
+  // Called with windows_lock held: the message waits for the frame tick.
+  // Whether the window still has to be put on the tick's list.
+  bool EnqueueDeferred(const TMessage& m) {
+    queue_.push_back(m);
+    return !std::exchange(listed_, true);
+  }
+  // Called with windows_lock held: the window is off the tick's list; how
+  // many messages wait now.
+  std::size_t Unlist() {
+    listed_ = false;
+    return queue_.size();
+  }
+  // Called with windows_lock held: takes the oldest message; false when
+  // none waits. A wake-up event that comes later for a message taken this
+  // way finds the next one, or none.
+  bool Take(TMessage* m) {
+    if (queue_.empty()) return false;
+    *m = queue_.front();
+    queue_.pop_front();
     return true;
   }
   // Called with windows_lock held.
@@ -66,14 +80,10 @@ class NotifyWindow : public QObject {
   bool event(QEvent* e) override;
 
  private:
-  void Wake(std::size_t n) {
-    wakes_ += n;
-    for (std::size_t i = 0; i < n; ++i) QCoreApplication::postEvent(this, new QEvent(kWakeType));
-  }
-
   TWndMethod method_;
   std::deque<TMessage> queue_;
   std::size_t wakes_ = 0;  // wake-up events posted and not yet handled
+  bool listed_ = false;    // on the frame tick's list
   int depth_ = 0;
 };
 
@@ -81,25 +91,52 @@ std::mutex windows_lock;
 std::map<HWND, NotifyWindow*> windows;
 HWND next_handle = 1;
 
+NotifyWindow* Find(HWND wnd) {
+  auto it = windows.find(wnd);
+  return it == windows.end() ? nullptr : it->second;
+}
+
 bool NotifyWindow::event(QEvent* e) {
   if (e->type() != kWakeType) return QObject::event(e);
   TMessage m;
   {
     std::lock_guard<std::mutex> lock(windows_lock);
     if (wakes_ > 0) --wakes_;
-    if (queue_.empty()) return true;  // its message was removed
-    m = queue_.front();
-    queue_.pop_front();
+    if (!Take(&m)) return true;  // its message was removed or handed out already
   }
   Dispatch(m);
   return true;
 }
 
-// The frame tick: one periodic timer on the GUI thread that wakes the
-// deferred messages and posts the delayed ones that have fallen due, so that
-// work which only has to be done once a display frame wakes the GUI thread
-// once a frame however many messages it brings. It runs while messages wait
-// for it and stops after a tick that found none.
+// Hands a window the messages that wait in its queue now, oldest first, on
+// the GUI thread; messages posted meanwhile wait for their own turn. The
+// window may go while one of its messages is handled.
+void DeliverQueued(HWND wnd) {
+  std::size_t n;
+  {
+    std::lock_guard<std::mutex> lock(windows_lock);
+    NotifyWindow* w = Find(wnd);
+    if (!w) return;
+    n = w->Unlist();
+  }
+  for (; n > 0; --n) {
+    TMessage m;
+    NotifyWindow* w;
+    {
+      std::lock_guard<std::mutex> lock(windows_lock);
+      w = Find(wnd);
+      if (!w || !w->Take(&m)) return;
+    }
+    w->Dispatch(m);
+  }
+}
+
+// The frame tick: one periodic timer on the GUI thread that hands the
+// deferred messages, and the delayed ones that have fallen due, straight to
+// their windows, so that work which only has to be done once a display frame
+// wakes the GUI thread once a frame however many messages it brings, and no
+// message needs an event of its own. It runs while messages wait for it and
+// stops after a tick that found none.
 class FrameTick : public QObject {
  public:
   struct Delayed {
@@ -123,34 +160,31 @@ class FrameTick : public QObject {
     running_ = true;
     timer_.start(kFrameTickMs, Qt::PreciseTimer, this);
   }
-  // GUI thread: wakes what waits now; whether anything did or still does.
+  // GUI thread: delivers what waits now; whether anything did or still does.
   bool Flush() {
-    std::vector<Delayed> due;
-    bool busy = false;
+    std::vector<HWND> ready;
+    bool busy;
     {
       std::lock_guard<std::mutex> lock(windows_lock);
-      for (HWND wnd : deferred_) {
-        auto it = windows.find(wnd);
-        if (it != windows.end() && it->second->WakeAll()) busy = true;
-      }
-      deferred_.clear();
+      ready.swap(deferred_);
       // Within half a period of its time a delayed message goes with this
-      // tick rather than the next.
+      // tick rather than the next; it joins its window's queue as if posted
+      // now, behind the deferred data of the same tick.
       const auto limit =
           std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameTickMs / 2);
       std::erase_if(delayed_, [&](const Delayed& d) {
         if (d.due > limit) return false;
-        due.push_back(d);
+        if (NotifyWindow* w = Find(d.wnd); w && w->EnqueueDeferred(d.message))
+          ready.push_back(d.wnd);
         return true;
       });
-      busy = busy || !due.empty() || !delayed_.empty();
+      busy = !ready.empty() || !delayed_.empty();
       if (!busy) {
         running_ = false;
         timer_.stop();
       }
     }
-    for (const Delayed& d : due)
-      ::PostMessage(d.wnd, d.message.Msg, d.message.WParam, d.message.LParam);
+    for (HWND wnd : ready) DeliverQueued(wnd);
     return busy;
   }
 
@@ -165,7 +199,7 @@ class FrameTick : public QObject {
   void timerEvent(QTimerEvent*) override { Flush(); }
 
  private:
-  std::vector<HWND> deferred_;    // windows_lock
+  std::vector<HWND> deferred_;    // windows_lock; windows with deferred messages
   std::vector<Delayed> delayed_;  // windows_lock
   bool running_ = false;          // windows_lock; the timer runs or is about to start
   QBasicTimer timer_;             // GUI thread
@@ -184,11 +218,6 @@ FrameTick* TheFrameTick() {
 std::mutex hook_lock;
 platform::MessageBoxHook box_hook;
 std::atomic<bool> display_lost{false};
-
-NotifyWindow* Find(HWND wnd) {
-  auto it = windows.find(wnd);
-  return it == windows.end() ? nullptr : it->second;
-}
 
 bool OnGuiThread() {
   auto* app = QCoreApplication::instance();
@@ -354,8 +383,7 @@ bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::lock_guard<std::mutex> lock(windows_lock);
   NotifyWindow* w = Find(wnd);
   if (!w) return false;
-  w->EnqueueDeferred(TMessage{msg, wParam, lParam, 0});
-  tick->Defer(wnd);
+  if (w->EnqueueDeferred(TMessage{msg, wParam, lParam, 0})) tick->Defer(wnd);
   return true;
 }
 

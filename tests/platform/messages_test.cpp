@@ -102,6 +102,32 @@ TEST_F(MessagesTest, DeferredAndDelayedMessagesKeepTheirOrder) {
 
   DeallocateHWnd(wnd);
   EXPECT_FALSE(platform::PostMessageDeferred(wnd, WM_USER, 0, 7));
+
+  // The tick hands a window its messages itself: a window that goes from
+  // its own procedure gets no more of them, and deferred messages a
+  // procedure posts come after those already waiting.
+  std::vector<LPARAM> gone_got, echo_got;
+  HWND gone = 0;
+  gone = AllocateHWnd([&](TMessage& m) {
+    gone_got.push_back(m.LParam);
+    DeallocateHWnd(gone);
+  });
+  HWND echo = 0;
+  echo = AllocateHWnd([&](TMessage& m) {
+    echo_got.push_back(m.LParam);
+    if (m.LParam < 10) platform::PostMessageDeferred(echo, WM_USER, 0, m.LParam + 10);
+  });
+  std::thread([=] {
+    for (LPARAM i = 1; i <= 3; ++i) {
+      platform::PostMessageDeferred(gone, WM_USER, 0, i);
+      platform::PostMessageDeferred(echo, WM_USER, 0, i);
+    }
+  }).join();
+  ASSERT_TRUE(PumpUntil([&] { return echo_got.size() == 6; }));
+  WaitAndPump(40, true);
+  EXPECT_EQ(gone_got, (std::vector<LPARAM>{1}));
+  EXPECT_EQ(echo_got, (std::vector<LPARAM>{1, 2, 3, 11, 12, 13}));
+  DeallocateHWnd(echo);
 }
 
 TEST_F(MessagesTest, RemovesPendingMessagesOfOneKindOnly) {
