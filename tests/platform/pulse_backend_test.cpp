@@ -1,6 +1,8 @@
 #include "platform/audio/pulse/pulse_backend.h"
 
 #include <gtest/gtest.h>
+#include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,6 +17,9 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/audio/pulse/pulse_loop.h"
 
 namespace platform {
 #include "tests/support/sound_server.h"
@@ -60,6 +65,120 @@ TEST(PulseBackend, UnreachableServerIsNotAvailableAtOnce) {
   ASSERT_NE(automatic, nullptr);
   EXPECT_EQ(automatic->Name(), "none");
   EXPECT_LT(SecondsSince(start), 1.0);
+}
+
+// The back-end's event loop runs the library's events as its own loop would:
+// timers once at their time (on either clock), deferred events while enabled
+// (and nothing else meanwhile), descriptors when ready and asked for; a change
+// made from another thread wakes it while it sleeps; freed events and those
+// left at the end get their destroy callbacks.
+TEST(PulseBackend, EventLoopRunsTheLibrarysEvents) {
+  struct Log {
+    PulseLoop* loop;
+    std::vector<std::string> seen;
+    std::vector<Clock::time_point> when;
+    int destroyed = 0;
+    int defer_runs = 0;
+    void Add(const std::string& what) {
+      seen.push_back(what);
+      when.push_back(Clock::now());
+      loop->Signal();
+    }
+  };
+  auto loop = std::make_unique<PulseLoop>();
+  Log log;
+  log.loop = loop.get();
+  pa_mainloop_api* api = loop->Api();
+  ASSERT_TRUE(loop->Start());
+  // Lets go of the loop's lock when a step fails, before the loop goes.
+  struct Held {
+    PulseLoop* loop;
+    ~Held() { loop->Unlock(); }
+  };
+  auto wait_for = [&](std::size_t n) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (log.seen.size() < n && Clock::now() < deadline) loop->Wait();
+    return log.seen.size() >= n;
+  };
+  auto on_time = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* d) {
+    static_cast<Log*>(d)->Add("time");
+  };
+  auto destroyed_time = [](pa_mainloop_api*, pa_time_event*, void* d) {
+    ++static_cast<Log*>(d)->destroyed;
+  };
+
+  // Added from this thread while the loop sleeps without a timeout: a wall
+  // clock time 30 ms ahead, and one on the monotonic clock (the library's
+  // mark in tv_usec) 60 ms ahead.
+  int fds[2] = {-1, -1};
+  ASSERT_EQ(pipe(fds), 0);
+  {
+    loop->Lock();
+    Held held{loop.get()};
+    const Clock::time_point start = Clock::now();
+    struct timeval wall;
+    pa_gettimeofday(&wall);
+    pa_timeval_add(&wall, 30000);
+    const pa_usec_t mono = pa_rtclock_now() + 60000;
+    struct timeval marked;
+    marked.tv_sec = static_cast<time_t>(mono / 1000000);
+    marked.tv_usec = static_cast<suseconds_t>(mono % 1000000) | (1 << 30);
+    pa_time_event* late = api->time_new(api, &marked, on_time, &log);
+    pa_time_event* early = api->time_new(api, &wall, on_time, &log);
+    api->time_set_destroy(early, destroyed_time);
+    ASSERT_TRUE(wait_for(2));
+    EXPECT_GE(log.when[0] - start, std::chrono::milliseconds(29));
+    EXPECT_GE(log.when[1] - start, std::chrono::milliseconds(59));
+    EXPECT_LT(log.when[1] - start, std::chrono::seconds(2));
+    // A fired timer stays off until restarted; a freed one is destroyed.
+    api->time_free(early);
+    pa_gettimeofday(&wall);
+    api->time_restart(late, &wall);
+    ASSERT_TRUE(wait_for(3));
+    EXPECT_EQ(log.destroyed, 1);
+
+    // A pipe with data: its input event runs while asked for, and not once
+    // switched off; a deferred event runs, and holds the input back, until it
+    // turns itself off.
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    auto on_io = [](pa_mainloop_api* a, pa_io_event* e, int fd, pa_io_event_flags_t f, void* d) {
+      static_cast<Log*>(d)->Add((f & PA_IO_EVENT_INPUT) ? "input" : "other");
+      a->io_enable(e, PA_IO_EVENT_NULL);
+      char c;
+      [[maybe_unused]] ssize_t n = read(fd, &c, 1);
+    };
+    auto on_defer = [](pa_mainloop_api* a, pa_defer_event* e, void* d) {
+      auto* l = static_cast<Log*>(d);
+      if (++l->defer_runs == 3) {
+        l->Add("deferred");
+        a->defer_enable(e, 0);
+      }
+    };
+    pa_defer_event* deferred = api->defer_new(api, on_defer, &log);
+    pa_io_event* input = api->io_new(api, fds[0], PA_IO_EVENT_INPUT, on_io, &log);
+    ASSERT_TRUE(wait_for(5));
+    EXPECT_EQ(log.seen[3], "deferred");
+    EXPECT_EQ(log.seen[4], "input");
+    ASSERT_EQ(write(fds[1], "y", 1), 1);
+    pa_gettimeofday(&wall);
+    pa_timeval_add(&wall, 40000);
+    api->time_restart(late, &wall);
+    ASSERT_TRUE(wait_for(6));
+    EXPECT_EQ(log.seen[5], "time");  // the switched-off input stayed quiet
+    api->io_enable(input, PA_IO_EVENT_INPUT);
+    ASSERT_TRUE(wait_for(7));
+    EXPECT_EQ(log.seen[6], "input");
+    api->defer_free(deferred);
+    api->io_free(input);
+    // Events still alive when the loop goes are destroyed with it.
+    api->time_restart(late, nullptr);
+    api->time_set_destroy(late, destroyed_time);
+  }
+  loop.reset();
+  EXPECT_EQ(log.destroyed, 2);
+  EXPECT_EQ(log.defer_runs, 3);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 // A socket that accepts connections but never answers: a hung server.

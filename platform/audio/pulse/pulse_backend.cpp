@@ -29,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void OnContextState(pa_context*, void* userdata) {
-  pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+  static_cast<PulseLoop*>(userdata)->Signal();
 }
 
 bool ContextUsable(pa_context* context) {
@@ -38,7 +38,7 @@ bool ContextUsable(pa_context* context) {
 
 // The answers of one enumeration, filled by the main loop's callbacks.
 struct Query {
-  pa_threaded_mainloop* mainloop = nullptr;
+  PulseLoop* mainloop = nullptr;
   bool input = true;
   bool server_done = false;
   bool list_done = false;
@@ -67,7 +67,7 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     query->default_name = name ? name : "";
   }
   query->server_done = true;
-  pa_threaded_mainloop_signal(query->mainloop, 0);
+  query->mainloop->Signal();
 }
 
 void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
@@ -75,7 +75,7 @@ void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
   if (eol != 0) {
     if (eol < 0) query->failed = true;
     query->list_done = true;
-    pa_threaded_mainloop_signal(query->mainloop, 0);
+    query->mainloop->Signal();
     return;
   }
   // A monitor of a sink replays what is played; it is not a recording device.
@@ -88,7 +88,7 @@ void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
   if (eol != 0) {
     if (eol < 0) query->failed = true;
     query->list_done = true;
-    pa_threaded_mainloop_signal(query->mainloop, 0);
+    query->mainloop->Signal();
     return;
   }
   query->Add(info->index, info->name, info->description);
@@ -100,25 +100,24 @@ PulseAudioBackend::PulseAudioBackend() = default;
 
 std::unique_ptr<PulseAudioBackend> PulseAudioBackend::Connect(std::string* reason) {
   std::unique_ptr<PulseAudioBackend> backend(new PulseAudioBackend());
-  backend->mainloop_ = pa_threaded_mainloop_new();
-  if (backend->mainloop_ == nullptr || pa_threaded_mainloop_start(backend->mainloop_) < 0) {
+  backend->mainloop_ = std::make_unique<PulseLoop>();
+  if (!backend->mainloop_->Start()) {
     if (reason) *reason = "PulseAudio: cannot start the client main loop";
     return nullptr;
   }
-  pa_threaded_mainloop_lock(backend->mainloop_);
+  backend->mainloop_->Lock();
   bool connected = backend->EnsureConnected(Clock::now() + kTimeout, reason);
-  pa_threaded_mainloop_unlock(backend->mainloop_);
+  backend->mainloop_->Unlock();
   if (!connected) return nullptr;
   return backend;
 }
 
 PulseAudioBackend::~PulseAudioBackend() {
   if (mainloop_ == nullptr) return;
-  pa_threaded_mainloop_lock(mainloop_);
+  mainloop_->Lock();
   Disconnect();
-  pa_threaded_mainloop_unlock(mainloop_);
-  pa_threaded_mainloop_stop(mainloop_);
-  pa_threaded_mainloop_free(mainloop_);
+  mainloop_->Unlock();
+  mainloop_->Stop();
 }
 
 void PulseAudioBackend::Disconnect() {
@@ -137,19 +136,19 @@ bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string*
     if (reason) *reason = "PulseAudio: the server did not answer recently";
     return false;
   }
-  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+  pa_mainloop_api* api = mainloop_->Api();
   context_ = pa_context_new(api, "tessaline");
   if (context_ == nullptr) {
     if (reason) *reason = "PulseAudio: cannot create a client context";
     return false;
   }
-  pa_context_set_state_callback(context_, OnContextState, mainloop_);
+  pa_context_set_state_callback(context_, OnContextState, mainloop_.get());
   if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     if (reason) *reason = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context_));
     Disconnect();
     return false;
   }
-  bool settled = WaitUntil(mainloop_, deadline, [this] {
+  bool settled = WaitUntil(mainloop_.get(), deadline, [this] {
     pa_context_state_t state = pa_context_get_state(context_);
     return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
   });
@@ -166,12 +165,12 @@ bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string*
 std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction) {
   std::lock_guard<std::mutex> serial(mutex_);
   Clock::time_point deadline = Clock::now() + kTimeout;
-  pa_threaded_mainloop_lock(mainloop_);
+  mainloop_->Lock();
   std::vector<AudioEndpoint> endpoints;
   if (!EnsureConnected(deadline, nullptr)) {
     known_inputs_.clear();
     known_outputs_.clear();
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
     return endpoints;
   }
   bool input = direction == AudioDirection::kInput;
@@ -179,18 +178,18 @@ std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction
   if (Clock::now() < busy_until_) {
     // It did not answer a moment ago: not asked again so soon.
     endpoints = known;
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
     return endpoints;
   }
   Query query;
-  query.mainloop = mainloop_;
+  query.mainloop = mainloop_.get();
   query.input = input;
   pa_operation* server_op = pa_context_get_server_info(context_, OnServerInfo, &query);
   pa_operation* list_op = input ? pa_context_get_source_info_list(context_, OnSourceInfo, &query)
                                 : pa_context_get_sink_info_list(context_, OnSinkInfo, &query);
   bool answered = false;
   if (server_op != nullptr && list_op != nullptr) {
-    answered = WaitUntil(mainloop_, deadline, [&] {
+    answered = WaitUntil(mainloop_.get(), deadline, [&] {
       return (query.server_done && query.list_done) || !ContextUsable(context_);
     });
     answered = answered && query.server_done && query.list_done && !query.failed;
@@ -212,10 +211,10 @@ std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction
       busy_until_ = Clock::now() + kRetryPause;
     }
     endpoints = known;
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
     return endpoints;
   }
-  pa_threaded_mainloop_unlock(mainloop_);
+  mainloop_->Unlock();
 
   std::stable_sort(query.items.begin(), query.items.end(),
                    [](const Query::Item& a, const Query::Item& b) { return a.index < b.index; });
@@ -234,13 +233,13 @@ namespace {
 // One record stream. Every member is used with the main loop locked.
 class PulseCaptureStream : public CaptureStream {
  public:
-  PulseCaptureStream(pa_threaded_mainloop* mainloop, CaptureCallbacks callbacks)
+  PulseCaptureStream(PulseLoop* mainloop, CaptureCallbacks callbacks)
       : mainloop_(mainloop), callbacks_(std::move(callbacks)) {}
 
   ~PulseCaptureStream() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     Release();
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   // Connects to the source and waits until the stream records (corked).
@@ -296,16 +295,16 @@ class PulseCaptureStream : public CaptureStream {
   }
 
   void Start() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     if (stream_ != nullptr && !lost_ && !running_) {
       running_ = true;
       Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
     }
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   void Stop() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     if (stream_ != nullptr && running_) {
       running_ = false;
       if (!lost_) {
@@ -313,7 +312,7 @@ class PulseCaptureStream : public CaptureStream {
         Forget(pa_stream_flush(stream_, nullptr, nullptr));
       }
     }
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
  private:
@@ -333,7 +332,7 @@ class PulseCaptureStream : public CaptureStream {
 
   static void OnState(pa_stream* stream, void* userdata) {
     auto* self = static_cast<PulseCaptureStream*>(userdata);
-    pa_threaded_mainloop_signal(self->mainloop_, 0);
+    self->mainloop_->Signal();
     pa_stream_state_t state = pa_stream_get_state(stream);
     if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && self->connected_ &&
         !self->lost_) {
@@ -343,11 +342,11 @@ class PulseCaptureStream : public CaptureStream {
     }
   }
 
-  static void OnRead(pa_stream* stream, std::size_t, void* userdata) {
+  static void OnRead(pa_stream* stream, std::size_t readable, void* userdata) {
     auto* self = static_cast<PulseCaptureStream*>(userdata);
-    // A peek that finds nothing ends the round; every call into the library
-    // costs a system call of its own, so none is made to ask first.
-    while (true) {
+    // The library says how much it holds: every call into it costs a system
+    // call of its own, so none is made to ask again.
+    while (readable > 0) {
       const void* data = nullptr;
       std::size_t bytes = 0;
       if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
@@ -356,10 +355,11 @@ class PulseCaptureStream : public CaptureStream {
         self->callbacks_.data(static_cast<const std::uint8_t*>(data), bytes);
       }
       pa_stream_drop(stream);
+      readable -= std::min(readable, bytes);
     }
   }
 
-  pa_threaded_mainloop* const mainloop_;
+  PulseLoop* const mainloop_;
   const CaptureCallbacks callbacks_;
   pa_stream* stream_ = nullptr;
   bool connected_ = false;
@@ -376,11 +376,11 @@ std::unique_ptr<CaptureStream> PulseAudioBackend::OpenCapture(const std::string&
                                                               std::string* reason) {
   std::lock_guard<std::mutex> serial(mutex_);
   Clock::time_point deadline = Clock::now() + kTimeout;
-  auto stream = std::make_unique<PulseCaptureStream>(mainloop_, std::move(callbacks));
-  pa_threaded_mainloop_lock(mainloop_);
+  auto stream = std::make_unique<PulseCaptureStream>(mainloop_.get(), std::move(callbacks));
+  mainloop_->Lock();
   bool ok = EnsureConnected(deadline, reason) &&
             stream->Connect(context_, endpoint_id, format, preferred_chunk_bytes, deadline, reason);
-  pa_threaded_mainloop_unlock(mainloop_);
+  mainloop_->Unlock();
   if (!ok) return nullptr;
   return stream;
 }

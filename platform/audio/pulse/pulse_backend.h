@@ -8,13 +8,14 @@
 
 #include "platform/audio/audio_backend.h"
 
-struct pa_threaded_mainloop;
 struct pa_context;
 
 namespace platform {
 
+class PulseLoop;
+
 // The PulseAudio back-end (also PipeWire's PulseAudio service). One connection
-// for the back-end's lifetime, on a threaded main loop; each enumeration asks
+// for the back-end's lifetime, on the back-end's own event loop thread; each enumeration asks
 // the server again. The server is the one libpulse finds by itself
 // (PULSE_SERVER, client.conf, the user's runtime folder); a server is never
 // spawned. Every wait is bounded, so a dead or hung server costs at most about
@@ -74,7 +75,7 @@ class PulseAudioBackend : public AudioBackend {
   void Disconnect();
 
   std::mutex mutex_;  // one enumeration at a time
-  pa_threaded_mainloop* mainloop_ = nullptr;
+  std::unique_ptr<PulseLoop> mainloop_;
   pa_context* context_ = nullptr;
   std::chrono::steady_clock::time_point retry_after_{};
   // The last full answer of each direction, given while the connected server

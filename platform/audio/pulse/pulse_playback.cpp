@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/audio/pulse/pulse_backend.h"
+#include "platform/audio/pulse/pulse_loop.h"
 #include "platform/audio/pulse/pulse_wait.h"
 
 namespace platform {
@@ -31,17 +32,16 @@ constexpr std::uint64_t kLeastLatencyMs = 100;
 // that part shrinks with the time passed since the server reported it.
 class PulsePlaybackStream : public PlaybackStream {
  public:
-  PulsePlaybackStream(pa_threaded_mainloop* mainloop, const PcmFormat& format,
-                      PlaybackCallbacks callbacks)
+  PulsePlaybackStream(PulseLoop* mainloop, const PcmFormat& format, PlaybackCallbacks callbacks)
       : mainloop_(mainloop),
         format_(format),
         frame_(format.FrameBytes()),
         callbacks_(std::move(callbacks)) {}
 
   ~PulsePlaybackStream() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     Release();
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   // Connects to the sink and waits until the stream is ready (corked).
@@ -109,42 +109,42 @@ class PulsePlaybackStream : public PlaybackStream {
   }
 
   void Start() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     if (Usable() && !running_) {
       running_ = true;
       Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
       Fill();
       Poll();
     }
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   void Stop() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     if (Usable() && running_) {
       running_ = false;
       Forget(pa_stream_cork(stream_, 1, nullptr, nullptr));
       // One last look, answered after the cork: what played up to the pause.
       RequestTiming();
     }
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   void Flush() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     if (Usable()) Forget(pa_stream_flush(stream_, nullptr, nullptr));
     floor_ = pulled_;
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   void Wake() override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     Fill();
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   void SetVolume(double left, double right) override {
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     left_ = std::clamp(left, 0.0, 1.0);
     right_ = std::clamp(right, 0.0, 1.0);
     if (Usable()) {
@@ -152,19 +152,19 @@ class PulsePlaybackStream : public PlaybackStream {
       Forget(pa_context_set_sink_input_volume(
           pa_stream_get_context(stream_), pa_stream_get_index(stream_), &volume, nullptr, nullptr));
     }
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
   }
 
   bool SetRate(std::uint32_t frames_per_second) override {
     if (frames_per_second == 0 || frames_per_second > PA_RATE_MAX) return false;
-    pa_threaded_mainloop_lock(mainloop_);
+    mainloop_->Lock();
     bool ok = variable_rate_ && Usable();
     if (ok) {
       pa_operation* op = pa_stream_update_sample_rate(stream_, frames_per_second, nullptr, nullptr);
       ok = op != nullptr;
       Forget(op);
     }
-    pa_threaded_mainloop_unlock(mainloop_);
+    mainloop_->Unlock();
     return ok;
   }
 
@@ -190,7 +190,7 @@ class PulsePlaybackStream : public PlaybackStream {
 
   void Release() {
     if (poll_ != nullptr) {
-      pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+      pa_mainloop_api* api = mainloop_->Api();
       api->time_free(poll_);
       poll_ = nullptr;
     }
@@ -241,7 +241,7 @@ class PulsePlaybackStream : public PlaybackStream {
     struct timeval when;
     pa_gettimeofday(&when);
     pa_timeval_add(&when, kPollUsec);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    pa_mainloop_api* api = mainloop_->Api();
     if (poll_ == nullptr) {
       poll_ = api->time_new(api, &when, OnPoll, this);
     } else {
@@ -286,7 +286,7 @@ class PulsePlaybackStream : public PlaybackStream {
 
   static void OnState(pa_stream* stream, void* userdata) {
     auto* self = static_cast<PulsePlaybackStream*>(userdata);
-    pa_threaded_mainloop_signal(self->mainloop_, 0);
+    self->mainloop_->Signal();
     pa_stream_state_t state = pa_stream_get_state(stream);
     if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && self->connected_ &&
         !self->lost_) {
@@ -313,7 +313,7 @@ class PulsePlaybackStream : public PlaybackStream {
     if (success && !self->lost_) self->Update();
   }
 
-  pa_threaded_mainloop* const mainloop_;
+  PulseLoop* const mainloop_;
   const PcmFormat format_;
   const std::size_t frame_;
   const PlaybackCallbacks callbacks_;
@@ -341,11 +341,12 @@ std::unique_ptr<PlaybackStream> PulseAudioBackend::OpenPlayback(const std::strin
                                                                 std::string* reason) {
   std::lock_guard<std::mutex> serial(mutex_);
   Clock::time_point deadline = Clock::now() + kTimeout;
-  auto stream = std::make_unique<PulsePlaybackStream>(mainloop_, format, std::move(callbacks));
-  pa_threaded_mainloop_lock(mainloop_);
+  auto stream =
+      std::make_unique<PulsePlaybackStream>(mainloop_.get(), format, std::move(callbacks));
+  mainloop_->Lock();
   bool ok = EnsureConnected(deadline, reason) &&
             stream->Connect(context_, endpoint_id, options, deadline, reason);
-  pa_threaded_mainloop_unlock(mainloop_);
+  mainloop_->Unlock();
   if (!ok) return nullptr;
   return stream;
 }
