@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "platform/framework/properties.h"
 
@@ -175,9 +176,42 @@ void TMMCustomLevel::ResetData() {
 }
 
 // Changes reach the screen with the next paint: many changes within one
-// display frame give one paint, which shows the latest state.
+// display frame give one paint, which shows the latest state. Only the spots
+// that change between what was last asked for and now are painted: a meter
+// seldom moves more than a few spots a frame, and the rest of its picture
+// need not travel to the display again.
 void TMMCustomLevel::PaintSoonIfLive() {
-  if (Live()) PaintSoon(draw_rect_);
+  if (!Live() || !Showing()) {
+    asked_level_ = -1;  // nothing is painted: the next time, all of it
+    return;
+  }
+  const int peak = Peak();
+  const int old_level = std::exchange(asked_level_, level_);
+  const int old_peak = std::exchange(asked_peak_, peak);
+  if (old_level < 0 || on_draw_bar_ || direction_ == dirSymetric) {
+    PaintSoon(draw_rect_);
+    return;
+  }
+  // Each run of changed spots is one area.
+  for (int i = 1; i <= num_spots_; ++i) {
+    if (Lit(i, old_level, old_peak) == Lit(i, level_, peak)) continue;
+    int last = i;
+    while (last < num_spots_ && Lit(last + 1, old_level, old_peak) != Lit(last + 1, level_, peak))
+      ++last;
+    TRect a = SpotRect(i), b = SpotRect(last);
+    TRect area = Rect(std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
+                      std::max(a.Bottom, b.Bottom));
+    area.Left += draw_rect_.Left;
+    area.Right += draw_rect_.Left;
+    area.Top += draw_rect_.Top;
+    area.Bottom += draw_rect_.Top;
+    PaintSoon(area);
+    i = last;
+  }
+}
+
+bool TMMCustomLevel::Lit(int i, int n, int p) const {
+  return i <= n || (num_peaks_ > 0 && p > n && i <= p && i > p - num_peaks_);
 }
 
 int TMMCustomLevel::Peak() const {
@@ -276,6 +310,7 @@ void TMMCustomLevel::RecalcGeometry(bool resize) {
     level_ = 0;
     SetTickIdle(tick_, true);
   }
+  asked_level_ = -1;
 }
 
 TRect TMMCustomLevel::SpotRect(int i) const {

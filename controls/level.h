@@ -135,7 +135,11 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
   void CalcDecay();
   void CalcBytesPerRefresh();
   bool Live() const { return enabled_ && GetVisible(); }
+  // Asks for the spots whose picture changed since the last request to be
+  // painted with the next frame.
   void PaintSoonIfLive();
+  // Whether spot i is lit (drawn in its zone's colour) at level n and peak p.
+  bool Lit(int i, int n, int p) const;
   static void TickCallback(void* owner);
   void HandleMessage(TMessage& msg);
 
@@ -147,6 +151,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
   TRect draw_rect_{0, 0, 1, 1};
   int num_spots_ = 1, margin_ = 0, p1_ = 0, p2_ = 0;
   int level_ = 0;
+  // The level and peak the screen shows once the paints asked for have run;
+  // -1 when unknown (the next request paints the whole drawing area).
+  int asked_level_ = -1, asked_peak_ = -1;
   // Shared with the tick thread.
   mutable std::mutex peak_lock_;
   int peak_ = 0;

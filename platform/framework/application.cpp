@@ -76,6 +76,12 @@ void StartToolkit(int& argc, char** argv) {
   // Without a display, tools and tests run on the off-screen platform.
   if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The meters repaint the same small areas every frame. Through shared
+  // memory, each paint into an area the X server may still be reading first
+  // waits for a round trip to it (and wakes the toolkit's X reader thread);
+  // sent over the connection, those few kilobytes need no wait. A value the
+  // user set is kept.
+  setenv("QT_XCB_NO_MITSHM", "1", 0);
   auto* app = new QApplication(argc, argv);
   app->setQuitOnLastWindowClosed(false);
 }

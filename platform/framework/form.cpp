@@ -4,7 +4,9 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWidget>
@@ -255,6 +257,24 @@ QWidget* TCustomForm::ClientWidget() const {
 
 HWND TCustomForm::Handle() const {
   return static_cast<HWND>(Widget()->winId());
+}
+
+std::vector<TColor> TCustomForm::ShownPixels(const TRect& area) const {
+  std::vector<TColor> pixels;
+  QWidget* w = Widget();
+  if (!w || !w->isVisible() || area.IsEmpty()) return pixels;
+  const QPoint at = w->mapTo(w->window(), QPoint(area.Left, area.Top));
+  const QImage image =
+      w->screen()
+          ->grabWindow(w->window()->winId(), at.x(), at.y(), area.Width(), area.Height())
+          .toImage();
+  if (image.width() < area.Width() || image.height() < area.Height()) return pixels;
+  for (int y = 0; y < area.Height(); ++y)
+    for (int x = 0; x < area.Width(); ++x) {
+      const QRgb c = image.pixel(x, y);
+      pixels.push_back(RGB(qRed(c), qGreen(c), qBlue(c)));
+    }
+  return pixels;
 }
 
 void TCustomForm::CreateFromLayout(const std::string& layout) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/framework/controls.h"
+#include "platform/gdi/gdi.h"
 #include "platform/messages/messages.h"
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
@@ -78,6 +79,10 @@ class TCustomForm : public TWinControl {
   QWidget* ClientWidget() const override;
   // The desktop's handle of the window, for requests made on its behalf.
   HWND Handle() const;
+  // The colours (0x00BBGGRR) of the client area's pixels in area (client
+  // coordinates), row by row, as the display has them: what the window's
+  // paints have reached, not a fresh rendering. Empty while not shown.
+  std::vector<TColor> ShownPixels(const TRect& area) const;
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;

@@ -377,6 +377,43 @@ TEST_F(Controls, PaintsOncePerFrameOnAShownWindowAndTheTickRepaintsThroughTheGui
   EXPECT_TRUE(TickRunning());
   for (int i = 0; i < 400 && m->Peak() != 0; ++i) WaitAndPump(5, true);
   EXPECT_EQ(m->Peak(), 0);
+
+  // Only the spots that change are painted, yet the screen always ends up
+  // with the whole picture: rising, falling under a held peak, a marker
+  // falling a spot a tick, a full reset, and an area exposed again.
+  const TRect area = Rect(m->GetLeft(), m->GetTop(), m->GetLeft() + 241, m->GetTop() + 9);
+  auto fresh = [&] {
+    platform::TImageDC img(241, 9, clWhite);
+    m->PaintTo(img.Handle());
+    std::vector<TColor> pixels;
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 241; ++x) pixels.push_back(img.Pixel(x, y));
+    return pixels;
+  };
+  auto settles = [&] {
+    for (int i = 0; i < 400; ++i) {
+      if (form.ShownPixels(area) == fresh()) return true;
+      WaitAndPump(5, true);
+    }
+    return false;
+  };
+  ASSERT_EQ(form.ShownPixels(area).size(), 241u * 9u);
+  m->SetPeakDelay(0);
+  m->SetPeakSpeed(1);
+  for (int raw : {20000, 3000, 32767, 500, 0, 12000, 12100, 30000}) {
+    m->UpdateLevel(raw);
+    EXPECT_TRUE(settles()) << raw;
+  }
+  for (int i = 0; i < 400 && m->Peak() > m->Level(); ++i) WaitAndPump(5, true);
+  EXPECT_TRUE(settles());
+  m->UpdateLevel(32767);
+  m->ResetData();
+  EXPECT_TRUE(settles());
+  m->UpdateLevel(25000);
+  m->Invalidate();
+  m->UpdateLevel(8000);
+  EXPECT_TRUE(settles());
+
   // Hidden meters do not paint.
   m->SetVisible(false);
   before = paints;
