@@ -14,10 +14,13 @@
 namespace {
 
 // While slices wait, a pump cycle comes once per display frame and shows
-// every slice that has fallen due since the last one: the meters' logic
-// still sees each slice, and they paint once per frame at most. With nothing
-// waiting the pump sleeps until new data wakes it.
+// every slice that falls due by the middle of the frame ahead, so that each
+// slice reaches the screen with the frame nearest its time (rather than a
+// whole frame late): the meters' logic still sees each slice, and they paint
+// once per frame at most. With nothing waiting the pump sleeps until new data
+// wakes it.
 constexpr unsigned kFrameMs = 8;
+constexpr std::int64_t kPumpLeadUs = kFrameMs * 1000 / 2;
 constexpr int kMaxPassesPerCycle = 256;
 constexpr UINT kTriggerTimerMs = 20;
 // Buffers a connector keeps for showing: about 90 ms of a 2048-byte stream.
@@ -365,14 +368,14 @@ void TMMConnector::TakeData(const char* data, std::int32_t count) {
     WakePump();
 }
 
-bool TMMConnector::Refresh() {
+bool TMMConnector::Refresh(std::int64_t lead_us) {
   if (!enabled_ || !(running_ || (!real_time_ && active_))) return false;
-  const bool shown = RefreshLevels();
+  const bool shown = RefreshLevels(lead_us);
   if (OnTrigger) OnTrigger(this);
   return shown;
 }
 
-bool TMMConnector::RefreshLevels() {
+bool TMMConnector::RefreshLevels(std::int64_t lead_us) {
   std::lock_guard<TCriticalSection> lock(lock_);
   if (!LevelWaiting()) return false;
   const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
@@ -383,7 +386,7 @@ bool TMMConnector::RefreshLevels() {
   if (synchronize_ && display_format_.nAvgBytesPerSec > 0 && pending_used_ == 1) {
     const std::int64_t due =
         static_cast<std::int64_t>(b.pos) * 1000000 / display_format_.nAvgBytesPerSec;
-    if (NowMicroseconds() - b.arrival < due) return false;
+    if (NowMicroseconds() + lead_us - b.arrival < due) return false;
   }
   const std::int32_t pos = b.pos;
   b.pos += n;
@@ -500,7 +503,7 @@ void TMMConnector::Pump() {
   auto list = s.list;
   for (TMMConnector* c : list)
     if (c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_)
-      for (int pass = 0; pass < kMaxPassesPerCycle && c->Refresh(); ++pass) {
+      for (int pass = 0; pass < kMaxPassesPerCycle && c->Refresh(kPumpLeadUs); ++pass) {
       }
   if (s.running <= 0 || Application->Terminated() || s.list.empty()) {
     s.armed = false;

@@ -108,9 +108,11 @@ class TMMConnector : public TMMDSPComponent {
  private:
   void SetLevel(int index, TMMCustomLevel* value);
   void UpdateDisplayFormats();
-  // One refresh pass; true when it showed a slice.
-  bool Refresh();
-  bool RefreshLevels();
+  // One refresh pass; true when it showed a slice. With synchronized slices,
+  // one falls due lead_us early (the pump shows each slice with the frame
+  // nearest its time).
+  bool Refresh(std::int64_t lead_us = 0);
+  bool RefreshLevels(std::int64_t lead_us);
   // Asks the shared window to begin automatic refresh of this connector.
   void PostStart();
   void StartRunning();

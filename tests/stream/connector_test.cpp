@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -251,7 +252,11 @@ TEST_F(ConnectorTest, MessagePumpFeedsTheMetersOnTheGuiThread) {
   // With nothing due the pump sleeps: no cycle, no refresh.
   WaitAndPump(50, true);
   int refreshes = 0;
-  connector_.OnTrigger = [&](TComponent*) { ++refreshes; };
+  std::vector<int> shown_after_pass;
+  connector_.OnTrigger = [&](TComponent*) {
+    ++refreshes;
+    shown_after_pass.push_back(connector_.LevelSlices());
+  };
   WaitAndPump(200, true);
   EXPECT_EQ(refreshes, 0);
   EXPECT_EQ(TMMConnector::PumpsPending(), 0);
@@ -268,6 +273,12 @@ TEST_F(ConnectorTest, MessagePumpFeedsTheMetersOnTheGuiThread) {
   // 11.6 ms take a few cycles, not one per slice.
   EXPECT_GE(refreshes - 10, 2);
   EXPECT_LE(refreshes - 10, 5);
+  // Each cycle shows what falls due by the middle of the frame ahead: the
+  // first one, right after the buffer came, at least the four slices due
+  // within 3.4 ms of it.
+  auto repeat = std::adjacent_find(shown_after_pass.begin(), shown_after_pass.end());
+  ASSERT_NE(repeat, shown_after_pass.end());
+  EXPECT_GE(*repeat - before_wake, 4);
   WaitAndPump(50, true);
   EXPECT_EQ(TMMConnector::PumpsPending(), 0);
   connector_.OnTrigger = nullptr;
