@@ -4,10 +4,15 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/framework/properties.h"
 
 namespace {
+
+// The calling thread's paint holds and the meters waiting for them to end.
+thread_local int paint_holds = 0;
+thread_local std::vector<TMMCustomLevel*> held_meters;
 
 constexpr int kFullScale = 32767;
 constexpr UINT WM_LEVELREPAINT = WM_USER + 0x101;
@@ -39,6 +44,21 @@ TMMCustomLevel::~TMMCustomLevel() {
   RemoveTick(tick_);  // the tick no longer runs for this meter after this
   tick_ = nullptr;
   DeallocateHWnd(window_handle_);
+  std::erase(held_meters, this);
+}
+
+TLevelPaintHold::TLevelPaintHold() {
+  ++paint_holds;
+}
+
+TLevelPaintHold::~TLevelPaintHold() {
+  if (--paint_holds > 0) return;
+  // A meter asked here may go on changing; it is taken off first.
+  while (!held_meters.empty()) {
+    TMMCustomLevel* m = held_meters.back();
+    held_meters.pop_back();
+    m->PaintSoonIfLive();
+  }
 }
 
 // --- feeding ------------------------------------------------------------------
@@ -181,6 +201,11 @@ void TMMCustomLevel::ResetData() {
 // seldom moves more than a few spots a frame, and the rest of its picture
 // need not travel to the display again.
 void TMMCustomLevel::PaintSoonIfLive() {
+  if (paint_holds > 0) {
+    if (std::find(held_meters.begin(), held_meters.end(), this) == held_meters.end())
+      held_meters.push_back(this);
+    return;
+  }
   if (!Live() || !Showing()) {
     asked_level_ = -1;  // nothing is painted: the next time, all of it
     return;
@@ -326,11 +351,13 @@ TRect TMMCustomLevel::SpotRect(int i) const {
   return Rect(0, y, w, y + spot_width_);
 }
 
-void TMMCustomLevel::DrawSpots(TMMDIBCanvas& dib, int n, bool background, int peak) {
+void TMMCustomLevel::DrawSpots(TMMDIBCanvas& dib, int n, bool background, int peak,
+                               const TRect& within) {
   const int offset = background ? 3 : 0;
   const bool dotted = background ? inactive_doted_ : active_doted_;
   auto zone = [&](int i) { return colors_[offset + (i > p2_ ? 2 : i > p1_ ? 1 : 0)]; };
   auto fill = [&](int i, TColor color) {
+    if (IntersectRect(SpotRect(i), within).IsEmpty()) return;
     dib.SetDrawColor(color);
     if (dotted)
       dib.FillRectDotted(SpotRect(i));
@@ -353,7 +380,7 @@ void TMMCustomLevel::RebuildBackground() {
   background_->BeginDraw();
   background_->SetDrawColor(GetColor());
   background_->Clear();
-  DrawSpots(*background_, num_spots_, true, 0);
+  DrawSpots(*background_, num_spots_, true, 0, Rect(0, 0, draw_rect_.Width(), draw_rect_.Height()));
   background_->EndDraw();
 }
 
@@ -371,8 +398,16 @@ void TMMCustomLevel::PaintLevel() {
       TRect r = Rect(0, 0, draw_rect_.Width(), draw_rect_.Height());
       on_draw_bar_(this, &frame, r, level_, peak);
     } else {
-      frame.CopyBits(Rect(0, 0, frame.Width(), frame.Height()), background_->Surface()->Bits());
-      if (enabled_) DrawSpots(frame, level_, false, peak);
+      // Only the part the paint covers is composed again: the rest of the
+      // picture is on the screen already.
+      TRect part = GdiGetClip(Canvas());
+      part.Left -= draw_rect_.Left;
+      part.Right -= draw_rect_.Left;
+      part.Top -= draw_rect_.Top;
+      part.Bottom -= draw_rect_.Top;
+      part = IntersectRect(part, Rect(0, 0, frame.Width(), frame.Height()));
+      frame.CopyBits(part, background_->Surface()->Bits());
+      if (enabled_) DrawSpots(frame, level_, false, peak, part);
     }
     frame.DrawTo(Canvas(), draw_rect_, 0, 0);
   } catch (...) {

@@ -20,6 +20,18 @@ enum TMMLevelKind { lkHorizontal, lkVertical };
 enum TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
 
 class TMMCustomLevel;
+
+// While one of these lives on the calling thread, meters that change there
+// only take note; when the outermost one ends, each asks once for a paint of
+// all its changes. For showing many slices in one go.
+class TLevelPaintHold {
+ public:
+  TLevelPaintHold();
+  ~TLevelPaintHold();
+  TLevelPaintHold(const TLevelPaintHold&) = delete;
+  TLevelPaintHold& operator=(const TLevelPaintHold&) = delete;
+};
+
 using TMMLevelDrawBar =
     std::function<void(TComponent* sender, TMMDIBCanvas* dib, TRect& rect, int nSpots, int peak)>;
 
@@ -129,7 +141,8 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
  private:
   void RecalcGeometry(bool resize);
   void RebuildBackground();
-  void DrawSpots(TMMDIBCanvas& dib, int n, bool background, int peak);
+  // Draws the spots that meet `within` (drawing-area coordinates).
+  void DrawSpots(TMMDIBCanvas& dib, int n, bool background, int peak, const TRect& within);
   void PaintLevel();
   void ResetDecay();
   void CalcDecay();
@@ -138,6 +151,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
   // Asks for the spots whose picture changed since the last request to be
   // painted with the next frame.
   void PaintSoonIfLive();
+  friend class TLevelPaintHold;
   // Whether spot i is lit (drawn in its zone's colour) at level n and peak p.
   bool Lit(int i, int n, int p) const;
   static void TickCallback(void* owner);

@@ -500,11 +500,15 @@ void TMMConnector::Pump() {
     s.armed = false;
     return;
   }
-  auto list = s.list;
-  for (TMMConnector* c : list)
-    if (c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_)
-      for (int pass = 0; pass < kMaxPassesPerCycle && c->Refresh(kPumpLeadUs); ++pass) {
-      }
+  {
+    auto list = s.list;
+    // Each meter asks once for a paint of all the slices it was shown.
+    TLevelPaintHold hold;
+    for (TMMConnector* c : list)
+      if (c->auto_trigger_ && c->trigger_method_ == tmMessage && c->enabled_ && c->running_)
+        for (int pass = 0; pass < kMaxPassesPerCycle && c->Refresh(kPumpLeadUs); ++pass) {
+        }
+  }
   if (s.running <= 0 || Application->Terminated() || s.list.empty()) {
     s.armed = false;
     return;

@@ -18,6 +18,8 @@ class ControlWidget : public QWidget {
   std::function<void(QPainter&)> paint;
   std::function<void()> click;
   bool pressed() const { return pressed_; }
+  // The bounds of what the paint in progress has to cover (widget coordinates).
+  const QRect& paintArea() const { return paint_area_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -26,6 +28,7 @@ class ControlWidget : public QWidget {
 
  private:
   bool pressed_ = false;
+  QRect paint_area_;
 };
 
 // Qt font and colour of the framework's values.

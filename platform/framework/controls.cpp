@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
@@ -15,8 +16,9 @@
 
 // --- widget -----------------------------------------------------------------
 
-void ControlWidget::paintEvent(QPaintEvent*) {
+void ControlWidget::paintEvent(QPaintEvent* event) {
   if (!paint) return;
+  paint_area_ = event->rect();
   QPainter painter(this);
   paint(painter);
 }

@@ -9,8 +9,12 @@
 
 TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {
   auto* w = new ControlWidget();
-  w->paint = [this](QPainter& p) {
+  w->paint = [this, w](QPainter& p) {
     TDeviceContext dc(&p);
+    // The toolkit clips to what has to be painted; the routine learns its
+    // bounds through the clip rectangle and may leave the rest undrawn.
+    const QRect& a = w->paintArea();
+    GdiSetClip(&dc, TRect{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
     if (now_routine_)
       RunPaint(&dc, *now_routine_);
     else

@@ -413,6 +413,17 @@ TEST_F(Controls, PaintsOncePerFrameOnAShownWindowAndTheTickRepaintsThroughTheGui
   m->Invalidate();
   m->UpdateLevel(8000);
   EXPECT_TRUE(settles());
+  // Under a paint hold changes ask for nothing until the hold ends; then
+  // one paint shows them all.
+  {
+    TLevelPaintHold hold;
+    m->UpdateLevel(32767);
+    m->UpdateLevel(9000);
+    const int held = paints;
+    WaitAndPump(30, true);
+    EXPECT_EQ(paints, held);
+  }
+  EXPECT_TRUE(settles());
 
   // Hidden meters do not paint.
   m->SetVisible(false);
