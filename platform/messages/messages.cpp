@@ -45,7 +45,6 @@ class NotifyWindow : public QObject {
   // Called with windows_lock held.
   void Enqueue(const TMessage& m) {
     queue_.push_back(m);
-    ++wakes_;
     QCoreApplication::postEvent(this, new QEvent(kWakeType));
   }
   // Called with windows_lock held: the message waits for the frame tick.
@@ -82,8 +81,7 @@ class NotifyWindow : public QObject {
  private:
   TWndMethod method_;
   std::deque<TMessage> queue_;
-  std::size_t wakes_ = 0;  // wake-up events posted and not yet handled
-  bool listed_ = false;    // on the frame tick's list
+  bool listed_ = false;  // on the frame tick's list
   int depth_ = 0;
 };
 
@@ -101,7 +99,6 @@ bool NotifyWindow::event(QEvent* e) {
   TMessage m;
   {
     std::lock_guard<std::mutex> lock(windows_lock);
-    if (wakes_ > 0) --wakes_;
     if (!Take(&m)) return true;  // its message was removed or handed out already
   }
   Dispatch(m);

@@ -178,13 +178,6 @@ void PulseLoop::Run() {
   std::vector<struct pollfd> fds;
   std::vector<IoEvent*> owners;  // the event of each entry of fds after the first
   while (!quit_) {
-    // Like the library's own loop: while deferred events are enabled they
-    // run, and nothing waits.
-    if (enabled_deferred_ > 0) {
-      DispatchDeferred();
-      Collect(false);
-      continue;
-    }
     if (rebuild_) {
       fds.assign(1, {wake_fd_, POLLIN, 0});
       owners.assign(1, nullptr);
@@ -195,7 +188,10 @@ void PulseLoop::Run() {
       }
       rebuild_ = false;
     }
-    std::uint64_t next = std::numeric_limits<std::uint64_t>::max();
+    // Like the library's own loop: while deferred events are enabled the
+    // poll only looks, and they are all that runs after it.
+    const bool deferred = enabled_deferred_ > 0;
+    std::uint64_t next = deferred ? 0 : std::numeric_limits<std::uint64_t>::max();
     for (const TimeEvent* t : timers_)
       if (t->enabled && !t->dead) next = std::min(next, t->due_us);
     struct timespec wait {};
@@ -218,6 +214,11 @@ void PulseLoop::Run() {
       wake_pending_ = false;
     }
     if (quit_) break;
+    if (deferred) {
+      DispatchDeferred();
+      Collect(false);
+      continue;
+    }
     DispatchTimers();
     if (ready > 0) {
       for (std::size_t i = 1; i < fds.size(); ++i) {
