@@ -15,17 +15,24 @@
 namespace {
 
 // TESSALINE_STATS=<file>: once a second the file is replaced by one line,
-// "<slices arrived> <slices shown>" of all level meters since the start; for
+// "<slices arrived> <slices shown>" of all level meters since the start, when
+// they changed (so that an idle program is not measured writing files); for
 // measurements (bench/app-cpu). Runs on the timer thread.
 std::string stats_file;
+long long stats_written[2] = {-1, -1};
 
 void WriteStats(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+  const long long now[2] = {static_cast<long long>(TMMConnector::SlicesArrived()),
+                            static_cast<long long>(TMMConnector::SlicesShown())};
+  if (now[0] == stats_written[0] && now[1] == stats_written[1]) return;
   const std::string temporary = stats_file + ".new";
   if (std::FILE* f = std::fopen(temporary.c_str(), "w")) {
-    std::fprintf(f, "%lld %lld\n", static_cast<long long>(TMMConnector::SlicesArrived()),
-                 static_cast<long long>(TMMConnector::SlicesShown()));
+    std::fprintf(f, "%lld %lld\n", now[0], now[1]);
     std::fclose(f);
-    std::rename(temporary.c_str(), stats_file.c_str());
+    if (std::rename(temporary.c_str(), stats_file.c_str()) == 0) {
+      stats_written[0] = now[0];
+      stats_written[1] = now[1];
+    }
   }
 }
 
