@@ -205,6 +205,16 @@ class TBoxes {
   std::vector<std::string> boxes_;
 };
 
+// Whether a box ("caption|text") shows the system's message for an output
+// device that went away. The wave output meets the loss either reading the
+// device's position or writing the next buffer, depending on where its
+// handler is when the device goes; both messages are the system's.
+inline bool ShowsDeviceLost(const std::string& box, bool dsound) {
+  if (dsound) return box.ends_with("|DSWaveOutWrite:\n\rUnable to write to device");
+  const std::string driver = ":\n\rNo audio driver is available for this device.";
+  return box.ends_with("|WaveOutGetPosition" + driver) || box.ends_with("|WaveOutWrite" + driver);
+}
+
 // Counts the notify events of an output.
 struct TEvents {
   explicit TEvents(TMMCustomWaveOutComponent& out) {
