@@ -8,12 +8,12 @@ set -euo pipefail
 bin=$1
 root=$2
 source "$root/tests/integration/lib/display.bash"
+source "$root/tests/integration/lib/monitor.bash"
 tool="$root/tools/sound-server"
 here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d /tmp/tessaline-rows.XXXXXX)
 app=""
-recorders=()
 cleanup() {
   local pid
   for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -36,21 +36,6 @@ unset TESSALINE_AUDIO
 export XDG_CONFIG_HOME="$work/config"
 start_xvfb 1600x1000x24
 
-size() { stat -c %s "$1" 2>/dev/null || echo 0; }
-holds() { [ "$(size "$1")" -ge "$2" ]; }
-# record <sink number> <file>: records the sink's monitor until stop_recorders,
-# once it delivers (an idle null sink renders in blocks of seconds at first).
-record() {
-  parec -d "sink$1.monitor" --format=s16le --rate=44100 --channels=2 --latency-msec=10 >"$2" &
-  recorders+=($!)
-  wait_for 30 holds "$2" 17640 || fail "the monitor of sink$1 records nothing"
-}
-stop_recorders() {
-  local pid
-  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${recorders[@]}"; do wait "$pid" 2>/dev/null || true; done
-  recorders=()
-}
 # sounding <file> <from byte>: the recording holds sound after that byte.
 sounding() {
   python3 - "$1" "$2" <<'PY'

@@ -10,9 +10,9 @@ root=$2
 tool="$root/tools/sound-server"
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.bash"
+source "$here/lib/monitor.bash"
 
 work=$(mktemp -d /tmp/tessaline-play.XXXXXX)
-recorders=()
 cleanup() {
   local pid
   for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -32,24 +32,6 @@ unset TESSALINE_AUDIO
 # Two sweeps in different bands, one per channel.
 sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-500 vol 0.5
 sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 6 sine 300 sine 500 vol 0.5
-
-size() { stat -c %s "$1" 2>/dev/null || echo 0; }
-# holds <file> <bytes>: the file has grown to that size.
-holds() { [ "$(size "$1")" -ge "$2" ]; }
-# record <sink number> <file>: records the sink's monitor until stop_recorders.
-# A null sink that has been idle renders in blocks of seconds; once its monitor
-# delivers a tenth of a second, it runs with short blocks as a sink in use.
-record() {
-  parec -d "sink$1.monitor" --format=s16le --rate=44100 --channels=2 --latency-msec=10 >"$2" &
-  recorders+=($!)
-  wait_for 30 holds "$2" 17640 || fail "the monitor of sink$1 records nothing"
-}
-stop_recorders() {
-  local pid
-  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${recorders[@]}"; do wait "$pid" 2>/dev/null || true; done
-  recorders=()
-}
 
 for output in sound-buffer wave; do
   flag=()
