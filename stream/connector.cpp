@@ -320,7 +320,21 @@ void TMMConnector::ClearDue() {
 }
 
 TMMConnector::Pending& TMMConnector::QueueBuffer(std::int32_t count) {
-  if (pending_used_ == kMaxPending) DropFront();
+  if (pending_used_ == kMaxPending) {
+    // A burst larger than the ring (a device that delivers seconds at once,
+    // or more buffers between two pump cycles than the ring holds). On the
+    // GUI thread, where the meters paint, the oldest buffer shows what it
+    // has left at once, as the pump does with a newer one behind it, so
+    // that no slice is lost; on another thread it gives way.
+    if (platform::IsGuiThread()) {
+      TLevelPaintHold hold;  // one paint per meter for all of them
+      const int n = SliceBytes();
+      Pending& front = PendingFront();
+      for (; n > 0 && front.pos + n <= front.count; front.pos += n)
+        ShowSlice(front.data.data() + front.pos);
+    }
+    DropFront();
+  }
   const int slot = (pending_first_ + pending_used_) % kMaxPending;
   ++pending_used_;
   Pending& b = pending_buffers_[static_cast<std::size_t>(slot)];
@@ -358,8 +372,7 @@ void TMMConnector::TakeData(const char* data, std::int32_t count) {
     if (pending_buffers_.empty() || !(level_[0] || level_[1])) return;
     Pending& b = QueueBuffer(count);
     std::memcpy(b.data.data(), data, static_cast<std::size_t>(b.count));
-    const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
-                           level_[1] ? level_[1]->BytesPerRefresh() : 0);
+    const int n = SliceBytes();
     if (n > 0) slices_arrived.fetch_add(b.count / n, std::memory_order_relaxed);
   }
   if (!real_time_ && auto_trigger_)
@@ -378,8 +391,7 @@ bool TMMConnector::Refresh(std::int64_t lead_us) {
 bool TMMConnector::RefreshLevels(std::int64_t lead_us) {
   std::lock_guard<TCriticalSection> lock(lock_);
   if (!LevelWaiting()) return false;
-  const int n = std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
-                         level_[1] ? level_[1]->BytesPerRefresh() : 0);
+  const int n = SliceBytes();
   Pending& b = PendingFront();
   // The slices of a buffer fall due over its duration from its arrival; a
   // buffer with a newer one behind it shows what it has left at once.
@@ -395,16 +407,24 @@ bool TMMConnector::RefreshLevels(std::int64_t lead_us) {
     if (pending_used_ == 0) level_due_ = false;
     return false;
   }
-  const char* p = b.data.data() + pos;
-  for (TMMCustomLevel* l : level_)
-    if (l) l->RefreshPCMData(p);
+  ShowSlice(b.data.data() + pos);
   if (b.pos + n > b.count) {
     DropFront();
     if (pending_used_ == 0) level_due_ = false;
   }
+  return true;
+}
+
+int TMMConnector::SliceBytes() const {
+  return std::max(level_[0] ? level_[0]->BytesPerRefresh() : 0,
+                  level_[1] ? level_[1]->BytesPerRefresh() : 0);
+}
+
+void TMMConnector::ShowSlice(const char* slice) {
+  for (TMMCustomLevel* l : level_)
+    if (l) l->RefreshPCMData(slice);
   ++level_slices_;
   slices_shown.fetch_add(1, std::memory_order_relaxed);
-  return true;
 }
 
 // --- automatic refresh --------------------------------------------------------

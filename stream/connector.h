@@ -165,6 +165,10 @@ class TMMConnector : public TMMDSPComponent {
   // With the lock held: the next free buffer of the ring (the oldest one
   // gives way when all are waiting), now held and due from its start.
   Pending& QueueBuffer(std::int32_t count);
+  // With the lock held: the bytes of one level slice (0 without meters).
+  int SliceBytes() const;
+  // With the lock held: the meters take one slice.
+  void ShowSlice(const char* slice);
   // True when some slice is waiting (due now or later); lock held.
   bool LevelWaiting() const { return level_due_ && pending_used_ > 0; }
   // Wakes the sleeping pump: thread-safe.

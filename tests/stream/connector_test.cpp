@@ -101,6 +101,16 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   for (int i = 0; i < 40; ++i) connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 30);
 
+  // A burst larger than the connector's ring (twelve buffers before any pass
+  // runs, as a device that delivers seconds at once gives them) loses no
+  // slice: the oldest buffers show what they have left as they give way.
+  for (int i = 0; i < 12; ++i) connector_.BufferReady(header_);
+  EXPECT_EQ(connector_.LevelSlices(), 70);
+  EXPECT_EQ(left_.LastRawValue(), 32000);
+  WaitAndPump(15, true);
+  for (int i = 0; i < 200; ++i) connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlices(), 150);
+
   // The block that plays next is shown instead of the one played, when the
   // played one holds data.
   std::vector<char> next_block(kWaveHdrSize + 2048, 0);
@@ -111,19 +121,19 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   header_->lpNextBuffer = next;
   connector_.BufferReady(header_);
   connector_.Trigger();
-  EXPECT_EQ(connector_.LevelSlices(), 31);
+  EXPECT_EQ(connector_.LevelSlices(), 151);
   EXPECT_EQ(left_.LastRawValue(), 0);
   header_->dwBytesRecorded = 0;
   connector_.BufferReady(header_);
   connector_.Trigger();
-  EXPECT_EQ(connector_.LevelSlices(), 31);  // nothing played: nothing shown
+  EXPECT_EQ(connector_.LevelSlices(), 151);  // nothing played: nothing shown
 
   // Without RefreshOnStop a stopped stream leaves the meters as they are.
   header_->lpNextBuffer = nullptr;
   header_->dwBytesRecorded = 2048;
   connector_.BufferReady(header_);
   for (int i = 0; i < 10; ++i) connector_.Trigger();  // behind the silent block's other nine
-  EXPECT_EQ(connector_.LevelSlices(), 41);
+  EXPECT_EQ(connector_.LevelSlices(), 161);
   ASSERT_GT(left_.Level(), 0);
   const int shown = left_.Level();
   connector_.SetRefreshOnStop(false);
