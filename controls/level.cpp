@@ -224,13 +224,9 @@ void TMMCustomLevel::PaintSoonIfLive() {
     while (last < num_spots_ && Lit(last + 1, old_level, old_peak) != Lit(last + 1, level_, peak))
       ++last;
     TRect a = SpotRect(i), b = SpotRect(last);
-    TRect area = Rect(std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
-                      std::max(a.Bottom, b.Bottom));
-    area.Left += draw_rect_.Left;
-    area.Right += draw_rect_.Left;
-    area.Top += draw_rect_.Top;
-    area.Bottom += draw_rect_.Top;
-    PaintSoon(area);
+    const TRect area = Rect(std::min(a.Left, b.Left), std::min(a.Top, b.Top),
+                            std::max(a.Right, b.Right), std::max(a.Bottom, b.Bottom));
+    PaintSoon(OffsetRect(area, draw_rect_.Left, draw_rect_.Top));
     i = last;
   }
 }
@@ -400,12 +396,9 @@ void TMMCustomLevel::PaintLevel() {
     } else {
       // Only the part the paint covers is composed again: the rest of the
       // picture is on the screen already.
-      TRect part = GdiGetClip(Canvas());
-      part.Left -= draw_rect_.Left;
-      part.Right -= draw_rect_.Left;
-      part.Top -= draw_rect_.Top;
-      part.Bottom -= draw_rect_.Top;
-      part = IntersectRect(part, Rect(0, 0, frame.Width(), frame.Height()));
+      const TRect part =
+          IntersectRect(OffsetRect(GdiGetClip(Canvas()), -draw_rect_.Left, -draw_rect_.Top),
+                        Rect(0, 0, frame.Width(), frame.Height()));
       frame.CopyBits(part, background_->Surface()->Bits());
       if (enabled_) DrawSpots(frame, level_, false, peak, part);
     }

@@ -140,12 +140,7 @@ void GdiOffsetOrigin(HDC dc, int dx, int dy) {
   if (!dc) return;
   dc->origin_x += dx;
   dc->origin_y += dy;
-  if (dc->clipped) {
-    dc->clip.Left -= dx;
-    dc->clip.Right -= dx;
-    dc->clip.Top -= dy;
-    dc->clip.Bottom -= dy;
-  }
+  if (dc->clipped) dc->clip = OffsetRect(dc->clip, -dx, -dy);
 }
 
 void GdiSetClip(HDC dc, const TRect& clip) {

@@ -24,6 +24,10 @@ inline TRect Rect(int left, int top, int right, int bottom) {
 }
 // The part both rectangles cover (empty when they do not meet).
 TRect IntersectRect(const TRect& a, const TRect& b);
+// The rectangle moved by (dx, dy).
+inline TRect OffsetRect(const TRect& r, int dx, int dy) {
+  return TRect{r.Left + dx, r.Top + dy, r.Right + dx, r.Bottom + dy};
+}
 
 struct PALETTEENTRY {
   std::uint8_t peRed = 0, peGreen = 0, peBlue = 0, peFlags = 0;
