@@ -104,11 +104,14 @@ std::int32_t TMMWave::GetLength() const {
 // ---- Conversions ------------------------------------------------------------------------
 
 std::int32_t TMMWave::SamplesToBytes(std::int32_t samples) const {
-  return WaveClamp32(WideBytes(samples));
+  return WaveClamp32(WaveSamplesToBytes64(GetPWaveFormat(), samples));
 }
 
 std::int64_t TMMWave::WideBytes(std::int64_t samples) const {
-  return WaveSamplesToBytes64(GetPWaveFormat(), samples);
+  const std::int64_t bytes = WaveSamplesToBytes64(GetPWaveFormat(), samples);
+  // Rounded up to whole blocks, a partial last block would count whole: the wave would read
+  // past its data and take the end marker for samples.
+  return block_ == nullptr ? bytes : std::min<std::int64_t>(bytes, block_->DataBytes);
 }
 
 std::int32_t TMMWave::BytesToSamples(std::int32_t bytes) const {

@@ -140,7 +140,7 @@ class TMMWave {
   void TakeBlock(PWaveIOBlock block);
   void RebuildSections();
   void SeekSamples(std::int32_t samples);
-  // The bytes of a number of samples, in 64 bits.
+  // The bytes of a number of samples, in 64 bits, never more than the data holds.
   std::int64_t WideBytes(std::int64_t samples) const;
   [[noreturn]] void RaiseReadError(const std::string& name) const;
 

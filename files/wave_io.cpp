@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/acm/msacm.h"
 #include "platform/framework/exception.h"
 
 const TWaveInfoTag WaveInfoTags[WaveInfoTagCount] = {
@@ -156,6 +157,11 @@ std::int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, std::int64_t sampl
 std::int32_t WaveClamp32(std::int64_t value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(
       value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+bool WaveKeepsPartialBlock(const WAVEFORMATEX* format) {
+  return format != nullptr &&
+         (format->wFormatTag == WAVE_FORMAT_IMA_ADPCM || format->wFormatTag == WAVE_FORMAT_ADPCM);
 }
 
 // ---- Info list --------------------------------------------------------------------------
@@ -574,7 +580,8 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       // Counts that do not fit their 32-bit fields are clamped: the data to the whole blocks
       // a 32-bit size holds, the samples and the file size to their fields' largest values.
       const std::uint32_t span = ClampToU32(dataEnd - dataOffset);
-      b->DataBytes = span / f.nBlockAlign * f.nBlockAlign;
+      const bool partial = WaveKeepsPartialBlock(&f) && span < 0xFFFFFFFF;
+      b->DataBytes = partial ? span : span / f.nBlockAlign * f.nBlockAlign;
       b->DataSamples = WaveClamp32(WaveBytesToSamples64(&f, b->DataBytes));
       factCount = static_cast<DWORD>(b->DataSamples);
       b->DataOffset = static_cast<std::uint32_t>(dataOffset);

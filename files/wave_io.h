@@ -53,6 +53,9 @@ std::int64_t WaveBytesToSamples64(const WAVEFORMATEX* format, std::int64_t bytes
 std::int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, std::int64_t samples);
 // A count as a signed 32-bit field reports it: clamped, never wrapped.
 std::int32_t WaveClamp32(std::int64_t value);
+// Whether the data of the format keeps a partial last block: its decoder gives the samples
+// such a block holds. Other formats' data is cut to whole blocks.
+bool WaveKeepsPartialBlock(const WAVEFORMATEX* format);
 
 // ---- Info list --------------------------------------------------------------------------
 

@@ -220,12 +220,14 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConve
     codec.Restart();
     has->pending.clear();
   }
-  // Whole blocks only. Without block alignment a trailing part of a block is taken as used;
-  // it cannot be converted on its own.
+  // Whole blocks only, but at the end of the source, where a partial last block is decoded
+  // as far as it goes. Elsewhere, without block alignment, a trailing part of a block is
+  // taken as used; it cannot be converted on its own.
+  const bool end = (fdwConvert & ACM_STREAMCONVERTF_END) != 0;
   const std::uint32_t block = codec.SourceBlock();
   const std::uint32_t whole = pash->cbSrcLength / block * block;
   if (!codec.Convert(pash->pbSrc, whole, has->pending)) return MMSYSERR_ERROR;
-  if ((fdwConvert & ACM_STREAMCONVERTF_END) != 0 && !codec.Flush(has->pending)) {
+  if (end && !codec.Flush(pash->pbSrc + whole, pash->cbSrcLength - whole, has->pending)) {
     return MMSYSERR_ERROR;
   }
   const std::size_t taken = std::min<std::size_t>(has->pending.size(), pash->cbDstLength);
@@ -233,7 +235,7 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConve
   has->pending.erase(has->pending.begin(),
                      has->pending.begin() + static_cast<std::ptrdiff_t>(taken));
   pash->cbSrcLengthUsed =
-      (fdwConvert & ACM_STREAMCONVERTF_BLOCKALIGN) != 0 ? whole : pash->cbSrcLength;
+      (fdwConvert & ACM_STREAMCONVERTF_BLOCKALIGN) != 0 && !end ? whole : pash->cbSrcLength;
   pash->cbDstLengthUsed = static_cast<DWORD>(taken);
   pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
   return MMSYSERR_NOERROR;

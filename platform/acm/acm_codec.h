@@ -28,8 +28,10 @@ class AcmCodec {
   // Converts `bytes` source bytes (whole blocks) and appends the PCM to `out`. Data the
   // codec cannot decode is skipped; false only when the codec itself failed.
   virtual bool Convert(const std::uint8_t* src, std::uint32_t bytes, AcmBytes& out) = 0;
-  // Appends what the codec still holds at the end of the source.
-  virtual bool Flush(AcmBytes& out) = 0;
+  // The end of the source: appends what the codec still holds, and what it can decode of
+  // the `bytes` (less than a block) that end the source; a codec that cannot use part of a
+  // block skips them.
+  virtual bool Flush(const std::uint8_t* tail, std::uint32_t bytes, AcmBytes& out) = 0;
   // Forgets everything held: the next Convert starts a new source.
   virtual void Restart() = 0;
 };

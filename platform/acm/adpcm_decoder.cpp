@@ -46,7 +46,8 @@ void Put16(std::uint8_t* p, std::int16_t v) {
   p[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
 }
 
-// What both formats share: whole blocks of a known number of samples per channel.
+// What both formats share: blocks of a known number of samples per channel, and a partial
+// last block that gives the samples its bytes hold, as far as they go.
 class BlockDecoder : public AcmCodec {
  public:
   BlockDecoder(int channels, std::uint32_t block, int samplesPerBlock)
@@ -54,31 +55,41 @@ class BlockDecoder : public AcmCodec {
 
   std::uint32_t SourceBlock() const override { return block_; }
   std::uint64_t OutputBound(std::uint64_t sourceBytes) const override {
-    return (sourceBytes + block_ - 1) / block_ * BlockOutput();
+    return (sourceBytes + block_ - 1) / block_ * FrameBytes() * samples_;
   }
   std::uint64_t InputFor(std::uint64_t destBytes) const override {
-    return destBytes / BlockOutput() * block_;
+    return destBytes / (FrameBytes() * samples_) * block_;
   }
   bool Convert(const std::uint8_t* src, std::uint32_t bytes, AcmBytes& out) override {
-    for (std::uint32_t at = 0; at + block_ <= bytes; at += block_) {
-      const std::size_t start = out.size();
-      out.resize(start + BlockOutput());
-      // A block whose header cannot be decoded gives nothing.
-      if (!DecodeBlock(src + at, out.data() + start)) out.resize(start);
-    }
+    for (std::uint32_t at = 0; at + block_ <= bytes; at += block_) Decode(src + at, samples_, out);
     return true;
   }
-  bool Flush(AcmBytes&) override { return true; }
+  bool Flush(const std::uint8_t* tail, std::uint32_t bytes, AcmBytes& out) override {
+    const int samples = bytes < block_ ? std::min(PartialSamples(bytes), samples_) : 0;
+    if (samples > 0) Decode(tail, samples, out);
+    return true;
+  }
   void Restart() override {}
 
  protected:
-  // Writes samples_ frames of interleaved 16-bit PCM.
-  virtual bool DecodeBlock(const std::uint8_t* in, std::uint8_t* out) const = 0;
-  std::uint64_t BlockOutput() const { return std::uint64_t(samples_) * channels_ * 2; }
+  // Frames that a partial block of `bytes` bytes holds completely; 0 without a whole header.
+  virtual int PartialSamples(std::uint32_t bytes) const = 0;
+  // Writes `samples` frames of interleaved 16-bit PCM from the block at `in`; false when
+  // its header cannot be decoded.
+  virtual bool DecodeBlock(const std::uint8_t* in, int samples, std::uint8_t* out) const = 0;
 
   int channels_;
   std::uint32_t block_;
   int samples_;
+
+ private:
+  std::uint64_t FrameBytes() const { return std::uint64_t(channels_) * 2; }
+  // A block whose header cannot be decoded gives nothing.
+  void Decode(const std::uint8_t* in, int samples, AcmBytes& out) const {
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(samples) * FrameBytes());
+    if (!DecodeBlock(in, samples, out.data() + start)) out.resize(start);
+  }
 };
 
 class ImaDecoder final : public BlockDecoder {
@@ -87,7 +98,14 @@ class ImaDecoder final : public BlockDecoder {
       : BlockDecoder(channels, block, static_cast<int>(block - 4 * channels) * 2 / channels + 1) {}
 
  private:
-  bool DecodeBlock(const std::uint8_t* in, std::uint8_t* out) const override {
+  // The header's sample, then eight samples for every whole 4-byte word of each channel.
+  int PartialSamples(std::uint32_t bytes) const override {
+    const std::uint32_t header = 4 * static_cast<std::uint32_t>(channels_);
+    if (bytes < header) return 0;
+    return static_cast<int>((bytes - header) / header) * 8 + 1;
+  }
+
+  bool DecodeBlock(const std::uint8_t* in, int samples, std::uint8_t* out) const override {
     const int frame = channels_ * 2;
     for (int c = 0; c < channels_; ++c) {
       const std::uint8_t* header = in + 4 * c;
@@ -98,7 +116,7 @@ class ImaDecoder final : public BlockDecoder {
       Put16(out + c * 2, static_cast<std::int16_t>(sample));
       // Each channel's data: 4-byte words, one word per channel in turn, low nibble first.
       const std::uint8_t* data = in + 4 * channels_ + 4 * c;
-      for (int n = 1; n < samples_; ++n) {
+      for (int n = 1; n < samples; ++n) {
         const int k = n - 1;
         const std::uint8_t byte = data[(k / 8) * 4 * channels_ + (k % 8) / 2];
         const int code = (k % 2 == 0) ? (byte & 0x0F) : (byte >> 4);
@@ -127,7 +145,14 @@ class MsDecoder final : public BlockDecoder {
     int c1, c2, delta, s1, s2;
   };
 
-  bool DecodeBlock(const std::uint8_t* in, std::uint8_t* out) const override {
+  // The header's two samples, then one sample for every nibble of each channel.
+  int PartialSamples(std::uint32_t bytes) const override {
+    const std::uint32_t header = 7 * static_cast<std::uint32_t>(channels_);
+    if (bytes < header) return 0;
+    return static_cast<int>(2 * (bytes - header) / static_cast<std::uint32_t>(channels_)) + 2;
+  }
+
+  bool DecodeBlock(const std::uint8_t* in, int samples, std::uint8_t* out) const override {
     const int frame = channels_ * 2;
     std::array<State, 2> state{};
     for (int c = 0; c < channels_; ++c) {
@@ -145,7 +170,7 @@ class MsDecoder final : public BlockDecoder {
     }
     const std::uint8_t* data = in + 7 * channels_;
     // Nibbles in order, high first: channels alternate from nibble to nibble.
-    for (int i = 0; i < (samples_ - 2) * channels_; ++i) {
+    for (int i = 0; i < (samples - 2) * channels_; ++i) {
       const int code = (i % 2 == 0) ? (data[i / 2] >> 4) : (data[i / 2] & 0x0F);
       const int c = i % channels_;
       State& s = state[static_cast<std::size_t>(c)];

@@ -37,7 +37,7 @@ using AcmCodecModuleEntry = decltype(&tessaline_codec_module);
 namespace platform {
 
 // Raised whenever AcmCodec or AcmCodecModule change: a module of another build is refused.
-inline constexpr std::uint32_t kAcmCodecModuleVersion = 1;
+inline constexpr std::uint32_t kAcmCodecModuleVersion = 2;
 inline constexpr char kAcmCodecModuleEntryName[] = "tessaline_codec_module";
 
 // The module's table, opened on the first call; null when the module cannot be found or

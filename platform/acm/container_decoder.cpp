@@ -53,7 +53,7 @@ class ContainerDecoder final : public AcmCodec {
     }
     return true;
   }
-  bool Flush(AcmBytes&) override { return true; }
+  bool Flush(const std::uint8_t*, std::uint32_t, AcmBytes&) override { return true; }
   void Restart() override {}
 
  private:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -319,11 +320,22 @@ TEST_F(AudioFileTest, ConvertsReportsErrorsAndPlaysPcmWithoutTheCodecs) {
   file.SetFileName(imaPath);
   EXPECT_EQ(file.GetPWaveFormat()->wFormatTag, WAVE_FORMAT_PCM);
   EXPECT_EQ(file.FileObject()->GetPWaveFormat()->wFormatTag, WAVE_FORMAT_IMA_ADPCM);
+  Bytes decoded;
   {
     Running run(file, 4096);
-    const Bytes all = run.buffer.Drain(file);
-    EXPECT_EQ(all.size(), 5u * 505 * 2);
+    decoded = run.buffer.Drain(file);
+    EXPECT_EQ(decoded.size(), 5u * 505 * 2);
     EXPECT_EQ(file.GetPosition(), 316);  // 2525 samples at 8000 Hz
+  }
+  // A partial last block plays the samples it holds: 249 of the half block.
+  const std::string partialPath = Path("partial");
+  WriteWave(partialPath, ima.get(), Bytes(blocks.begin(), blocks.begin() + 4 * 256 + 128));
+  file.SetFileName(partialPath);
+  {
+    Running run(file, 1000);
+    const Bytes all = run.buffer.Drain(file);
+    ASSERT_EQ(all.size(), (4u * 505 + 249) * 2);
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), decoded.begin()));
   }
 
   // An error inside: a handler that sets Handled gets 4 bytes delivered, else it passes on.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/acm/msacm.h"
 #include "tests/files/temp_files.h"
 
 namespace {
@@ -243,6 +244,15 @@ TEST(WaveIO, DataSizesAreCutToTheFileAndToWholeBlocks) {
       OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(7)), Chunk("junk", Samples(4))}), b), 0);
   EXPECT_EQ(b->DataBytes, 4u);
   WaveFree(b);
+  // ADPCM keeps a partial last block (its decoder gives the samples it holds); the same
+  // size of another compressed format is cut to whole blocks.
+  for (std::uint16_t tag : {WAVE_FORMAT_IMA_ADPCM, WAVE_FORMAT_ADPCM, WAVE_FORMAT_GSM610}) {
+    ASSERT_EQ(OpenImage(Riff({Fmt(tag, 1, 8000, 4055, 256, 4, 0), Chunk("data", Samples(384))}), b),
+              0);
+    EXPECT_EQ(b->DataBytes, tag == WAVE_FORMAT_GSM610 ? 256u : 384u) << tag;
+    EXPECT_EQ(b->DataSamples, tag == WAVE_FORMAT_GSM610 ? 505 : 758) << tag;
+    WaveFree(b);
+  }
   for (bool chunkFollows : {false, true}) {
     std::vector<Bytes> chunks{Fmt(1, 1, 8000, 8000, 1, 8), Chunk("data", Samples(7))};
     if (chunkFollows) chunks.push_back(Chunk("junk", Samples(4)));

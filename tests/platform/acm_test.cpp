@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -163,6 +164,23 @@ TEST(AcmRoutines, DecodesWholeBlocksWithTheReferenceArithmetic) {
     EXPECT_EQ((std::vector<std::int16_t>(out.begin(), out.begin() + 5)),
               (std::vector<std::int16_t>{1000, 1011, 1013, 1038, 1041}));
 
+    // At the end of the source the partial block gives the samples it holds whole: the
+    // header's and eight for every 4-byte word, the same as the block decoded whole; bytes
+    // short of a word or of a header give nothing.
+    struct Tail {
+      std::size_t bytes, samples;
+    };
+    for (const Tail t : {Tail{128, 249}, Tail{130, 249}, Tail{4, 1}, Tail{3, 0}}) {
+      SCOPED_TRACE(t.bytes);
+      Bytes partial = block;
+      partial.insert(partial.end(), block.begin(), block.begin() + t.bytes);
+      const auto all =
+          Samples(s.Convert(partial, ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END));
+      EXPECT_EQ(s.header.cbSrcLengthUsed, 256 + t.bytes);
+      ASSERT_EQ(all.size(), 505 + t.samples);
+      EXPECT_TRUE(std::equal(all.begin() + 505, all.end(), all.begin()));
+    }
+
     // What does not fit the destination comes with the next calls.
     s.header.cbDstLength = 600;
     const Bytes first = s.Convert(block, ACM_STREAMCONVERTF_BLOCKALIGN);
@@ -198,10 +216,31 @@ TEST(AcmRoutines, DecodesWholeBlocksWithTheReferenceArithmetic) {
     // 0, -1, then code 1: -1 + 16, code 7: (15 * 192 + -1 * 64) >> 8 = 11, + 7 * 16 = 123.
     EXPECT_EQ((std::vector<std::int16_t>(out.begin(), out.begin() + 4)),
               (std::vector<std::int16_t>{0, -1, 15, 123}));
-    // A predictor the header has no coefficients for: the block gives nothing.
+    // A partial last block: its two header samples and one for every nibble.
+    const auto tail = Samples(s.Convert(Bytes(msBlock.begin(), msBlock.begin() + 100),
+                                        ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END));
+    ASSERT_EQ(tail.size(), 188u);
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), out.begin()));
+    EXPECT_EQ(s.Convert(Bytes(msBlock.begin(), msBlock.begin() + 7), ACM_STREAMCONVERTF_END),
+              (Bytes{0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(s.Convert(Bytes(msBlock.begin(), msBlock.begin() + 6), ACM_STREAMCONVERTF_END).size(),
+              0u);
+    EXPECT_EQ(s.header.cbSrcLengthUsed, 6u);
+    // A predictor the header has no coefficients for: the block gives nothing, whole or not.
     msBlock[0] = 7;
     EXPECT_EQ(s.Convert(msBlock, ACM_STREAMCONVERTF_BLOCKALIGN).size(), 0u);
     EXPECT_EQ(s.header.cbSrcLengthUsed, 256u);
+    EXPECT_EQ(
+        s.Convert(Bytes(msBlock.begin(), msBlock.begin() + 100), ACM_STREAMCONVERTF_END).size(),
+        0u);
+  }
+  {
+    // Stereo: both channels' headers, then the nibbles alternate between the channels.
+    Stream s(wavetest::MsAdpcm(2, 8000, 512), wavetest::Pcm(16, 2, 8000), 512, 4000);
+    Bytes head = {0, 0, 16, 0, 16, 0, 5, 0, 6, 0, 7, 0, 8, 0, 0x1F};
+    const auto out = Samples(s.Convert(head, ACM_STREAMCONVERTF_END));
+    // Older samples first (7, 8), then 5, 6; then code 1 on the left, -1 on the right.
+    EXPECT_EQ(out, (std::vector<std::int16_t>{7, 8, 5, 6, 21, -10}));
   }
 }
 

@@ -133,7 +133,8 @@ class AvDecoder final : public AcmCodec {
     return true;
   }
 
-  bool Flush(AcmBytes& out) override {
+  // A partial block of G.711 or GSM holds no whole frame; the parser keeps no blocks.
+  bool Flush(const std::uint8_t*, std::uint32_t, AcmBytes& out) override {
     if (parser_ == nullptr) return true;
     return Parse(nullptr, 0, out);
   }

@@ -61,7 +61,7 @@ class PcmResampler final : public AcmCodec {
     return Run(src, static_cast<int>(bytes / src_.nBlockAlign), out);
   }
 
-  bool Flush(AcmBytes& out) override {
+  bool Flush(const std::uint8_t*, std::uint32_t, AcmBytes& out) override {
     if (drained_) return true;
     drained_ = true;
     for (std::size_t before = out.size();; before = out.size()) {
