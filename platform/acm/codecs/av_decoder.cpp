@@ -149,9 +149,10 @@ class AvDecoder final : public AcmCodec {
 
  private:
   // Cuts frames out of the byte stream; no data means the end: the last frame is given out.
-  bool Parse(const std::uint8_t* src, std::uint32_t bytes, AcmBytes& out) {
+  bool Parse(const std::uint8_t* data, std::uint32_t bytes, AcmBytes& out) {
     if (parser_ == nullptr) return false;
     const bool flushing = bytes == 0;
+    const std::uint8_t* src = Padded(parserInput_, data, bytes);
     do {
       std::uint8_t* frame = nullptr;
       int frameSize = 0;
@@ -168,7 +169,7 @@ class AvDecoder final : public AcmCodec {
 
   // One packet; undecodable data gives nothing and is skipped.
   bool Decode(const std::uint8_t* data, int size, AcmBytes& out) {
-    packet_->data = const_cast<std::uint8_t*>(data);
+    packet_->data = Padded(packetData_, data, static_cast<std::uint32_t>(size));
     packet_->size = size;
     const int sent = avcodec_send_packet(ctx_, packet_);
     if (sent == AVERROR(ENOMEM)) return false;
@@ -197,6 +198,15 @@ class AvDecoder final : public AcmCodec {
     }
   }
 
+  // The library reads ahead of the data it is given: what it parses and decodes is copied
+  // into `buffer` with the zero bytes it may read behind the end. Null for no bytes.
+  static std::uint8_t* Padded(AcmBytes& buffer, const std::uint8_t* data, std::uint32_t bytes) {
+    if (bytes == 0) return nullptr;
+    buffer.assign(data, data + bytes);
+    buffer.resize(std::size_t{bytes} + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    return buffer.data();
+  }
+
   AVCodecContext* ctx_ = nullptr;
   AVCodecParserContext* parser_ = nullptr;
   AVPacket* packet_ = nullptr;
@@ -206,6 +216,8 @@ class AvDecoder final : public AcmCodec {
   std::uint32_t avgBytes_ = 0;
   std::uint32_t block_ = 1;
   int samplesPerBlock_ = 1;
+  AcmBytes parserInput_;
+  AcmBytes packetData_;
 };
 
 }  // namespace
