@@ -16,7 +16,7 @@
 
 namespace {
 
-// Bytes per buffer pulled, as the player's output asks for them.
+// Bytes per buffer asked for, as the player's output asks for them.
 constexpr std::int32_t kBufferSize = 8196;
 
 // "IMA ADPCM 1 ch 8000 Hz"; PCM also names its depth: "PCM 16 bit 1 ch 8000 Hz".
@@ -35,7 +35,8 @@ std::vector<TMMDSPComponent*> Chain(TMMDSPComponent* end) {
 }
 
 // Opens, starts and pulls the chain to its end like an output device; the delivered bytes.
-std::int64_t Record(TMMWaveFile& recorder) {
+// A file without samples delivers none: the audio file's end marker is no sound.
+std::int64_t Record(TMMAudioFile& file, TMMWaveFile& recorder) {
   const std::vector<TMMDSPComponent*> chain = Chain(&recorder);
   std::int64_t total = 0;
   try {
@@ -44,11 +45,13 @@ std::int64_t Record(TMMWaveFile& recorder) {
       c->Opened();
     }
     for (TMMDSPComponent* c : chain) c->Started();
-    std::vector<char> block(kWaveHdrSize + kBufferSize);
+    // Opening may have raised the size to one whole frame of the format.
+    const std::int32_t size = recorder.GetBufferSize();
+    std::vector<char> block(kWaveHdrSize + static_cast<std::size_t>(size));
     auto* h = new (block.data()) TMMWaveHdr();
     h->lpData = WaveHdrData(h);
-    for (bool more = true; more;) {
-      h->dwBufferLength = static_cast<DWORD>(recorder.GetBufferSize());
+    for (bool more = !file.IsEmpty(); more;) {
+      h->dwBufferLength = static_cast<DWORD>(size);
       h->dwBytesRecorded = 0;
       more = false;
       recorder.BufferLoad(h, more);
@@ -86,7 +89,7 @@ int main(int argc, char** argv) {
     recorder.SetInput(&file);
     std::int64_t bytes = 0;
     try {
-      bytes = Record(recorder);
+      bytes = Record(file, recorder);
     } catch (...) {
       std::error_code ec;
       std::filesystem::remove(out, ec);

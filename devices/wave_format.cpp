@@ -149,7 +149,7 @@ const TWaveFormatTagName WaveFormatTags[WaveFormatTagCount] = {
     {"PCM", 0x0001},
     {"PCM 32", 0x020C},
     {"Microsoft ADPCM", 0x0002},
-    {"Mediavision's ADPCM", 0x0003},
+    {"IEEE Float", 0x0003},
     {"IBM CVSD", 0x0005},
     {"CCITT A-Law", 0x0006},
     {"CCITT mu-Law", 0x0007},

@@ -114,6 +114,10 @@ std::int64_t TMMWave::WideBytes(std::int64_t samples) const {
   return block_ == nullptr ? bytes : std::min<std::int64_t>(bytes, block_->DataBytes);
 }
 
+std::int64_t TMMWave::DataBytes(std::int64_t samples) const {
+  return WaveDataBytes64(block_, first_sample_ + samples) - WaveDataBytes64(block_, first_sample_);
+}
+
 std::int32_t TMMWave::BytesToSamples(std::int32_t bytes) const {
   return ::BytesToSamples(GetPWaveFormat(), bytes);
 }
@@ -218,8 +222,8 @@ void TMMWave::RebuildSections() {
     return;
   }
   const std::int32_t length = std::max(last_sample_ - first_sample_, 0);
-  sections_.push_back({first_sample_, WideBytes(first_sample_), length, WideBytes(length)});
-  total_bytes_ = WideBytes(GetLength());
+  sections_.push_back({first_sample_, WideBytes(first_sample_), length, DataBytes(length)});
+  total_bytes_ = DataBytes(GetLength());
   // An open wave keeps reading from where it was.
   if (opened_) SeekSamples(position_);
 }
@@ -403,8 +407,8 @@ void TMMWave::SeekSamples(std::int32_t samples) {
   const std::int32_t s = std::clamp(samples, 0, length);
   position_ = s;
   if (!opened_) return;
-  total_bytes_ = WideBytes(length);
-  bytes_left_ = total_bytes_ - WideBytes(s);
+  total_bytes_ = DataBytes(length);
+  bytes_left_ = total_bytes_ - DataBytes(s);
   std::int64_t sum = 0;
   std::size_t i = 0;
   for (; i < sections_.size(); ++i) {
@@ -420,7 +424,7 @@ void TMMWave::SeekSamples(std::int32_t samples) {
     Raise(kMMErrorSeekingFile);
   }
   current_section_ = i;
-  section_bytes_left_ = WideBytes(sum - s);
+  section_bytes_left_ = DataBytes(sum) - DataBytes(s);
 }
 
 std::int32_t TMMWave::Read(char* buffer, std::int32_t bytes) {

@@ -142,6 +142,9 @@ class TMMWave {
   void SeekSamples(std::int32_t samples);
   // The bytes of a number of samples, in 64 bits, never more than the data holds.
   std::int64_t WideBytes(std::int64_t samples) const;
+  // The data's bytes from the first sample to `samples` after it: the whole data for the
+  // whole length, never more.
+  std::int64_t DataBytes(std::int64_t samples) const;
   [[noreturn]] void RaiseReadError(const std::string& name) const;
 
   bool memory_;

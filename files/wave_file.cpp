@@ -197,11 +197,10 @@ void TMMCustomWaveFile::Closed() {
 
 void TMMCustomWaveFile::EndRecording() {
   recording_ = false;
-  // A "data" chunk is never left empty.
-  if (wave_.GetDataSize() == 0 && wave_.IsOpened()) {
-    const char zeros[4] = {};
-    wave_.Write(zeros, 4);
-  }
+  // Nothing recorded leaves an empty "data" chunk: a filler sample would be sound that never
+  // came. Its size and the file's are still written when the file is finished.
+  PWaveIOBlock block = wave_.GetWaveIOBlock();
+  if (block != nullptr && block->Handle != nullptr) block->DataChunk.dwFlags |= MMIO_DIRTY;
   wave_.Close();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files/mpeg_frames.h"
 #include "platform/acm/msacm.h"
 #include "platform/framework/exception.h"
 
@@ -137,6 +138,43 @@ bool UsableFormat(const WAVEFORMATEX& f) {
          f.nSamplesPerSec <= kMax && f.nAvgBytesPerSec <= kMax;
 }
 
+// PCM that can be read frame by frame: at least one channel, 1 to 32 bits a sample, and a
+// frame that the 16-bit block alignment holds. Anything else would be read with a wrong
+// frame size.
+bool DecodablePcm(const WAVEFORMATEX& f) {
+  return f.nChannels > 0 && f.wBitsPerSample > 0 && f.wBitsPerSample <= 32 &&
+         std::uint32_t{f.wBitsPerSample} * f.nChannels / 8 <= 0xFFFF;
+}
+
+// The tag that says how the samples are coded: an extensible header's subformat, else the
+// format tag.
+std::uint16_t CodingTag(const WAVEFORMATEX& f, std::size_t formatBytes) {
+  constexpr std::size_t kExtensibleBytes = sizeof(WAVEFORMATEXTENSIBLE);
+  if (f.wFormatTag != WAVE_FORMAT_EXTENSIBLE || formatBytes < kExtensibleBytes ||
+      f.cbSize < kExtensibleBytes - sizeof(WAVEFORMATEX)) {
+    return f.wFormatTag;
+  }
+  const auto* subFormat =
+      reinterpret_cast<const std::uint8_t*>(&f) + offsetof(WAVEFORMATEXTENSIBLE, SubFormat);
+  return static_cast<std::uint16_t>(subFormat[0] | (subFormat[1] << 8));
+}
+
+// Samples of the MPEG Layer-3 frames in `bytes` bytes of data at `offset`; 0 when they
+// cannot be read.
+std::int64_t MpegSamples(HMMIO h, std::int64_t offset, std::int64_t bytes) {
+  if (platform::MmioSeek64(h, offset, SEEK_SET) != offset) return 0;
+  TMpegFrameCounter counter;
+  std::vector<std::uint8_t> piece(64 * 1024);
+  while (bytes > 0) {
+    const auto want = static_cast<LONG>(std::min<std::int64_t>(bytes, std::ssize(piece)));
+    const LONG got = mmioRead(h, reinterpret_cast<char*>(piece.data()), want);
+    if (got <= 0) break;
+    counter.Feed(piece.data(), static_cast<std::size_t>(got));
+    bytes -= got;
+  }
+  return counter.Samples();
+}
+
 }  // namespace
 
 // ---- Wide counts ------------------------------------------------------------------------
@@ -152,6 +190,14 @@ std::int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, std::int64_t sampl
       MulDivRoundWide(samples, format->nAvgBytesPerSec, format->nSamplesPerSec);
   const std::int64_t align = format->nBlockAlign;
   return (bytes + align - 1) / align * align;
+}
+
+std::int64_t WaveDataBytes64(const TWaveIOBlock* block, std::int64_t samples) {
+  if (block == nullptr) return 0;
+  // A count clamped to its field's largest value ends where that many samples end.
+  const bool clamped = block->DataSamples == std::numeric_limits<std::int32_t>::max();
+  if (block->DataSamples > 0 && !clamped && samples >= block->DataSamples) return block->DataBytes;
+  return std::min<std::int64_t>(WaveSamplesToBytes64(&block->Format, samples), block->DataBytes);
 }
 
 std::int32_t WaveClamp32(std::int64_t value) {
@@ -499,6 +545,7 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
     std::int64_t dataChunkEnd = 0;
     std::size_t formatBytes = 0;
     bool fmtSeen = false, dataSeen = false, factSeen = false, previousWasData = false;
+    bool factValid = false;
 
     MMCKINFO ck{};
     while (mmioDescend(h, &ck, &riff, 0) == MMSYSERR_NOERROR) {
@@ -543,8 +590,7 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       } else if (ck.ckid == kFact) {
         if (factSeen) break;
         factSeen = true;
-        const LONG n = static_cast<LONG>(std::min<DWORD>(ck.cksize, 4));
-        mmioRead(h, reinterpret_cast<char*>(&factCount), n);
+        factValid = ck.cksize >= 4 && mmioRead(h, reinterpret_cast<char*>(&factCount), 4) == 4;
       }
       if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) {
         if (dataSeen) break;
@@ -563,7 +609,9 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       if (!fmtSeen) return fail(WIOERR_NOFORMAT);
       if (!dataSeen) return fail(WIOERR_FILEERROR);
       WAVEFORMATEX& f = b->Format;
+      const std::uint16_t coding = CodingTag(f, formatBytes);
       if (f.wFormatTag == WAVE_FORMAT_PCM) {
+        if (!DecodablePcm(f)) return fail(WIOERR_FILEERROR);
         WAVEFORMATEX pcm{};
         BuildPCMFormat(pcm, f.wBitsPerSample, f.nChannels, f.nSamplesPerSec);
         // An average rate that does not fit 32 bits would wrap to a small, wrong one.
@@ -576,13 +624,42 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
         // Extra data the chunk does not hold is not claimed.
         f.cbSize = static_cast<std::uint16_t>(formatBytes - 18);
       }
-      if (!UsableFormat(f)) return fail(WIOERR_FILEERROR);
+      // MPEG Layer-3 frames differ in size and the decoder finds them itself; writers store
+      // a frame's sample count or 1 as the block. Cut to those blocks, the data would lose
+      // up to a whole frame at its end.
+      if (coding == WAVE_FORMAT_MPEGLAYER3) f.nBlockAlign = 1;
+      if (f.nBlockAlign == 0) return fail(WIOERR_FILEERROR);
       // Counts that do not fit their 32-bit fields are clamped: the data to the whole blocks
       // a 32-bit size holds, the samples and the file size to their fields' largest values.
       const std::uint32_t span = ClampToU32(dataEnd - dataOffset);
-      const bool partial = WaveKeepsPartialBlock(&f) && span < 0xFFFFFFFF;
+      // ADPCM keeps a partial last block (in the extensible header too): its decoder gives
+      // the samples such a block holds.
+      WAVEFORMATEX coded = f;
+      coded.wFormatTag = coding;
+      const bool partial = WaveKeepsPartialBlock(&coded) && span < 0xFFFFFFFF;
       b->DataBytes = partial ? span : span / f.nBlockAlign * f.nBlockAlign;
-      b->DataSamples = WaveClamp32(WaveBytesToSamples64(&f, b->DataBytes));
+      // A compressed format without an average rate (variable bit rate) takes its sample
+      // count from the "fact" chunk or, for MPEG Layer-3, from its frames; the rate follows
+      // from the count, so that no conversion divides by 0.
+      std::int64_t samples = -1;
+      if (f.wFormatTag != WAVE_FORMAT_PCM && f.nAvgBytesPerSec == 0) {
+        samples = factValid ? std::int64_t{factCount} : 0;
+        if (samples == 0 && coding == WAVE_FORMAT_MPEGLAYER3) {
+          samples = MpegSamples(h, dataOffset, b->DataBytes);
+        }
+        if (samples > 0 && b->DataBytes > 0) {
+          f.nAvgBytesPerSec = ClampToU32(std::max<std::int64_t>(
+              MulDivRoundWide(b->DataBytes, f.nSamplesPerSec,
+                              static_cast<std::uint32_t>(std::min<std::int64_t>(samples, kMaxU32))),
+              1));
+        } else if (b->DataBytes == 0) {
+          // Nothing to convert: any rate gives 0 samples.
+          samples = 0;
+          f.nAvgBytesPerSec = f.nBlockAlign;
+        }
+      }
+      if (!UsableFormat(f)) return fail(WIOERR_FILEERROR);
+      b->DataSamples = WaveClamp32(samples >= 0 ? samples : WaveBytesToSamples64(&f, b->DataBytes));
       factCount = static_cast<DWORD>(b->DataSamples);
       b->DataOffset = static_cast<std::uint32_t>(dataOffset);
       b->FileSize = ClampToU32(size);
@@ -802,8 +879,7 @@ int WaveSeek(PWaveIOBlock block, std::int32_t sample) {
     if (platform::MmioSeek64(h, p, SEEK_CUR) < 0) return WIOERR_FILEERROR;
   }
   // Never more than the data holds, so reads stop at the end of the "data" chunk.
-  const std::int64_t end =
-      std::min<std::int64_t>(WaveSamplesToBytes64(f, block->LastSample), block->DataBytes);
+  const std::int64_t end = WaveDataBytes64(block, block->LastSample);
   block->BytesLeft = ClampToU32(end - p);
   block->SamplePos = WaveClamp32(WaveBytesToSamples64(f, p) - first);
   return 0;

@@ -11,8 +11,10 @@
 //   104  a required argument is missing
 //   106  the source cannot be opened, is not a RIFF file of the wanted form type, a read,
 //        write or seek failed, the format cannot be used for conversions (nBlockAlign,
-//        nSamplesPerSec or nAvgBytesPerSec is 0 after a PCM header has been recomputed),
-//        or the file has a "fmt " chunk but no "data" chunk
+//        nSamplesPerSec or nAvgBytesPerSec is 0 after a PCM header has been recomputed, or
+//        a PCM frame cannot be read whole: no channels, 0 or more than 32 bits a sample, a
+//        frame larger than the 16-bit block alignment holds), or the file has a "fmt "
+//        chunk but no "data" chunk
 //   107  out of memory
 // Reading the info or display list passes on that list's code: 2 argument missing,
 // 3 read or write failed, 4 out of memory.
@@ -149,6 +151,11 @@ struct TWaveIOBlock {
   WAVEFORMATEX Format;  // followed by the rest of a longer "fmt " chunk
 };
 using PWaveIOBlock = TWaveIOBlock*;
+
+// Bytes of a block's data up to `samples`: never more than the data holds, and all of it
+// from the last sample on, since a compressed format's average rate only approximates where
+// its samples lie.
+std::int64_t WaveDataBytes64(const TWaveIOBlock* block, std::int64_t samples);
 
 // Opens the source and reads the outer chunk header; 106 (with everything closed) unless it
 // is "RIFF" with form type `formType`.

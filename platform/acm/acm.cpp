@@ -62,6 +62,10 @@ void ReloadAcm() {
 
 std::unique_ptr<AcmCodec> MakeAcmCodec(const WAVEFORMATEX& src, const WAVEFORMATEX& dst,
                                        bool highQuality) {
+  const std::vector<std::uint8_t> plain = UnwrapExtensible(src);
+  if (!plain.empty()) {
+    return MakeAcmCodec(*reinterpret_cast<const WAVEFORMATEX*>(plain.data()), dst, highQuality);
+  }
   if (!AcmOffers(src, dst)) return nullptr;
   const AcmRoute route = ClassifyAcmSource(src).route;
   if (!RouteAvailable(route)) return nullptr;

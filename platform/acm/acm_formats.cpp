@@ -1,6 +1,7 @@
 #include "platform/acm/acm_formats.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/acm/msacm.h"
 
@@ -33,15 +34,25 @@ AcmSource Container(const WAVEFORMATEX& f, int bits, bool isFloat) {
   return {AcmRoute::Container, bits / 8, isFloat};
 }
 
-AcmSource Extensible(const WAVEFORMATEX& f) {
-  if (f.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) return {};
+// The subformat's tag of an extensible header, or 0 when the header is not one.
+int SubFormatTag(const WAVEFORMATEX& f) {
+  if (f.wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
+      f.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
+    return 0;
+  }
   WAVEFORMATEXTENSIBLE x;
   std::memcpy(&x, &f, sizeof x);
-  if (std::memcmp(x.SubFormat + 2, kSubFormatTail, sizeof kSubFormatTail) != 0) return {};
-  const int subTag = x.SubFormat[0] | (x.SubFormat[1] << 8);
+  if (std::memcmp(x.SubFormat + 2, kSubFormatTail, sizeof kSubFormatTail) != 0) return 0;
+  return x.SubFormat[0] | (x.SubFormat[1] << 8);
+}
+
+AcmSource Extensible(const WAVEFORMATEX& f) {
+  const int subTag = SubFormatTag(f);
   if (subTag == WAVE_FORMAT_PCM) return Container(f, f.wBitsPerSample, false);
   if (subTag == WAVE_FORMAT_IEEE_FLOAT) return Container(f, f.wBitsPerSample, true);
-  return {};
+  const std::vector<std::uint8_t> plain = UnwrapExtensible(f);
+  if (plain.empty()) return {};
+  return ClassifyAcmSource(*reinterpret_cast<const WAVEFORMATEX*>(plain.data()));
 }
 
 AcmSource Compressed(const WAVEFORMATEX& f, int mostChannels) {
@@ -63,6 +74,28 @@ AcmSource Adpcm(const WAVEFORMATEX& f) {
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> UnwrapExtensible(const WAVEFORMATEX& f) {
+  const int subTag = SubFormatTag(f);
+  if (subTag == 0 || subTag == WAVE_FORMAT_PCM || subTag == WAVE_FORMAT_IEEE_FLOAT ||
+      subTag == WAVE_FORMAT_EXTENSIBLE) {
+    return {};
+  }
+  // The plain tag's extra data follows the extensible fields.
+  constexpr std::size_t kExtensibleFields = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  if (f.cbSize < kExtensibleFields) return {};
+  const std::size_t extra = f.cbSize - kExtensibleFields;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&f);
+  std::vector<std::uint8_t> plain(sizeof(WAVEFORMATEX) + extra);
+  std::memcpy(plain.data(), bytes, sizeof(WAVEFORMATEX));
+  std::memcpy(plain.data() + sizeof(WAVEFORMATEX), bytes + sizeof(WAVEFORMATEXTENSIBLE), extra);
+  WAVEFORMATEX head;
+  std::memcpy(&head, plain.data(), sizeof head);
+  head.wFormatTag = static_cast<std::uint16_t>(subTag);
+  head.cbSize = static_cast<std::uint16_t>(extra);
+  std::memcpy(plain.data(), &head, sizeof head);
+  return plain;
+}
 
 void MakeAcmPcm(WAVEFORMATEX& pcm, int bits, int channels, std::uint32_t rate) {
   pcm = WAVEFORMATEX{};

@@ -3,6 +3,7 @@
 // Which conversions the compression manager offers, and the formats they produce.
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/wave/wave_format_record.h"
 
@@ -26,6 +27,11 @@ struct AcmSource {
 inline constexpr std::uint32_t kAcmMinResampleRate = 8000;
 inline constexpr std::uint32_t kAcmMaxResampleRate = 96000;
 inline constexpr int kAcmMaxChannels = 32;
+
+// An extensible header decodes as its subformat: the plain tag's record it stands for (the
+// tag, and the extra data that follows the extensible fields), or empty when src is not an
+// extensible header around a compressed subformat.
+std::vector<std::uint8_t> UnwrapExtensible(const WAVEFORMATEX& src);
 
 AcmSource ClassifyAcmSource(const WAVEFORMATEX& src);
 

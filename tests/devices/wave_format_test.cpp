@@ -206,6 +206,7 @@ TEST(WaveFormat, TagNames) {
   EXPECT_EQ(name(0x0001), "PCM");
   EXPECT_EQ(name(0x0000), "Unknown");
   EXPECT_EQ(name(0x0011), "IMA ADPCM");
+  EXPECT_EQ(name(0x0003), "IEEE Float");
   EXPECT_EQ(name(0x0209), "Dolby AC2");
   EXPECT_EQ(name(0x0030), "Dolby AC2");
   EXPECT_EQ(name(0x020C), "PCM 32");

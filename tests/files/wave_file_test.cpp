@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
@@ -138,7 +139,7 @@ TEST_F(WaveFileTest, LoopingRestartsAsOftenAsTheBufferAsks) {
   file.Closed();
 }
 
-TEST_F(WaveFileTest, RecorderWritesWhatPassesAndNeverLeavesEmptyData) {
+TEST_F(WaveFileTest, RecorderWritesWhatPassesAndNothingElse) {
   const std::string sourcePath = Path("upstream");
   WriteWave(sourcePath, 16, 2, Pattern(16));
   TMMWaveFile source(nullptr);
@@ -181,7 +182,7 @@ TEST_F(WaveFileTest, RecorderWritesWhatPassesAndNeverLeavesEmptyData) {
   EXPECT_EQ(all, twice);
   check.Clear();
 
-  // Nothing recorded: four zero bytes of data.
+  // Nothing recorded: an empty "data" chunk in a finished file.
   const std::string emptyPath = Path("empty");
   TMMWaveFile quiet(nullptr);
   quiet.GetWave().SetFileMustExist(false);
@@ -190,6 +191,11 @@ TEST_F(WaveFileTest, RecorderWritesWhatPassesAndNeverLeavesEmptyData) {
   quiet.Opened();
   quiet.Closed();
   ASSERT_EQ(WaveOpen(block, emptyPath.c_str(), FOURCC_WAVE, wioRead), 0);
-  EXPECT_EQ(block->DataBytes, 4u);
+  EXPECT_EQ(block->DataBytes, 0u);
+  EXPECT_EQ(block->FileSize, 44u);
   WaveFree(block);
+  Bytes header(44);
+  std::ifstream(emptyPath, std::ios::binary).read(reinterpret_cast<char*>(header.data()), 44);
+  EXPECT_EQ(header[4], 36);  // the RIFF size covers "WAVE", "fmt " and "data"
+  EXPECT_EQ(header[40], 0);  // the "data" size
 }

@@ -367,7 +367,20 @@ TEST(WaveIO, RefusedSources) {
   EXPECT_EQ(code(Riff({Fmt(2, 2, 44100, 176400, 0, 4), data})), 106) << "block align 0";
   EXPECT_EQ(code(Riff({Fmt(1, 2, 44100, 176400, 4, 0), data})), 106) << "PCM of 0 bits";
   EXPECT_EQ(code(Riff({Fmt(1, 2, 0, 176400, 4, 16), data})), 106) << "rate 0";
-  EXPECT_EQ(code(Riff({Fmt(2, 2, 44100, 0, 4, 4), data})), 106) << "average rate 0";
+  EXPECT_EQ(code(Riff({Fmt(2, 2, 44100, 0, 4, 4), data})), 106) << "average rate 0, no count";
+  // PCM whose frames cannot be read whole: no channels, more than 32 bits, a frame that the
+  // 16-bit block alignment cannot hold (it would wrap to a small one).
+  const Bytes frame = Chunk("data", Samples(10000));
+  EXPECT_EQ(code(Riff({Fmt(1, 0, 44100, 0, 0, 16), data})), 106) << "no channels";
+  EXPECT_EQ(code(Riff({Fmt(1, 2, 8000, 80000, 10, 40), frame})), 106) << "40 bits";
+  EXPECT_EQ(code(Riff({Fmt(1, 2, 8000, 0, 10000, 40000), frame})), 106) << "40000 bits";
+  EXPECT_EQ(code(Riff({Fmt(1, 65535, 8000, 0, 65532, 32), frame})), 106) << "frame wraps";
+  EXPECT_EQ(code(Riff({Fmt(1, 16384, 8000, 0, 0, 32), frame})), 106) << "frame of 65536";
+  // Oddities that still read correctly stay accepted: the largest frame, wrong header sums.
+  ASSERT_EQ(OpenImage(Riff({Fmt(1, 16383, 100, 0, 0, 32), Chunk("data", Samples(65532))}), b), 0);
+  EXPECT_EQ(b->Format.nBlockAlign, 65532);
+  EXPECT_EQ(b->DataSamples, 1);
+  WaveFree(b);
   Bytes shortFmt = Chunk("fmt ", Samples(30), 30);
   shortFmt.resize(20);
   EXPECT_EQ(code(Riff({shortFmt})), 106) << "fmt chunk cut short";
@@ -384,6 +397,72 @@ TEST(WaveIO, RefusedSources) {
   EXPECT_EQ(WaveReopen(nullptr), 104);
   EXPECT_EQ(WaveSetIOBuffer(nullptr, 10), 104);
   EXPECT_EQ(WaveFinish(nullptr), 104);
+}
+
+// A Layer-3 frame (MPEG-2, 8 kbit/s at 16000 Hz: 36 bytes, 576 samples) with a marked body.
+Bytes MpegFrame(char mark) {
+  Bytes frame(36, mark);
+  const char header[4] = {'\xFF', '\xF3', '\x18', '\x00'};
+  std::memcpy(frame.data(), header, 4);
+  return frame;
+}
+
+// The "fmt " chunk of MPEG Layer-3 mono with its 12 bytes of extra data.
+Bytes Mpeg3Fmt(std::uint32_t rate, std::uint32_t avg, std::uint16_t align) {
+  Bytes b;
+  for (std::uint16_t v : {std::uint16_t{0x55}, std::uint16_t{1}}) Put16(b, v);
+  Put32(b, rate);
+  Put32(b, avg);
+  for (std::uint16_t v : {align, std::uint16_t{0}, std::uint16_t{12}, std::uint16_t{1}}) {
+    Put16(b, v);
+  }
+  Put32(b, 2);
+  for (std::uint16_t v : {align, std::uint16_t{1}, std::uint16_t{0}}) Put16(b, v);
+  return Chunk("fmt ", b);
+}
+
+TEST(WaveIO, MpegLayer3DataReadsWholeWithOrWithoutAnAverageRate) {
+  PWaveIOBlock b = nullptr;
+  Bytes frames;
+  for (char mark : {'a', 'b', 'c'}) {
+    const Bytes f = MpegFrame(mark);
+    frames.insert(frames.end(), f.begin(), f.end());
+  }
+  frames.insert(frames.end(), {'x', 'y', 'z'});  // a cut last frame still belongs to the data
+  auto readAll = [&](const Bytes& image) {
+    EXPECT_EQ(OpenImage(image, b), 0);
+    if (b == nullptr) return Bytes();
+    EXPECT_EQ(WaveReopen(b), 0);
+    Bytes got = ReadRest(b, 50);
+    return got;
+  };
+
+  // A frame's sample count as the block (as some writers store it) does not cut the data; a
+  // variable rate (0) takes the count from "fact", then from the frames themselves.
+  Bytes fact;
+  Put32(fact, 1500);
+  EXPECT_EQ(readAll(Riff({Mpeg3Fmt(16000, 0, 576), Chunk("fact", fact), Chunk("data", frames)})),
+            frames);
+  EXPECT_EQ(b->Format.nBlockAlign, 1);
+  EXPECT_EQ(b->DataSamples, 1500);
+  EXPECT_EQ(b->Format.nAvgBytesPerSec, 1184u);  // 111 bytes for 1500 samples at 16000 Hz
+  WaveFree(b);
+  EXPECT_EQ(readAll(Riff({Mpeg3Fmt(16000, 0, 576), Chunk("data", frames)})), frames);
+  EXPECT_EQ(b->DataSamples, 3 * 576);  // the cut frame's bytes hold no header
+  WaveFree(b);
+  // No frames and no count: nothing to play, and no rate of 0 to divide by.
+  ASSERT_EQ(OpenImage(Riff({Mpeg3Fmt(16000, 0, 576), Chunk("data", {})}), b), 0);
+  EXPECT_EQ(b->DataSamples, 0);
+  EXPECT_NE(b->Format.nAvgBytesPerSec, 0u);
+  WaveFree(b);
+  EXPECT_EQ(OpenImage(Riff({Mpeg3Fmt(16000, 0, 576), Chunk("data", Samples(100))}), b), 106);
+
+  // A fixed rate whose samples do not map back onto the data's last byte (2.5 bytes a
+  // sample: 1001 bytes are 400 samples, and 400 samples 1000 bytes) still reads to the end.
+  const Bytes odd = Samples(1001);
+  EXPECT_EQ(readAll(Riff({Mpeg3Fmt(8000, 20000, 1), Chunk("data", odd)})), odd);
+  EXPECT_EQ(b->DataSamples, 400);
+  WaveFree(b);
 }
 
 TEST(WaveIO, SeekingClampsToTheDataAndKeepsCountersInStep) {

@@ -107,6 +107,14 @@ TEST(AcmRoutines, OffersDecodingToPcmAndRefusesTheRest) {
   EXPECT_EQ(
       Query(wavetest::Extensible(16, 2, 48000, WAVE_FORMAT_ADPCM), wavetest::Pcm(16, 2, 48000)),
       ACMERR_NOTPOSSIBLE);
+  // Around a compressed subformat the header decodes as the plain tag would.
+  Format ima96 = wavetest::Extensible(4, 2, 96000, WAVE_FORMAT_IMA_ADPCM);
+  ima96->nBlockAlign = 1024;
+  EXPECT_EQ(Query(ima96, wavetest::Pcm(16, 2, 96000)), 0u);
+  EXPECT_EQ(Query(wavetest::Extensible(8, 6, 8000, WAVE_FORMAT_MULAW), wavetest::Pcm(16, 6, 8000)),
+            0u);
+  EXPECT_EQ(Query(wavetest::Extensible(8, 6, 8000, WAVE_FORMAT_MULAW), wavetest::Pcm(16, 2, 8000)),
+            ACMERR_NOTPOSSIBLE);
   Format shortExtensible = wavetest::Extensible(24, 2, 48000, WAVE_FORMAT_PCM);
   shortExtensible->cbSize = 2;
   EXPECT_EQ(Query(shortExtensible, wavetest::Pcm(16, 2, 48000)), ACMERR_NOTPOSSIBLE);
