@@ -4,8 +4,10 @@
 # header, A-law, mu-law, IMA and Microsoft ADPCM, GSM 6.10) must come out as the 16-bit
 # samples sox itself decodes, sample for sample and at the same length. MPEG Layer-3, which
 # sox cannot write here, is checked against the fixtures' reference decoding (libmpg123;
-# tools/make-mp3-waves), within one step of rounding. Then the refusals: a file that is no
-# wave, a tag no codec decodes, and the compression manager switched off.
+# tools/make-mp3-waves), within one step of rounding; files that ffmpeg writes against
+# ffmpeg's decoding (tools/make-foreign-waves). Then PCM with frames larger than a buffer or no
+# samples at all, and the refusals: a file that is no wave, PCM whose frames cannot be read, a
+# tag no codec decodes, and the compression manager switched off.
 set -euo pipefail
 app=$1
 root=$2
@@ -93,7 +95,65 @@ for fixture in "$root"/tests/fixtures/mpeg_layer3/*.wav; do
   compare "${fixture%.wav}.raw" "$work/got.raw" 1 "$fixture"
 done
 
-[ "$checked" -eq 20 ] || { echo "only $checked files compared" >&2; fail=1; }
+# Files other writers made (tools/make-foreign-waves) decode as their writer's own decoder
+# decodes them, to the last frame: MPEG Layer-3 from ffmpeg with a frame's sample count as the
+# block or with no average rate, the extensible header around compressed subformats (ffmpeg's
+# decoding), a plain IEEE float file (sox's).
+# against REFERENCE NAME LINE: decodes the fixture NAME, compares with the reference decoder's
+# 16-bit samples, and checks the line tessaline-decode prints.
+against() {
+  local reference=$1 name=$2 want=$3
+  local in="$root/tests/fixtures/foreign_waves/$name.wav" out="$work/$name.out.wav" line
+  if ! line=$("$program" "$in" "$out" 2>&1); then
+    echo "$name: tessaline-decode failed: $line" >&2
+    fail=1
+    return
+  fi
+  [ "$line" = "$in: $want" ] || { echo "$name: line '$line', expected '$want'" >&2; fail=1; }
+  if [ "$reference" = ffmpeg ]; then
+    ffmpeg -hide_banner -loglevel error -y -i "$in" -f s16le "$work/want.raw"
+  else
+    sox -D "$in" -e signed -b 16 -t raw "$work/want.raw"
+  fi
+  sox "$out" -t raw "$work/got.raw"
+  compare "$work/want.raw" "$work/got.raw" 0 "$name"
+}
+command -v ffmpeg >/dev/null || { echo "ffmpeg is not installed" >&2; exit 1; }
+layer3="MPEG Layer-3"
+against ffmpeg mp3_cbr "$layer3 2 ch 22050 Hz -> PCM 16 bit 2 ch 22050 Hz, 12672 samples"
+against ffmpeg mp3_vbr "$layer3 1 ch 16000 Hz -> PCM 16 bit 1 ch 16000 Hz, 10944 samples"
+against ffmpeg mp3_one_frame "$layer3 1 ch 8000 Hz -> PCM 16 bit 1 ch 8000 Hz, 1728 samples"
+against ffmpeg mulaw_6ch "Extensible 6 ch 8000 Hz -> PCM 16 bit 6 ch 8000 Hz, 800 samples"
+against ffmpeg msadpcm_96k "Extensible 2 ch 96000 Hz -> PCM 16 bit 2 ch 96000 Hz, 3036 samples"
+against sox float_stereo "IEEE Float 2 ch 8000 Hz -> PCM 16 bit 2 ch 8000 Hz, 480 samples"
+
+[ "$checked" -eq 26 ] || { echo "only $checked files compared" >&2; fail=1; }
+
+# pcm IN CHANNELS BITS DATA-BYTES: a PCM header (with wrong sums, as hand-made ones have)
+# followed by DATA-BYTES bytes of noise.
+le32() { printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+le16() { printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
+pcm() {
+  {
+    printf "RIFF$(le32 $((36 + $4)))WAVEfmt $(le32 16)$(le16 1)$(le16 "$2")$(le32 8000)"
+    printf "$(le32 0)$(le16 0)$(le16 "$3")data$(le32 "$4")"
+    head -c "$4" /dev/urandom
+  } >"$1"
+}
+# A frame of 10000 bytes, larger than the buffers the player asks for, passes whole.
+pcm "$work/wide.wav" 5000 16 20000
+line=$("$program" "$work/wide.wav" "$work/wide.out.wav") || fail=1
+want="$work/wide.wav: PCM 16 bit 5000 ch 8000 Hz -> PCM 16 bit 5000 ch 8000 Hz, 2 samples"
+[ "$line" = "$want" ] || { echo "line '$line', expected '$want'" >&2; fail=1; }
+cmp -s <(tail -c +45 "$work/wide.wav") <(tail -c +45 "$work/wide.out.wav") ||
+  { echo "the 10000-byte frames differ" >&2; fail=1; }
+# No samples in, no samples out: OUT is a header with an empty "data" chunk.
+pcm "$work/none.wav" 2 16 0
+line=$("$program" "$work/none.wav" "$work/none.out.wav") || fail=1
+[ "$line" = "$work/none.wav: PCM 16 bit 2 ch 8000 Hz -> PCM 16 bit 2 ch 8000 Hz, 0 samples" ] ||
+  { echo "no samples: '$line'" >&2; fail=1; }
+[ "$(soxi -s "$work/none.out.wav")" = 0 ] && [ "$(stat -c %s "$work/none.out.wav")" = 44 ] ||
+  { echo "no samples: OUT holds $(stat -c %s "$work/none.out.wav") bytes" >&2; fail=1; }
 
 # refuse IN MESSAGE [ENV...]: decoding IN fails with the system's message and writes nothing.
 refuse() {
@@ -109,6 +169,13 @@ refuse() {
 }
 printf 'not a wave file at all' >"$work/junk.wav"
 refuse "$work/junk.wav" "This is not a valid Audiofile"
+# PCM that cannot be read frame by frame: 2 channels of 40000 bits, more than 32 bits, a frame
+# that wraps the 16-bit block alignment.
+refuse "$root/tests/fixtures/foreign_waves/pcm_40000bit.wav" "This is not a valid Audiofile"
+pcm "$work/deep.wav" 2 40 20
+refuse "$work/deep.wav" "This is not a valid Audiofile"
+pcm "$work/wrapped.wav" 65535 32 20
+refuse "$work/wrapped.wav" "This is not a valid Audiofile"
 # A wave whose tag no codec decodes: the IMA file with the tag of OKI ADPCM (0x0010).
 cp "$work/ima_mono_8000.wav" "$work/oki.wav"
 printf '\x10\x00' | dd of="$work/oki.wav" bs=1 seek=20 conv=notrunc status=none
