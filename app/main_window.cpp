@@ -11,6 +11,7 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/toolkit_platform.h"
 
 namespace {
 
@@ -178,8 +179,12 @@ void TForm1::btn_closeClick(TComponent*) {
 
 void TForm1::FormClose(TComponent*, TCloseAction&) {
   SyncFromScreen();
-  WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", GetTop());
-  WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", GetLeft());
+  // Where the desktop keeps window positions to itself, the window does not
+  // know where it was: the stored position stays for a desktop that can use it.
+  if (platform::WindowPositionsKnown()) {
+    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", GetTop());
+    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", GetLeft());
+  }
   WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", GetWidth());
   WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", GetHeight());
 }

@@ -33,7 +33,7 @@ class TForm1 : public TForm {
   void ButtonClick(int k);
   void btn_refreshClick(TComponent* sender);
   void btn_closeClick(TComponent* sender);
-  // Saves the placement.
+  // Saves the placement; the position only where the platform reports it.
   void FormClose(TComponent* sender, TCloseAction& action);
 
   static const TClassInfo& StaticClassInfo();

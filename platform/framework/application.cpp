@@ -9,17 +9,16 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/framework/form.h"
+#include "platform/framework/termination_requests.h"
+#include "platform/framework/toolkit_platform.h"
 #include "platform/messages/messages.h"
 
 namespace {
 
 TApplication the_application;
-
-int toolkit_argc = 1;
-char toolkit_arg0[] = "tessaline";
-char* toolkit_argv[] = {toolkit_arg0, nullptr};
 
 // The toolkit ends the process with exit() right after this warning when the
 // connection to the display breaks (window killed, server gone, session ended).
@@ -69,20 +68,34 @@ void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
   }
 }
 
-void StartToolkit(int& argc, char** argv) {
+void StartToolkit(int argc, char** argv) {
   if (QCoreApplication::instance()) return;
   static std::once_flag handler_once;
   std::call_once(handler_once, [] { previous_handler = qInstallMessageHandler(OnToolkitMessage); });
-  // Without a display, tools and tests run on the off-screen platform.
-  if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("QT_QPA_PLATFORM"))
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
   // The meters repaint the same small areas every frame. Through shared
   // memory, each paint into an area the X server may still be reading first
   // waits for a round trip to it (and wakes the toolkit's X reader thread);
   // sent over the connection, those few kilobytes need no wait. A value the
   // user set is kept.
   setenv("QT_XCB_NO_MITSHM", "1", 0);
-  auto* app = new QApplication(argc, argv);
+  // The platform goes to the toolkit as an argument, not through the
+  // environment, so that programs started from here (links opened on the
+  // desktop) choose their own. It follows the program's name, so that a
+  // platform named on the command line still wins. The toolkit keeps the
+  // arguments for its lifetime.
+  static std::vector<std::string> args;
+  static std::vector<char*> toolkit_args;
+  static int toolkit_args_count = 0;
+  if (argv) args.assign(argv, argv + argc);
+  if (args.empty()) args.emplace_back(program_name);
+  const std::string choice = platform::ToolkitPlatformFor(
+      std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM"));
+  if (!choice.empty()) args.insert(args.begin() + 1, {"-platform", choice});
+  toolkit_args.clear();
+  for (std::string& arg : args) toolkit_args.push_back(arg.data());
+  toolkit_args.push_back(nullptr);
+  toolkit_args_count = static_cast<int>(args.size());
+  auto* app = new QApplication(toolkit_args_count, toolkit_args.data());
   app->setQuitOnLastWindowClosed(false);
 }
 
@@ -114,7 +127,13 @@ void TApplication::Run() {
   platform::EnsureToolkit();
   if (!main_form_) return;
   main_form_->Show();
-  if (!terminated_) QApplication::exec();
+  if (terminated_) return;
+  // A request to end the program closes the main window as its close request
+  // does, so that its own close path runs.
+  platform::TerminationRequests requests([this] {
+    if (main_form_) main_form_->Close();
+  });
+  QApplication::exec();
 }
 
 void TApplication::Terminate() {
@@ -154,7 +173,7 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
 namespace platform {
 
 void EnsureToolkit() {
-  StartToolkit(toolkit_argc, toolkit_argv);
+  StartToolkit(0, nullptr);
 }
 
 }  // namespace platform

@@ -13,12 +13,14 @@ class TApplication : public TComponent {
   TApplication();
   ~TApplication() override;
 
-  // Starts the toolkit on the display. Raises Exception when there is none
-  // (neither DISPLAY nor WAYLAND_DISPLAY is set, and no toolkit platform is
-  // named by QT_QPA_PLATFORM); a display that cannot be opened ends the
-  // program with a message on standard error and exit code 1. Should the
-  // display go away later, the program ends with exit code 1, its windows
-  // destroyed first.
+  // Starts the toolkit on the display: X wherever DISPLAY names one (Wayland
+  // should it not open), else Wayland, unless QT_QPA_PLATFORM names a
+  // platform. Raises Exception when there is none (neither DISPLAY nor
+  // WAYLAND_DISPLAY is set, and no toolkit platform is named by
+  // QT_QPA_PLATFORM); a display that cannot be opened ends the program with a
+  // message on standard error and exit code 1. Should the display go away
+  // later, the program ends with exit code 1 (on X its windows destroyed
+  // first).
   void Initialize(int& argc, char** argv);
 
   // Creates a window owned by the application; the first becomes the main window.
@@ -30,7 +32,9 @@ class TApplication : public TComponent {
   }
   TCustomForm* MainForm() const { return main_form_; }
 
-  // Shows the main window and processes messages until Terminate.
+  // Shows the main window and processes messages until Terminate. Meanwhile
+  // SIGTERM and SIGINT close the main window (the same signal again ends the
+  // program at once).
   void Run();
   void Terminate();
   bool Terminated() const { return terminated_; }

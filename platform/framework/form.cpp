@@ -16,6 +16,7 @@
 #include "platform/framework/control_widget.h"
 #include "platform/framework/layout_reader.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/toolkit_platform.h"
 #include "platform/messages/messages.h"
 
 // Nominal size of a bordered window's frame (borders and caption) that the
@@ -180,7 +181,9 @@ void TCustomForm::SetMinHeight(int v) {
 
 void TCustomForm::SyncFromScreen() {
   QWidget* w = Widget();
-  if (!w->isVisible()) return;
+  // Where the platform does not tell, the toolkit's idea of the position is
+  // only what was last asked for.
+  if (!w->isVisible() || !platform::WindowPositionsKnown()) return;
   QPoint pos = w->frameGeometry().topLeft();
   TWinControl::SetBounds(pos.x(), pos.y(), GetWidth(), GetHeight());
 }

@@ -64,7 +64,8 @@ class TCustomForm : public TWinControl {
   int GetMinHeight() const { return min_height_; }
   void SetMinHeight(int v);
 
-  // Where the window really is now (it may have been moved by the user).
+  // Where the window really is now (it may have been moved by the user), on
+  // platforms that say so (platform::WindowPositionsKnown).
   void SyncFromScreen();
   // Where the client area starts inside the outer frame (of nominal size).
   int ClientOriginX() const;

@@ -77,3 +77,20 @@ close_info_window() {
   wait_for 60 window_id "$INFO_WINDOW" || return 1
   click_until $((383 + 60)) $((248 + 12)) 30 info_window_gone
 }
+
+# start_weston <folder>: starts a headless Wayland compositor with its own
+# runtime folder (and its log) in that folder; exports XDG_RUNTIME_DIR,
+# WAYLAND_DISPLAY and WESTON_PID.
+start_weston() {
+  XDG_RUNTIME_DIR="$1/runtime"
+  WAYLAND_DISPLAY="tessaline-$$"
+  mkdir -p "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  export XDG_RUNTIME_DIR WAYLAND_DISPLAY
+  weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 \
+    >"$1/weston.log" 2>&1 &
+  WESTON_PID=$!
+  export WESTON_PID
+  wait_for 30 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ||
+    { echo "weston did not start: $(cat "$1/weston.log")" >&2; return 1; }
+}
