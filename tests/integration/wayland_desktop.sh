@@ -53,6 +53,10 @@ slices_shown() {
 slices_beyond() {
   [ "$(slices_shown)" -gt "$1" ]
 }
+# window_at <x> <y>: whether the main window's top left corner is there.
+window_at() {
+  [ "$(window_geometry "TESSALINE AUDIO DRIVER" | cut -d' ' -f1,2)" = "$1 $2" ]
+}
 # end_by_request <log>: asks the program to end and waits for a clean end.
 end_by_request() {
   kill -TERM "$app"
@@ -82,7 +86,7 @@ read -r x y _ <<<"$(window_geometry "TESSALINE AUDIO DRIVER")"
 [ "$x,$y" = "40,60" ] || fail "window on X at $x,$y instead of the stored 40,60"
 ! uses_wayland "$app" || fail "the program runs on Wayland although X is there"
 xdotool windowmove "$(window_id "TESSALINE AUDIO DRIVER")" 300 200
-wait_for 30 test "$(window_geometry "TESSALINE AUDIO DRIVER" | cut -d' ' -f1,2)" = "300 200" ||
+wait_for 30 window_at 300 200 ||
   fail "the window did not move: $(window_geometry "TESSALINE AUDIO DRIVER")"
 end_by_request "$work/x.log"
 [ "$(stored left),$(stored top)" = "300,200" ] ||
