@@ -109,14 +109,17 @@ void MeasureArrival(const std::vector<float>& sent, const Word& word, const floa
   const double matched = sr * sr / ss;
   // Noise power per sample; a floor keeps a noiseless copy finite.
   const double noise = std::max((rr - matched) / count, 1e-24);
-  arrival->level_dbfs[channel] = Db(gain * word.peak);
   arrival->detection_db[channel] = 10 * std::log10(matched / noise);
+  // What does not stand out from the noise is no measure of the word.
+  if (arrival->detection_db[channel] >= kLoopbackDetectionDb) {
+    arrival->level_dbfs[channel] = Db(gain * word.peak);
+  }
 }
 
 void DecideHeard(WordArrival* arrival) {
   const double loudest = std::max(arrival->level_dbfs[0], arrival->level_dbfs[1]);
   for (int c = 0; c < 2; ++c) {
-    arrival->heard[c] = arrival->detection_db[c] >= kLoopbackDetectionDb &&
+    arrival->heard[c] = std::isfinite(arrival->level_dbfs[c]) &&
                         arrival->level_dbfs[c] >= loudest - kLoopbackCrosstalkDb;
   }
 }

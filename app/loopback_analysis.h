@@ -24,7 +24,7 @@ const char* LoopbackVerdictName(LoopbackVerdict verdict);
 // 1 right).
 struct WordArrival {
   // Peak of the part of the channel that matches the word, in dBFS; -inf
-  // when the channel holds nothing of it.
+  // when the channel holds nothing of it that stands out from its noise.
   double level_dbfs[2];
   // How far the match stands above what noise alone gives, in dB.
   double detection_db[2];

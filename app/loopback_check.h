@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "app/loopback_analysis.h"
+
+// Plays a sound on one output while recording one input, and finds out how
+// the sound arrived there.
+struct LoopbackCheck {
+  std::string output_name;
+  std::string input_name;
+  LoopbackResult result;
+  // From the start of playing to the sound's arrival at the input, in ms;
+  // negative when nothing arrived.
+  double delay_ms = -1;
+};
+
+// How long after its start the sound may arrive.
+constexpr double kLoopbackMaxDelayMs = 1000;
+
+// Plays `sound` through the player on output `output` (counted from 0 as the
+// catalogue lists it; the wave output when `wave`, else the sound-buffer
+// output) while recording input `input` at 44100 Hz, 16-bit stereo. Returns
+// false with the system's message in *error when a device or the sound
+// fails. Runs on the GUI thread.
+bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound,
+                      LoopbackCheck* check, std::string* error);

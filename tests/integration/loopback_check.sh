@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# tessaline-devices --check OUT IN on a real sound server whose inputs are
+# loopback cables made of remapped sink monitors: a straight cable is ok, a
+# swapped one swapped, a downmix mono, a cable with a dead channel left-only or
+# right-only, and a cable from another sink silent; each with its exit code,
+# through both outputs, and the same with --json.
+set -euo pipefail
+bin=$1
+root=$2
+tool="$root/tools/sound-server"
+
+work=$(mktemp -d /tmp/tessaline-check.XXXXXX)
+cleanup() {
+  "$tool" stop "$work/server" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "loopback_check: $*" >&2
+  exit 1
+}
+
+PULSE_SERVER=$("$tool" start "$work/server" --sink "Speakers" --sink "Elsewhere")
+export PULSE_SERVER PULSE_CLIENTCONFIG="$work/server/client.conf" PULSE_COOKIE="$work/server/cookie"
+unset TESSALINE_AUDIO
+
+# cable <description> <module arguments...>: an input that records sink1's
+# monitor (or what the arguments name) through a channel map.
+cable() {
+  local description=$1
+  shift
+  pactl load-module module-remap-source "source_name=cable$((++cables))" "$@" \
+    "source_properties=device.description=$description" >/dev/null
+}
+cables=0
+cable Straight master=sink1.monitor
+cable Swapped master=sink1.monitor master_channel_map=front-right,front-left \
+  channel_map=front-left,front-right remix=no
+cable Mono master=sink1.monitor channels=1 channel_map=mono
+cable LeftOnly master=sink1.monitor master_channel_map=front-left,aux0 \
+  channel_map=front-left,front-right remix=no
+cable RightOnly master=sink1.monitor master_channel_map=aux0,front-right \
+  channel_map=front-left,front-right remix=no
+cable Other master=sink2.monitor
+
+"$bin/tessaline-devices" >"$work/list.txt" 2>/dev/null
+grep -q "^Input Drivers: 6$" "$work/list.txt" || fail "unexpected inputs: $(cat "$work/list.txt")"
+
+verdicts=(ok swapped mono left-only right-only silent)
+for output in sound-buffer wave; do
+  flag=()
+  [ "$output" = wave ] && flag=(--wave)
+  inputs=(1 2 3 4 5 6)
+  # The wave output shares everything past the device with the other one.
+  [ "$output" = wave ] && inputs=(1 2 6)
+  for input in "${inputs[@]}"; do
+    want=${verdicts[$((input - 1))]}
+    want_code=3
+    [ "$want" = ok ] && want_code=0
+    rc=0
+    "$bin/tessaline-devices" --check 1 "$input" "${flag[@]}" >"$work/out.txt" \
+      2>"$work/err.txt" || rc=$?
+    cat "$work/out.txt"
+    grep -q "^  verdict: $want\$" "$work/out.txt" ||
+      fail "$output, input $input: expected $want: $(cat "$work/out.txt" "$work/err.txt")"
+    [ "$rc" -eq "$want_code" ] || fail "$output, input $input: exit code $rc for $want"
+  done
+done
+
+# The same in JSON: one document with the devices, both words, the delay and
+# the verdict.
+for input in 1 2 6; do
+  rc=0
+  "$bin/tessaline-devices" --check 1 "$input" --json >"$work/out.json" 2>"$work/err.txt" || rc=$?
+  python3 - "$work/out.json" "$input" "$rc" <<'PY' || fail "json, input $input: $(cat "$work/out.json")"
+import json, math, sys
+doc = json.load(open(sys.argv[1]))
+inp, rc = int(sys.argv[2]), int(sys.argv[3])
+want = {1: "ok", 2: "swapped", 6: "silent"}[inp]
+assert doc["verdict"] == want, doc
+assert rc == (0 if want == "ok" else 3), rc
+assert doc["output"] == {"index": 1, "name": "Speakers"}, doc
+assert doc["input"]["index"] == inp, doc
+left, right = doc["words"]["left"], doc["words"]["right"]
+if want == "silent":
+    assert doc["delay_ms"] is None and left["heard"] == [] and right["heard"] == [], doc
+else:
+    # A cable adds no delay of its own: the sound arrives within what the
+    # server buffers.
+    assert 0 <= doc["delay_ms"] < 500, doc
+    near = lambda v, ref: v is not None and abs(v - ref) < 3
+    heard_left = "left" if want == "ok" else "right"
+    heard_right = "right" if want == "ok" else "left"
+    assert left["heard"] == [heard_left] and right["heard"] == [heard_right], doc
+    assert near(left["level_dbfs"][heard_left], -3.1), doc
+    assert left["level_dbfs"][heard_right] is None, doc
+PY
+done
+
+# Usage errors: exit code 2.
+for args in "--check 1" "--check 1 7" "--check 0 1" "--check 1 1 --levels"; do
+  rc=0
+  # shellcheck disable=SC2086
+  "$bin/tessaline-devices" $args >/dev/null 2>&1 || rc=$?
+  [ "$rc" -eq 2 ] || fail "$args: exit code $rc, expected 2"
+done
+echo "loopback_check: ok"
