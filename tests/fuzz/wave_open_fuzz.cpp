@@ -3,31 +3,20 @@
 // the whole play window must stay inside the image and end with -1.
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "files/wave_io.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 namespace {
 
-[[noreturn]] void Fail(int line) {
-  std::fprintf(stderr, "wave_open_fuzz: check on line %d failed\n", line);
-  std::abort();
-}
-
-#define Check(condition) \
-  if (!(condition)) Fail(__LINE__)
-
 void ExerciseBlock(PWaveIOBlock block, std::size_t imageSize) {
   const WAVEFORMATEX& f = block->Format;
-  Check(f.nBlockAlign != 0 && f.nSamplesPerSec != 0 && f.nAvgBytesPerSec != 0);
-  Check(WaveKeepsPartialBlock(&f) || block->DataBytes % f.nBlockAlign == 0);
-  Check(std::uint64_t{block->DataOffset} + block->DataBytes <= imageSize);
-  Check(block->DataSamples >= 0 && block->LastSample == block->DataSamples);
+  FUZZ_CHECK(f.nBlockAlign != 0 && f.nSamplesPerSec != 0 && f.nAvgBytesPerSec != 0);
+  FUZZ_CHECK(WaveKeepsPartialBlock(&f) || block->DataBytes % f.nBlockAlign == 0);
+  FUZZ_CHECK(std::uint64_t{block->DataOffset} + block->DataBytes <= imageSize);
+  FUZZ_CHECK(block->DataSamples >= 0 && block->LastSample == block->DataSamples);
   for (int i = 0; i < WaveInfoTagCount; ++i) (void)WaveInfoGetText(block->InfoList, i);
 
   if (WaveReopen(block) != 0) return;
@@ -37,26 +26,26 @@ void ExerciseBlock(PWaveIOBlock block, std::size_t imageSize) {
     const std::int32_t got =
         WaveRead(block, buffer.data(), static_cast<std::int32_t>(buffer.size()));
     if (got < 0) break;
-    Check(got <= static_cast<std::int32_t>(buffer.size()));
+    FUZZ_CHECK(got <= static_cast<std::int32_t>(buffer.size()));
     total += static_cast<std::uint64_t>(got);
-    if (got == 0 && WaveRead(block, buffer.data(), 1) != -1) Fail(__LINE__);
+    FUZZ_CHECK(got != 0 || WaveRead(block, buffer.data(), 1) == -1);
     if (got == 0) break;
   }
-  Check(total <= block->DataBytes);
+  FUZZ_CHECK(total <= block->DataBytes);
   // Seeking anywhere (past the end included) lands inside the play window.
   const std::int32_t beyond = block->DataSamples > 0x7FFFFFF0 ? 0x7FFFFFFF : block->DataSamples + 5;
   for (std::int32_t sample : {0, block->DataSamples / 2, beyond}) {
     if (WaveSeek(block, sample) != 0) continue;
-    Check(block->SamplePos >= 0 && block->SamplePos <= std::max(block->DataSamples, 0));
+    FUZZ_CHECK(block->SamplePos >= 0 && block->SamplePos <= std::max(block->DataSamples, 0));
     (void)WaveRead(block, buffer.data(), 64);
   }
-  Check(WaveSeek(block, -1) == WIOERR_FILEERROR);
+  FUZZ_CHECK(WaveSeek(block, -1) == WIOERR_FILEERROR);
   WaveFinish(block);
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+int fuzz::WaveOpen(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) return 0;
   // A copy, so that reads beyond the image are caught by the address checker.
   std::vector<char> image(data, data + size);
@@ -65,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PWaveIOBlock block = nullptr;
   const int result = WaveOpenMemory(block, bytes, static_cast<std::int32_t>(image.size()));
   if (result == 0) {
-    Check(block != nullptr);
+    FUZZ_CHECK(block != nullptr);
     ExerciseBlock(block, image.size());
     WaveFree(block);
   } else {
-    Check(block == nullptr);
+    FUZZ_CHECK(block == nullptr);
   }
 
   // Header-only mode over the same image: the info and display lists without a format.
