@@ -50,6 +50,11 @@ struct Buffer {
   TMMWaveHdr* hdr;
 };
 
+// The bytes the audio file delivers once at the end of its data.
+DWORD FillBytes(const Buffer& buffer) {
+  return std::min<DWORD>(4, buffer.hdr->dwBufferLength);
+}
+
 // Pulls until the chain says no more follows; the bytes delivered.
 std::uint64_t PlayToEnd(TMMAudioFile& file, Buffer& buffer) {
   std::uint64_t total = 0;
@@ -63,13 +68,14 @@ std::uint64_t PlayToEnd(TMMAudioFile& file, Buffer& buffer) {
     total += buffer.hdr->dwBytesRecorded;
   }
   FUZZ_CHECK(!more);
-  // Past the end: once the 4 bytes that mark it (unless the last buffer held them), then
-  // nothing.
+  // Past the end: once the fill bytes that mark it (4, or fewer in a smaller buffer; unless
+  // the last buffer held them), then nothing.
   for (int pull = 0; pull < 2; ++pull) {
     buffer.hdr->dwBytesRecorded = 0;
     file.BufferLoad(buffer.hdr, more);
     FUZZ_CHECK(!more);
-    FUZZ_CHECK(buffer.hdr->dwBytesRecorded == 0 || (pull == 0 && buffer.hdr->dwBytesRecorded == 4));
+    FUZZ_CHECK(buffer.hdr->dwBytesRecorded == 0 ||
+               (pull == 0 && buffer.hdr->dwBytesRecorded == FillBytes(buffer)));
     total += buffer.hdr->dwBytesRecorded;
   }
   return total;
@@ -85,9 +91,10 @@ void Play(TMMAudioFile& file, std::int32_t requested) {
     const std::uint64_t total = PlayToEnd(file, buffer);
     const WAVEFORMATEX* pcm = file.GetPWaveFormat();
     FUZZ_CHECK(pcm != nullptr && pcm->wFormatTag == WAVE_FORMAT_PCM && pcm->nBlockAlign > 0);
-    // Whole frames, and once the 4 bytes that mark the end.
+    // Whole frames, and once the bytes that mark the end.
+    const DWORD fill = FillBytes(buffer);
     FUZZ_CHECK(total % pcm->nBlockAlign == 0 ||
-               (total >= 4 && (total - 4) % pcm->nBlockAlign == 0));
+               (total >= fill && (total - fill) % pcm->nBlockAlign == 0));
     FUZZ_CHECK(file.GetPosition() >= 0);
 
     file.SetPosition(file.GetLength() / 2);
