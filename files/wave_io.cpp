@@ -159,6 +159,35 @@ std::uint16_t CodingTag(const WAVEFORMATEX& f, std::size_t formatBytes) {
   return static_cast<std::uint16_t>(subFormat[0] | (subFormat[1] << 8));
 }
 
+// The byte rate of a codec whose blocks always hold the same number of samples, from its
+// block; 0 for the others.
+std::uint32_t ConstantByteRate(const WAVEFORMATEX& f, std::uint16_t coding) {
+  const std::uint64_t block = f.nBlockAlign, channels = f.nChannels;
+  std::uint64_t samplesPerBlock = 0;
+  switch (coding) {
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+      samplesPerBlock = 1;
+      break;
+    case WAVE_FORMAT_IMA_ADPCM:  // a header with one sample per channel, then 4-bit samples
+      if (channels > 0 && block > 4 * channels)
+        samplesPerBlock = (block - 4 * channels) * 2 / channels + 1;
+      break;
+    case WAVE_FORMAT_ADPCM:  // a header with two samples per channel, then 4-bit samples
+      if (channels > 0 && block > 7 * channels)
+        samplesPerBlock = (block - 7 * channels) * 2 / channels + 2;
+      break;
+    case WAVE_FORMAT_GSM610:  // 320 samples in 65 bytes
+      samplesPerBlock = block / 65 * 320;
+      break;
+    default:
+      break;
+  }
+  if (samplesPerBlock == 0) return 0;
+  const std::uint64_t rate = (block * f.nSamplesPerSec + samplesPerBlock / 2) / samplesPerBlock;
+  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(rate, 1, kMaxU32));
+}
+
 // Samples of the MPEG Layer-3 frames in `bytes` bytes of data at `offset`; 0 when they
 // cannot be read.
 std::int64_t MpegSamples(HMMIO h, std::int64_t offset, std::int64_t bytes) {
@@ -638,9 +667,10 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       coded.wFormatTag = coding;
       const bool partial = WaveKeepsPartialBlock(&coded) && span < 0xFFFFFFFF;
       b->DataBytes = partial ? span : span / f.nBlockAlign * f.nBlockAlign;
-      // A compressed format without an average rate (variable bit rate) takes its sample
-      // count from the "fact" chunk or, for MPEG Layer-3, from its frames; the rate follows
-      // from the count, so that no conversion divides by 0.
+      // A compressed format without an average rate (variable bit rate, or a writer that
+      // left it out) takes its sample count from the "fact" chunk or, for MPEG Layer-3, from
+      // its frames, and the rate from the count; a codec of fixed-size blocks takes the rate
+      // from its block. So no conversion divides by 0.
       std::int64_t samples = -1;
       if (f.wFormatTag != WAVE_FORMAT_PCM && f.nAvgBytesPerSec == 0) {
         samples = factValid ? std::int64_t{factCount} : 0;
@@ -652,6 +682,9 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
               MulDivRoundWide(b->DataBytes, f.nSamplesPerSec,
                               static_cast<std::uint32_t>(std::min<std::int64_t>(samples, kMaxU32))),
               1));
+        } else if (const std::uint32_t rate = ConstantByteRate(f, coding); rate != 0) {
+          f.nAvgBytesPerSec = rate;
+          samples = -1;  // counted from the bytes, as with a stored rate
         } else if (b->DataBytes == 0) {
           // Nothing to convert: any rate gives 0 samples.
           samples = 0;

@@ -421,7 +421,7 @@ Bytes Mpeg3Fmt(std::uint32_t rate, std::uint32_t avg, std::uint16_t align) {
   return Chunk("fmt ", b);
 }
 
-TEST(WaveIO, MpegLayer3DataReadsWholeWithOrWithoutAnAverageRate) {
+TEST(WaveIO, CompressedDataReadsWholeWithOrWithoutAnAverageRate) {
   PWaveIOBlock b = nullptr;
   Bytes frames;
   for (char mark : {'a', 'b', 'c'}) {
@@ -456,6 +456,17 @@ TEST(WaveIO, MpegLayer3DataReadsWholeWithOrWithoutAnAverageRate) {
   EXPECT_NE(b->Format.nAvgBytesPerSec, 0u);
   WaveFree(b);
   EXPECT_EQ(OpenImage(Riff({Mpeg3Fmt(16000, 0, 576), Chunk("data", Samples(100))}), b), 106);
+
+  // Codecs of fixed-size blocks without a stored rate take it from their block: IMA mono of
+  // 256-byte blocks holds 505 samples a block, mu-law one sample of each channel a block.
+  ASSERT_EQ(OpenImage(Riff({Fmt(0x11, 1, 8000, 0, 256, 4, 2), Chunk("data", Samples(512))}), b), 0);
+  EXPECT_EQ(b->Format.nAvgBytesPerSec, 4055u);
+  EXPECT_EQ(b->DataSamples, 1010);
+  WaveFree(b);
+  ASSERT_EQ(OpenImage(Riff({Fmt(7, 2, 8000, 0, 2, 8, 0), Chunk("data", Samples(100))}), b), 0);
+  EXPECT_EQ(b->Format.nAvgBytesPerSec, 16000u);
+  EXPECT_EQ(b->DataSamples, 50);
+  WaveFree(b);
 
   // A fixed rate whose samples do not map back onto the data's last byte (2.5 bytes a
   // sample: 1001 bytes are 400 samples, and 400 samples 1000 bytes) still reads to the end.
