@@ -246,6 +246,7 @@ const TClassInfo& TMMAudioPlayer::StaticClassInfo() {
           .Bool("ResetPosition", &P::GetResetPosition, &P::SetResetPosition)
           .Int<std::int32_t>("Volume", &P::GetVolume, &P::SetVolume)
           .Int<std::int32_t>("Panning", &P::GetPanning, &P::SetPanning)
+          .Float("Pitch", &P::GetPitch, &P::SetPitch)
           .Bool("UseDSound", &P::GetUseDSound, &P::SetUseDSound)
           .Event("OnStart", &P::OnStart)
           .Event("OnStop", &P::OnStop)

@@ -165,6 +165,7 @@ const TClassInfo& TMMPitch::StaticClassInfo() {
           .Ref<TMMDSPComponent>("Input", &P::GetInput, &P::SetInput)
           .Ref<TMMDSPComponent>("Output", &P::GetOutput, &P::SetOutput)
           .Bool("Enabled", &P::GetEnabled, &P::SetEnabled)
+          .Float("Pitch", &P::GetPitch, &P::SetPitch)
           .Build();
   return info;
 }

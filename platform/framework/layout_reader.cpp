@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -13,13 +14,14 @@
 
 namespace {
 
-enum class ValueType { Integer, String, Identifier, Set, Collection };
+enum class ValueType { Integer, Float, String, Identifier, Set, Collection };
 
 struct Assignment;
 
 struct Value {
   ValueType type = ValueType::Integer;
   std::int64_t integer = 0;
+  double real = 0;
   std::string text;              // string or identifier
   std::vector<std::string> set;  // set members
   // Collection items, each with its assignments.
@@ -112,6 +114,16 @@ Value ParseValue(const std::string& text, int line) {
     v.type = ValueType::Integer;
     bool negative = c == '-';
     std::size_t i = (c == '-' || c == '+') ? 1 : 0;
+    if (text.find_first_of(".eE", i) != std::string::npos && text.find('$') == std::string::npos) {
+      // A decimal number with a fraction or an exponent.
+      v.type = ValueType::Float;
+      const char* first = text.data() + (c == '+' ? 1 : 0);
+      auto [end, ec] = std::from_chars(first, text.data() + text.size(), v.real);
+      if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v.real) ||
+          (c == '+' && text.size() > 1 && text[1] == '-'))
+        Fail(line, "invalid number " + text);
+      return v;
+    }
     int base = 10;
     if (i < text.size() && text[i] == '$') {
       base = 16;
@@ -352,6 +364,10 @@ class Reader {
           std::int64_t n;
           if (!p.integer_type.empty() && IdentToInteger(p.integer_type, v.text, n)) return n;
         }
+        BadValue(a.line, p.name);
+      case TPropKind::Float:
+        if (v.type == ValueType::Integer) return static_cast<double>(v.integer);
+        if (v.type == ValueType::Float) return v.real;
         BadValue(a.line, p.name);
       case TPropKind::String:
         if (v.type != ValueType::String) BadValue(a.line, p.name);

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <charconv>
 #include <map>
 #include <mutex>
 
@@ -82,6 +83,12 @@ std::string PropertyValueToText(const TPropInfo& prop, const TPropValue& value) 
       std::string ident;
       if (!prop.integer_type.empty() && IntegerToIdent(prop.integer_type, v, ident)) return ident;
       return std::to_string(v);
+    }
+    case TPropKind::Float: {
+      // The shortest text that reads back as the same value.
+      char text[32];
+      auto [end, ec] = std::to_chars(text, text + sizeof(text), std::get<double>(value));
+      return ec == std::errc() ? std::string(text, end) : std::string("0");
     }
     case TPropKind::String: {
       std::string out = "'";

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <variant>
 #include <vector>
@@ -12,6 +14,7 @@
 // Kinds of published property, as a layout writes their values.
 enum class TPropKind {
   Integer,     // a number, or a registered name of the property's integer type
+  Float,       // a decimal number (12, -3.5, 1.5E2)
   String,      // 'text'
   Boolean,     // True / False
   Enum,        // one of the property's value names
@@ -29,7 +32,7 @@ struct TPropSet {
 
 // The value a property holds or is given.
 using TPropValue =
-    std::variant<std::monostate, std::int64_t, std::string, bool, TPropSet, TComponent*>;
+    std::variant<std::monostate, std::int64_t, std::string, bool, TPropSet, TComponent*, double>;
 
 struct TPropInfo {
   std::string name;
@@ -111,6 +114,27 @@ class TClassInfoBuilder {
     if (setter)
       p.set = [setter](TComponent& c, const TPropValue& v) {
         (static_cast<T&>(c).*setter)(static_cast<V>(std::get<std::int64_t>(v)));
+      };
+    info_.properties.push_back(std::move(p));
+    return *this;
+  }
+
+  template <class V>
+  TClassInfoBuilder& Float(const std::string& name, V (T::*getter)() const, void (T::*setter)(V)) {
+    TPropInfo p;
+    p.name = name;
+    p.kind = TPropKind::Float;
+    p.get = [getter](const TComponent& c) -> TPropValue {
+      return static_cast<double>((static_cast<const T&>(c).*getter)());
+    };
+    if (setter)
+      p.set = [setter](TComponent& c, const TPropValue& v) {
+        // A value beyond the type's range is held at its limit, never
+        // converted out of range.
+        constexpr double lowest = static_cast<double>(std::numeric_limits<V>::lowest());
+        constexpr double highest = static_cast<double>(std::numeric_limits<V>::max());
+        (static_cast<T&>(c).*
+         setter)(static_cast<V>(std::clamp(std::get<double>(v), lowest, highest)));
       };
     info_.properties.push_back(std::move(p));
     return *this;

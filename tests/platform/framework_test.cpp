@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/framework/application.h"
@@ -31,6 +32,8 @@ class TProbe : public TComponent {
     value_ = v;
     journal.push_back(GetName() + ".Value=" + std::to_string(v));
   }
+  double GetGain() const { return gain_; }
+  void SetGain(double g) { gain_ = g; }
   TProbe* GetLink() const { return link_; }
   void SetLink(TProbe* p) {
     link_ = p;
@@ -56,6 +59,7 @@ class TProbe : public TComponent {
         TClassInfoBuilder<TProbe>("TProbe", &TComponent::StaticClassInfo())
             .Creatable()
             .Int("Value", &TProbe::GetValue, &TProbe::SetValue)
+            .Float("Gain", &TProbe::GetGain, &TProbe::SetGain)
             .Ref("Link", &TProbe::GetLink, &TProbe::SetLink)
             .Event("OnPing", &TProbe::OnPing)
             .Build();
@@ -65,6 +69,7 @@ class TProbe : public TComponent {
 
  private:
   int value_ = 0;
+  double gain_ = 0;
   TProbe* link_ = nullptr;
 };
 
@@ -129,9 +134,11 @@ TEST_F(FrameworkTest, LayoutAppliesInOrderResolvesReferencesLastThenLoads) {
              "    Value = 2\n"
              "    Value = 3\n"
              "    OnPing = Ping\n"
+             "    Gain = -2.5E1\n"
              "  end\n"
              "  object Second: TProbe\n"
              "    Value = $10\n"
+             "    Gain = 3\n"
              "    Link = root\n"
              "  end\n"
              "end\n");
@@ -147,6 +154,12 @@ TEST_F(FrameworkTest, LayoutAppliesInOrderResolvesReferencesLastThenLoads) {
   first->OnPing(first);
   EXPECT_EQ(pings, 1);
   EXPECT_EQ(ReadPropertyText(*first, "Link"), "Second");
+  // Decimal numbers, also whole ones, and back as the shortest exact text.
+  EXPECT_EQ(first->GetGain(), -25.0);
+  EXPECT_EQ(ReadPropertyText(*first, "Gain"), "-25");
+  EXPECT_EQ(root.FindAs<TProbe>("Second")->GetGain(), 3.0);
+  first->SetGain(0.1);
+  EXPECT_EQ(ReadPropertyText(*first, "Gain"), "0.1");
   EXPECT_EQ(GetComponentProperty(*first, "link"), root.FindComponent("Second"));
 
   // A collection's items each take their own assignments; items written again
@@ -214,6 +227,16 @@ TEST_F(FrameworkTest, LayoutErrorsNameTheLine) {
   TProbe h(nullptr);
   EXPECT_EQ(ErrorOf(h, "object A: TProbe\n  Value = 99999999999999999999\nend\n"),
             "Layout line 2: invalid number 99999999999999999999");
+  // A fraction is no integer; a decimal number must be one, and finite.
+  for (const auto& [line, error] : std::vector<std::pair<std::string, std::string>>{
+           {"Value = 1.5", "invalid value for property Value"},
+           {"Gain = 1.2.3", "invalid number 1.2.3"},
+           {"Gain = 1e999", "invalid number 1e999"},
+           {"Gain = +-1.5", "invalid number +-1.5"},
+           {"Gain = 'loud'", "invalid value for property Gain"}}) {
+    TProbe probe(nullptr);
+    EXPECT_EQ(ErrorOf(probe, "object A: TProbe\n  " + line + "\nend\n"), "Layout line 2: " + error);
+  }
 
   // Collections.
   platform::EnsureToolkit();
