@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -118,15 +120,21 @@ void TForm1::FormShow(TComponent*) {
   StartInputRows(n_in);
   // A missing file loads nothing and says nothing; a file no type takes
   // raises the audio file's error.
-  MMAudioPlayer1->SetFileName(Application->ExeDir() + kTestSound);
+  const std::string test_sound = Application->ExeDir() + kTestSound;
+  if (!looked_for_test_sound_ && !std::filesystem::exists(test_sound))
+    std::fprintf(stderr, "tessaline: no test sound at %s; the play buttons play nothing\n",
+                 test_sound.c_str());
+  looked_for_test_sound_ = true;
+  MMAudioPlayer1->SetFileName(test_sound);
 }
 
 void TForm1::ButtonClick(int k) {
   if (WaveOutDeviceName(k - 1).empty()) return;
   // Stopping clears the meters of the row played before.
   MMAudioPlayer1->Stop();
-  // With the DirectSound output, device k is catalogue output k - 1.
-  MMAudioPlayer1->SetDeviceID(k);
+  // Catalogue output k - 1: the DirectSound output counts the default device
+  // first.
+  MMAudioPlayer1->SetDeviceID(MMAudioPlayer1->GetUseDSound() ? k : k - 1);
   TMMConnector* connector = MMConnector[10];
   connector->SetLevel1(MMLevel[static_cast<std::size_t>(16 + 2 * k)]);
   connector->SetLevel2(MMLevel[static_cast<std::size_t>(17 + 2 * k)]);

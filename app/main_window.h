@@ -77,4 +77,6 @@ class TForm1 : public TForm {
   // The back-end's key of the device each input row was started on; empty
   // for a row that does not run or whose device is not known.
   std::array<std::string, 10> row_devices_;
+  // The first showing says on standard error when the test sound is missing.
+  bool looked_for_test_sound_ = false;
 };

@@ -64,7 +64,9 @@ TLevelPaintHold::~TLevelPaintHold() {
 // --- feeding ------------------------------------------------------------------
 
 void TMMCustomLevel::SetPWaveFormat(const WAVEFORMATEX* format) {
-  if (!IsSupportedPCMFormat(format)) throw EMMLevelError("Invalid WaveFormat");
+  // Any 8- or 16-bit PCM stream can be shown, whatever its channel count or
+  // rate, so that a sound of many channels plays with its meters.
+  if (!Is8Or16BitPCMFormat(format)) throw EMMLevelError("Invalid WaveFormat");
   SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
   // Streams of more than two channels are read as their first two channels;
   // a frame still spans all of them.

@@ -37,9 +37,13 @@ std::string WaveOutDeviceName(std::int32_t index) {
 }
 
 TMMWaveDeviceInfo::TMMWaveDeviceInfo(bool output) : output_(output) {
-  UINT count = output ? waveOutGetNumDevs() : waveInGetNumDevs();
-  num_devs_ = count > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(count);
+  Recount();
   Select(0);
+}
+
+void TMMWaveDeviceInfo::Recount() {
+  UINT count = output_ ? waveOutGetNumDevs() : waveInGetNumDevs();
+  num_devs_ = count > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(count);
 }
 
 void TMMWaveDeviceInfo::Select(TMMDeviceId value) {

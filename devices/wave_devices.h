@@ -28,6 +28,10 @@ class TMMWaveDeviceInfo {
   // there are no devices.
   void Select(TMMDeviceId value);
 
+  // Reads the device count again (a device component that must reach
+  // devices that came after it was made).
+  void Recount();
+
   bool IsOutput() const { return output_; }
   std::int32_t GetNumDevs() const { return num_devs_; }
   TMMDeviceId GetDeviceID() const { return device_id_; }

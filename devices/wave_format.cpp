@@ -84,6 +84,11 @@ bool IsSupportedPCMFormat(const WAVEFORMATEX* fmt) {
   return fmt->nSamplesPerSec >= 4000 && fmt->nSamplesPerSec <= 100000;
 }
 
+bool Is8Or16BitPCMFormat(const WAVEFORMATEX* fmt) {
+  return fmt != nullptr && fmt->wFormatTag == WAVE_FORMAT_PCM &&
+         (fmt->wBitsPerSample == 8 || fmt->wBitsPerSample == 16) && fmt->nChannels > 0;
+}
+
 int WaveFormatSize(const WAVEFORMATEX* fmt) {
   if (fmt == nullptr) return 0;
   if (fmt->wFormatTag == WAVE_FORMAT_PCM) return sizeof(WAVEFORMATEX);

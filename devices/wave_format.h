@@ -58,6 +58,8 @@ void BuildPCMFormat(WAVEFORMATEX& fmt, int bits, int channels, std::uint32_t sam
 // True for an existing PCM record with 8 or 16 bits, 1, 2 or 4 channels and a rate from
 // 4000 to 100000 Hz inclusive.
 bool IsSupportedPCMFormat(const WAVEFORMATEX* fmt);
+// 8- or 16-bit PCM of at least one channel, at any rate.
+bool Is8Or16BitPCMFormat(const WAVEFORMATEX* fmt);
 
 // Bytes the record occupies: 0 for none, 18 for PCM (whatever cbSize holds), otherwise
 // 18 + cbSize.

@@ -76,6 +76,14 @@ void TMMCustomWaveOutComponent::FireEvent(const TNotifyEvent& event) {
   if (event) event(this);
 }
 
+void TMMCustomWaveOutComponent::FireError() {
+  if (lock_owner_.load() == std::this_thread::get_id() && error_slot_) {
+    *error_slot_ = true;
+    return;
+  }
+  FireEvent(OnError);
+}
+
 void TMMCustomWaveOutComponent::CheckNotOpen() {
   if (IsOpen()) RaiseError(LoadMMString(kMMChangeWhileOpen));
 }
@@ -134,25 +142,26 @@ bool TMMCustomWaveOutComponent::EnterHandler() {
 }
 
 void TMMCustomWaveOutComponent::LeaveHandler(bool failed) {
-  std::lock_guard<TCriticalSection> lock(lock_);
-  const int depth = --depth_;
-  // A failed handler is followed by a close where it failed (window
-  // procedure or worker thread): no stop is posted to run beside it.
-  if (failed) return;
-  // Buffers returned but not handled yet still go down the chain first.
-  const bool drained = outstanding_ == 0 && pending_done_ == 0;
-  if (depth != 0 || !(stop_deferred_ || drained) || stop_posted_) return;
-  stop_posted_ = true;
-  stopping_ = true;
-  std::exception_ptr pause_error;
-  try {
-    PauseForEnd();
-  } catch (...) {
-    pause_error = std::current_exception();
-  }
-  // Posted whatever the pause said: the stop releases the device.
-  PostMessage(window_, WM_STOPDEVICE, HandleParam(), 0);
-  if (pause_error) std::rethrow_exception(pause_error);
+  Locked([&] {
+    const int depth = --depth_;
+    // A failed handler is followed by a close where it failed (window
+    // procedure or worker thread): no stop is posted to run beside it.
+    if (failed) return;
+    // Buffers returned but not handled yet still go down the chain first.
+    const bool drained = outstanding_ == 0 && pending_done_ == 0;
+    if (depth != 0 || !(stop_deferred_ || drained) || stop_posted_) return;
+    stop_posted_ = true;
+    stopping_ = true;
+    std::exception_ptr pause_error;
+    try {
+      PauseForEnd();
+    } catch (...) {
+      pause_error = std::current_exception();
+    }
+    // Posted whatever the pause said: the stop releases the device.
+    PostMessage(window_, WM_STOPDEVICE, HandleParam(), 0);
+    if (pause_error) std::rethrow_exception(pause_error);
+  });
 }
 
 void TMMCustomWaveOutComponent::DiscardPendingDone() {

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/device_state.h"
@@ -130,12 +131,24 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   void FireEvent(const TNotifyEvent& event);
   void CheckNotOpen();
   bool Destroying() const { return HasState(csDestroying); }
-  // Runs f under the critical section.
+  // Runs f under the critical section and returns what it returns. An error
+  // raised inside fires OnError only once the lock is released (by the
+  // outermost Locked where they nest), so that no handler runs under it.
   template <class F>
-  void Locked(F f) {
-    std::lock_guard<TCriticalSection> lock(lock_);
-    f();
+  auto Locked(F f) -> decltype(f()) {
+    bool error_raised = false;
+    try {
+      std::lock_guard<TCriticalSection> lock(lock_);
+      const THeldLock held(*this, error_raised);
+      return f();
+    } catch (...) {
+      if (error_raised) FireError();
+      throw;
+    }
   }
+  // RaiseError's OnError: fired now, or, on the thread holding the critical
+  // section through Locked, once it lets go of it.
+  void FireError();
 
   // One pull into record h: the bytes the source gave (more_buffers_ takes
   // its MoreBuffers answer); dwBufferLength becomes that count.
@@ -195,6 +208,29 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   std::int64_t accumulated_ = 0;
 
   TCriticalSection lock_;
+  // Which thread holds the critical section through Locked, and where it
+  // notes an OnError held back until it lets go.
+  class THeldLock {
+   public:
+    THeldLock(TMMCustomWaveOutComponent& c, bool& error_raised)
+        : c_(c), owner_(c.lock_owner_.load()), slot_(c.error_slot_) {
+      c.lock_owner_ = std::this_thread::get_id();
+      c.error_slot_ = &error_raised;
+    }
+    ~THeldLock() {
+      c_.error_slot_ = slot_;
+      c_.lock_owner_ = owner_;
+    }
+    THeldLock(const THeldLock&) = delete;
+    THeldLock& operator=(const THeldLock&) = delete;
+
+   private:
+    TMMCustomWaveOutComponent& c_;
+    std::thread::id owner_;
+    bool* slot_;
+  };
+  std::atomic<std::thread::id> lock_owner_{};
+  bool* error_slot_ = nullptr;  // only touched by the lock's owner
   TMMOutputThread* thread_ = nullptr;
   std::atomic<DWORD> thread_id_{0};
   std::shared_ptr<TEvent> ready_event_, terminate_event_, flush_event_;

@@ -38,7 +38,6 @@ TMMDSWaveOut::TMMDSWaveOut(TComponent* owner) : TMMCustomWaveOutComponent(owner)
   if (IsNT3)
     throw EMMDSWaveOutError("Directsound is currently only supported under Windows 95 and NT 4.0");
   if (!DSLoad()) throw EMMDSWaveOutError("Unable to load");
-  DirectSoundEnumerateA(CollectDevice, &devices_);
   SetDeviceID(0);
 }
 
@@ -51,7 +50,7 @@ TMMDSWaveOut::~TMMDSWaveOut() {
 // --- errors -----------------------------------------------------------------
 
 void TMMDSWaveOut::RaiseError(const std::string& message) {
-  FireEvent(OnError);
+  FireError();
   throw EMMDSWaveOutError(message);
 }
 
@@ -63,6 +62,10 @@ void TMMDSWaveOut::Check(DWORD result, const std::string& prefix, const std::str
 
 void TMMDSWaveOut::SetDeviceID(TMMDeviceId value) {
   CheckNotOpen();
+  // The list is read again at each choice: a number names the device now at
+  // that place, also after devices came or went.
+  devices_.clear();
+  DirectSoundEnumerateA(CollectDevice, &devices_);
   const bool listed = value >= 0 && value < static_cast<TMMDeviceId>(devices_.size());
   device_id_ = listed ? value : InvalidId;
   product_name_ = listed ? devices_[static_cast<std::size_t>(value)].description : kNoDevices;
@@ -129,10 +132,10 @@ std::uint32_t TMMDSWaveOut::LayerPosition() {
 std::int64_t TMMDSWaveOut::GetPosition() {
   const WAVEFORMATEX* format = GetPWaveFormat();
   if (!IsOpen() || !format || closing_) return 0;
-  std::lock_guard<TCriticalSection> lock(lock_);
-  const auto samples =
-      static_cast<std::int32_t>(LayerPosition() + static_cast<std::uint32_t>(accumulated_) -
-                                static_cast<std::uint32_t>(loop_start_));
+  const auto samples = Locked([this] {
+    return static_cast<std::int32_t>(LayerPosition() + static_cast<std::uint32_t>(accumulated_) -
+                                     static_cast<std::uint32_t>(loop_start_));
+  });
   switch (time_format_.load()) {
     case tfMillisecond:
       return SamplesToMs(format, samples);
@@ -264,10 +267,24 @@ void TMMDSWaveOut::Write(PWaveHdr h) {
   }
 }
 
+std::int32_t TMMDSWaveOut::RingSize() const {
+  const PDSWaveOut context = Context();
+  const std::int64_t size = GetBufferSize();
+  if (!context || size <= 0) return num_buffers_;
+  // The layer's whole buffer and the chunk it writes ahead: with less, a
+  // format of many bytes a second would find the queue dry and play silence
+  // in the middle of the sound.
+  const std::int64_t needed =
+      (std::int64_t{context->buffer_size} + context->chunk_size + size - 1) / size;
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(needed, num_buffers_, kMaxWaveOutBuffers));
+}
+
 std::int32_t TMMDSWaveOut::FillRing() {
   more_buffers_ = true;
+  const std::int32_t ring = RingSize();
   std::int32_t i = 0;
-  for (; i < num_buffers_ && more_buffers_; ++i) {
+  for (; i < ring && more_buffers_; ++i) {
     PWaveHdr h = PrepareRingEntry(i);
     if (Pull(h) < 1) break;
     Write(h);

@@ -29,8 +29,8 @@ struct TMMDSDevice {
 // Plays a chain through the DirectSound device layer (ds_layer.h): to its
 // chain and its owner the same component as the wave output, with the same
 // ring, state set, events, looping and end-of-data stop. DeviceID indexes the
-// device list taken at construction, whose first entry is the primary
-// device. Volume, pan and frequency apply at once while open.
+// device list read when it is set, whose first entry is the primary device.
+// Volume, pan and frequency apply at once while open.
 class TMMDSWaveOut : public TMMCustomWaveOutComponent {
  public:
   // Raises EMMDSWaveOutError when the sound-buffer service is missing.
@@ -48,7 +48,8 @@ class TMMDSWaveOut : public TMMCustomWaveOutComponent {
   [[noreturn]] void RaiseError(const std::string& message) override;
 
   const std::vector<TMMDSDevice>& Devices() const { return devices_; }
-  // Refused while open; anything but 0 ... count-1 is stored as InvalidId.
+  // Refused while open; reads the device list again; anything but
+  // 0 ... count-1 is stored as InvalidId.
   void SetDeviceID(TMMDeviceId value) override;
   TMMDeviceId GetDeviceID() const override { return device_id_; }
   const std::string& GetProductName() const override { return product_name_; }
@@ -89,6 +90,8 @@ class TMMDSWaveOut : public TMMCustomWaveOutComponent {
   void Check(DWORD result, const std::string& prefix, const std::string& text);
   PWaveHdr PrepareRingEntry(std::int32_t i);
   void Write(PWaveHdr h);
+  // NumBuffers, or more where the layer's buffer needs more to stay fed.
+  std::int32_t RingSize() const;
   std::int32_t FillRing();
   // The layer's position in samples.
   std::uint32_t LayerPosition();

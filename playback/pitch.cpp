@@ -48,7 +48,9 @@ std::uint32_t TMMPitch::Step() const {
 }
 
 void TMMPitch::SetInputFormat(const WAVEFORMATEX* format) {
-  if (format != nullptr && !IsSupportedPCMFormat(format)) throw EMMPitchError(kInvalidWaveFormat);
+  // 8- and 16-bit PCM of any shape is taken; what the stage cannot resample
+  // (more channels, other rates) passes through unchanged.
+  if (format != nullptr && !Is8Or16BitPCMFormat(format)) throw EMMPitchError(kInvalidWaveFormat);
   TMMDSPComponent::SetInputFormat(format);
 }
 

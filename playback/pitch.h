@@ -20,7 +20,9 @@ inline constexpr std::uint32_t kMMPitchUnityStep = 65536;
 // factor says, by linear interpolation between neighbouring frames, and keeps
 // the format's rate. At the unity step (Pitch 0), or when disabled, every
 // pull is passed straight to its Input, so the data reach the output
-// unchanged. Only 8- and 16-bit PCM of 1, 2 or 4 channels is accepted.
+// unchanged. Only 8- and 16-bit PCM is accepted; what it cannot resample
+// (other than 1, 2 or 4 channels, rates outside 4000 ... 100000 Hz) passes
+// through unchanged at every pitch.
 //
 // BufferLoad runs on the thread that pulls (the output's); the notifications
 // and property changes on the GUI thread. A lock keeps the two apart.
@@ -39,7 +41,8 @@ class TMMPitch : public TMMDSPComponent {
   // The rate factor as a 16.16 step: Trunc((Pitch + 50) * 65536 / 100 + 32768).
   std::uint32_t Step() const;
 
-  // Raises EMMPitchError "Invalid WaveFormat" for anything but supported PCM.
+  // Raises EMMPitchError "Invalid WaveFormat" for anything but 8- or 16-bit
+  // PCM.
   void SetInputFormat(const WAVEFORMATEX* format) override;
 
   // A new run or a jump of position drops the frames held back.

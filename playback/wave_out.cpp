@@ -45,7 +45,7 @@ TMMWaveOut::~TMMWaveOut() {
 // --- errors -----------------------------------------------------------------
 
 void TMMWaveOut::RaiseError(const std::string& message) {
-  FireEvent(OnError);
+  FireError();
   throw EMMWaveOutError(message);
 }
 
@@ -69,6 +69,8 @@ void TMMWaveOut::CheckReset(MMRESULT result) {
 
 void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
   CheckNotOpen();
+  // Counted again, so that a number reaches a device added since.
+  device_.Recount();
   device_.Select(value);
 }
 
@@ -152,8 +154,9 @@ std::int64_t TMMWaveOut::InTimeFormat(std::int64_t samples) const {
 
 std::int64_t TMMWaveOut::GetPosition() {
   if (!IsOpen() || !GetPWaveFormat() || close_pending_) return 0;
-  std::lock_guard<TCriticalSection> lock(lock_);
-  return InTimeFormat(DevicePosition() + accumulated_ + wrap_count_ * wrap_size_ - loop_start_);
+  return Locked([this] {
+    return InTimeFormat(DevicePosition() + accumulated_ + wrap_count_ * wrap_size_ - loop_start_);
+  });
 }
 
 // --- open and close ---------------------------------------------------------
@@ -333,16 +336,17 @@ void TMMWaveOut::Pause() {
     if (!IsOpen()) Open();
     if (!IsOpen() || (state_.load() & dsPaused)) return;
     if (state_.load() & dsStarted) {
-      std::lock_guard<TCriticalSection> lock(lock_);
-      Check("WaveOutPause:", waveOutPause(Device()));
-      state_ |= dsPaused;
-      if (HasUpstreamDevice()) {
-        accumulated_ += DevicePosition();
-        resetting_ = true;
-        CheckReset(waveOutReset(Device()));
-        ring_index_ = 0;
-        outstanding_ = 0;
-      }
+      Locked([this] {
+        Check("WaveOutPause:", waveOutPause(Device()));
+        state_ |= dsPaused;
+        if (HasUpstreamDevice()) {
+          accumulated_ += DevicePosition();
+          resetting_ = true;
+          CheckReset(waveOutReset(Device()));
+          ring_index_ = 0;
+          outstanding_ = 0;
+        }
+      });
     }
     state_ |= dsPaused;
     TMMCustomSoundComponent::Paused();

@@ -43,8 +43,8 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   bool QueryFormat(TMMDeviceId device, const WAVEFORMATEX* format);
 
   std::int32_t GetNumDevs() const { return device_.GetNumDevs(); }
-  // Refused while open; a value below MapperId or at or above NumDevs is
-  // stored as InvalidId. ProductName follows.
+  // Refused while open; NumDevs is read again, and a value below MapperId or
+  // at or above it is stored as InvalidId. ProductName follows.
   void SetDeviceID(TMMDeviceId value) override;
   TMMDeviceId GetDeviceID() const override { return device_.GetDeviceID(); }
   const std::string& GetProductName() const override { return device_.GetProductName(); }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -64,16 +66,48 @@ bool Sounding(const Bytes& bytes) {
   return std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; });
 }
 
-// The PCM of the test sound beside the programs (the tests run in the build
-// folder).
+// The PCM of the test sound beside the test program, where the window finds
+// it.
 Bytes TestSoundPcm() {
   PWaveIOBlock block = nullptr;
-  if (WaveOpen(block, "app/YesLR.wav", FOURCC_WAVE, wioRead) != 0) return {};
+  const std::string path = Application->ExeDir() + "YesLR.wav";
+  if (WaveOpen(block, path.c_str(), FOURCC_WAVE, wioRead) != 0) return {};
   Bytes pcm(static_cast<std::size_t>(block->DataSamples) * block->Format.nBlockAlign);
   const auto bytes = static_cast<std::int32_t>(pcm.size());
   if (WaveReopen(block) != 0 || WaveRead(block, pcm.data(), bytes) != bytes) pcm.clear();
   WaveFree(block);
   return pcm;
+}
+
+// Writes a wave file of IEEE float samples: `frames` frames of a 440 Hz sine
+// at half scale on every channel.
+void WriteFloatWave(const std::string& path, int channels, std::uint32_t rate,
+                    std::uint32_t frames) {
+  const auto le = [](Bytes& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  const std::uint32_t block = static_cast<std::uint32_t>(channels) * 4;
+  const std::uint32_t data = frames * block;
+  Bytes file = {'R', 'I', 'F', 'F'};
+  le(file, 4 + 8 + 16 + 8 + data, 4);
+  for (char c : std::string("WAVEfmt ")) file.push_back(static_cast<std::uint8_t>(c));
+  le(file, 16, 4);
+  le(file, 3, 2);  // IEEE float
+  le(file, static_cast<std::uint32_t>(channels), 2);
+  le(file, rate, 4);
+  le(file, rate * block, 4);
+  le(file, block, 2);
+  le(file, 32, 2);
+  for (char c : std::string("data")) file.push_back(static_cast<std::uint8_t>(c));
+  le(file, data, 4);
+  for (std::uint32_t n = 0; n < frames; ++n) {
+    const float v = 0.5f * static_cast<float>(std::sin(2 * 3.141592653589793 * 440 * n / rate));
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    for (int c = 0; c < channels; ++c) le(file, bits, 4);
+  }
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
 }
 
 // Virtual devices whose input `refusing` records no 44100 Hz 16-bit stereo and
@@ -538,6 +572,109 @@ TEST_F(MainWindowTest, APressMovesTheSoundAndItsMetersWhichClearWhenItEnds) {
   ASSERT_GE(third.size(), pcm.size());
   EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), third.begin()));
   EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainWindowTest, AfterRefreshEachRowPlaysTheDeviceItsLabelNames) {
+  for (bool dsound : {true, false}) {
+    SCOPED_TRACE(dsound);
+    platform::VirtualDeviceSet devices;
+    devices.outputs = {{"Out A"}, {"Out B"}, {"Out C"}, {"Out D", false}, {"Out E", false}};
+    auto backend = std::make_shared<platform::VirtualAudioBackend>(devices);
+    auto form = Open(backend);
+    TMMAudioPlayer* player = form->MMAudioPlayer1;
+    player->SetUseDSound(dsound);
+    // Row k plays out:<index>, and no other device.
+    const auto plays_on = [&](int k, int index) {
+      SCOPED_TRACE(k);
+      for (int j = 0; j < 5; ++j) backend->ClearPlayed("out:" + std::to_string(j));
+      player->Stop();
+      player->SetPosition(0);
+      form->Button[static_cast<std::size_t>(k - 1)]->Click();
+      const std::string id = "out:" + std::to_string(index);
+      EXPECT_TRUE(PumpUntil([&] { return Sounding(backend->Played(id)); }));
+      for (int j = 0; j < 5; ++j) {
+        if (j == index) continue;
+        EXPECT_TRUE(backend->Played("out:" + std::to_string(j)).empty()) << j;
+      }
+    };
+    plays_on(2, 1);
+
+    // B goes, D and then E come; the count stays as it was at the start.
+    player->Stop();
+    backend->RemoveOutput("out:1");
+    backend->PlugOutput("out:3");
+    form->btn_refresh->Click();
+    EXPECT_EQ(form->Label2->GetCaption(), "3");
+    EXPECT_EQ(form->Lab[9]->GetCaption(), "Out A");
+    EXPECT_EQ(form->Lab[10]->GetCaption(), "Out C");
+    EXPECT_EQ(form->Lab[11]->GetCaption(), "Out D");
+    plays_on(1, 0);
+    plays_on(2, 2);
+    plays_on(3, 3);
+    // A fourth device plays on the fourth row's button too.
+    backend->PlugOutput("out:4");
+    form->btn_refresh->Click();
+    plays_on(4, 4);
+    player->Stop();
+    EXPECT_TRUE(messages_.empty());
+  }
+}
+
+TEST_F(MainWindowTest, AnOddTestSoundPlaysConvertedOrSaysWhyOnce) {
+  auto form = Open(VirtualOutputs(2));
+  auto backend =
+      std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+  ASSERT_NE(backend, nullptr);
+  TMMAudioPlayer* player = form->MMAudioPlayer1;
+  std::filesystem::create_directories(config_);
+
+  // Six channels of 32-bit float at 96 kHz play on the row's device as
+  // 16-bit PCM of the same shape, with the row's meters.
+  const std::string six = (config_ / "six.wav").string();
+  const std::uint32_t frames = 19200;  // 0.2 s
+  WriteFloatWave(six, 6, 96000, frames);
+  player->SetFileName(six);
+  ASSERT_FALSE(player->AudioFile()->IsEmpty());
+  int errors = 0;
+  player->DSWaveOut()->OnError = [&](TComponent*) { ++errors; };
+  form->Button[1]->Click();
+  const WAVEFORMATEX* played = player->DSWaveOut()->GetPWaveFormat();
+  ASSERT_NE(played, nullptr);
+  EXPECT_EQ(played->wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(played->nChannels, 6);
+  EXPECT_EQ(played->nSamplesPerSec, 96000u);
+  EXPECT_EQ(played->wBitsPerSample, 16);
+  EXPECT_TRUE(PumpUntil([&] { return form->MMLevel[20]->Level() > 0; }));
+  EXPECT_TRUE(PumpUntil([&] { return player->DeviceState() == dsClosed; }));
+  const Bytes heard = backend->Played("out:1");
+  ASSERT_GE(heard.size(), std::size_t{frames} * 12);
+  int worst = 0;
+  for (std::uint32_t n = 0; n < frames; ++n) {
+    const double want = 0.5 * 32768 * std::sin(2 * 3.141592653589793 * 440 * n / 96000);
+    for (int c = 0; c < 6; ++c) {
+      std::int16_t v;
+      std::memcpy(&v, heard.data() + (n * 6 + static_cast<std::uint32_t>(c)) * 2, 2);
+      worst = std::max(worst, static_cast<int>(std::abs(v - want)));
+    }
+  }
+  EXPECT_LE(worst, 2);
+  EXPECT_EQ(errors, 0);
+  EXPECT_TRUE(backend->Played("out:0").empty());
+  EXPECT_TRUE(messages_.empty());
+
+  // Ten channels are more than the device takes: the system's message, once,
+  // and the window goes on.
+  const std::string ten = (config_ / "ten.wav").string();
+  WriteFloatWave(ten, 10, 44100, 4410);
+  player->SetFileName(ten);
+  form->Button[0]->Click();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "DSWaveOutOpen:\n\rThe actual device can''t play this format");
+  EXPECT_EQ(player->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  player->SetFileName(six);
+  form->Button[0]->Click();
+  EXPECT_TRUE(PumpUntil([&] { return Sounding(backend->Played("out:0")); }));
+  EXPECT_EQ(messages_.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ARefusedDeviceReportsOnceAndAMissingTestSoundPlaysNothing) {

@@ -260,10 +260,22 @@ TEST_F(Controls, SpotCountsDecayAndOverflow) {
   m.SetChannel(chRight);
   m.RefreshPCMData(quad.data());
   EXPECT_EQ(m.LastRawValue(), 8000);
+  // Six channels at 96 kHz: the first two are read likewise.
+  BuildPCMFormat(f, 16, 6, 96000);
+  m.SetPWaveFormat(&f);
+  EXPECT_EQ(m.BytesPerRefresh(), 600);
+  std::vector<std::int16_t> six(300, 0);
+  six[6 * 20 + 1] = 9000;
+  six[6 * 21 + 2] = 30000;
+  m.RefreshPCMData(six.data());
+  EXPECT_EQ(m.LastRawValue(), 9000);
   BuildPCMFormat(f, 16, 2, 44100);
   m.SetPWaveFormat(&f);
   EXPECT_EQ(m.BytesPerRefresh(), 200);
   f.wBitsPerSample = 12;
+  EXPECT_THROW(m.SetPWaveFormat(&f), EMMLevelError);
+  BuildPCMFormat(f, 16, 2, 44100);
+  f.nChannels = 0;
   EXPECT_THROW(m.SetPWaveFormat(&f), EMMLevelError);
   EXPECT_EQ(m.GetBitLength(), b16Bit);
 }

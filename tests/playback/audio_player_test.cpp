@@ -15,6 +15,8 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/audio/virtual/virtual_backend.h"
 #include "platform/framework/application.h"
+#include "platform/framework/layout_reader.h"
+#include "platform/framework/properties.h"
 #include "tests/files/temp_files.h"
 #include "tests/playback/test_chain.h"
 
@@ -282,6 +284,26 @@ TEST_P(AudioPlayerOutputTest, StopPositionSeekAndLooping) {
   EXPECT_EQ(events.pause, 0);
   EXPECT_EQ(events.restart, 0);
 
+  // A pause of the output itself is reported; a seek while paused stays
+  // paused, and the restart is reported.
+  backend->ClearPlayed("out:0");
+  player.SetPosition(0);
+  player.Play();
+  TClockDriver::RunFor(100);
+  player.ActiveOutput()->Pause();
+  EXPECT_EQ(events.pause, 1);
+  const Bytes before = Played("out:0");
+  player.SetPosition(500);
+  EXPECT_EQ(player.DeviceState(), static_cast<std::uint32_t>(dsOpen | dsStarted | dsPaused));
+  TClockDriver::RunFor(100);
+  EXPECT_EQ(Played("out:0").size(), before.size());
+  EXPECT_EQ(events.pause, 1);
+  EXPECT_EQ(events.restart, 0);
+  player.ActiveOutput()->Restart();
+  EXPECT_EQ(events.restart, 1);
+  ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 3; }));
+  ExpectHeard("out:0", Concat({before, Slice(data, 88200)}));
+
   // A seek while closed only moves the reader.
   player.SetPosition(900);
   EXPECT_EQ(player.GetPosition(), 900);
@@ -293,7 +315,7 @@ TEST_P(AudioPlayerOutputTest, StopPositionSeekAndLooping) {
   player.ActiveOutput()->SetLooping(true);
   player.ActiveOutput()->SetLoopCount(2);
   player.Play();
-  ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 3; }));
+  ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 4; }));
   ExpectHeard("out:0", Concat({data, data, data}));
   EXPECT_EQ(player.DeviceState(), static_cast<std::uint32_t>(dsClosed));
 }
@@ -376,6 +398,27 @@ TEST_F(AudioPlayerTest, PropertiesGoToTheActiveOutputAndTheAudioFile) {
   EXPECT_EQ(player.PitchStage()->Step(), 32768u);
   player.SetPitch(0);
   EXPECT_EQ(player.PitchStage()->Step(), kMMPitchUnityStep);
+  // A layout stores Pitch as a decimal number, on the player and on a pitch
+  // stage, and reads it back limited.
+  RegisterClass(TMMAudioPlayer::StaticClassInfo());
+  RegisterClass(TMMPitch::StaticClassInfo());
+  {
+    TMMAudioPlayer stored(nullptr);
+    ReadLayout(stored,
+               "object Player: TMMAudioPlayer\n"
+               "  Pitch = 12.5\n"
+               "  object Stage: TMMPitch\n"
+               "    Pitch = -1E3\n"
+               "  end\n"
+               "end\n");
+    EXPECT_EQ(stored.GetPitch(), 12.5f);
+    EXPECT_EQ(stored.PitchStage()->GetPitch(), 12.5f);
+    EXPECT_EQ(ReadPropertyText(stored, "Pitch"), "12.5");
+    auto* stage = stored.FindAs<TMMPitch>("Stage");
+    ASSERT_NE(stage, nullptr);
+    EXPECT_EQ(stage->GetPitch(), -50.0f);
+    EXPECT_EQ(ReadPropertyText(*stage, "Pitch"), "-50");
+  }
 
   // Switching to the DirectSound output carries the settings over and
   // rewires the chain; wave device k is DirectSound device k + 1, the mapper
@@ -577,6 +620,20 @@ TEST(PitchStageTest, PassesThroughAtUnityAndResamplesOtherwise) {
   pitch.Reset();
   out = PullAll(pitch, 2000, &empty);
   EXPECT_EQ(out.size(), 1000u);
+
+  // Six channels it cannot resample pass through at any pitch.
+  playtest::TTestSource six(nullptr);
+  WAVEFORMATEX f6{};
+  BuildPCMFormat(f6, 16, 6, 96000);
+  Bytes frames(1200);
+  for (std::size_t i = 0; i < frames.size(); ++i) frames[i] = static_cast<std::uint8_t>(i * 7);
+  six.SetData(frames, f6);
+  TMMPitch passing(nullptr);
+  passing.SetInput(&six);
+  passing.SetPitch(20);
+  std::vector<std::int16_t> passed = PullAll(passing, 600, &empty);
+  ASSERT_EQ(passed.size(), 600u);
+  EXPECT_EQ(std::memcmp(passed.data(), frames.data(), frames.size()), 0);
 
   // Only 8- and 16-bit PCM is taken.
   playtest::TTestSource wide(nullptr);

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -288,6 +293,105 @@ TYPED_TEST(OutputTest, DeviceThatGoesAwayEndsTheRunWithTheSystemMessage) {
     ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop == 2; }));
     this->ExpectHeard("out:1", this->data);
     out.Close();
+  }
+}
+
+// A source that keeps saying more follows, and has nothing left to give
+// once its data are out.
+class TLyingSource : public TTestSource {
+ public:
+  using TTestSource::TTestSource;
+  void BufferLoad(PWaveHdr h, bool& more) override {
+    TTestSource::BufferLoad(h, more);
+    more = true;
+  }
+};
+
+TYPED_TEST(OutputTest, ASourceThatFailsToFillEndsTheRunOnTheHandlersThread) {
+  for (TMMCBMode mode : {cmWindow, cmThread}) {
+    SCOPED_TRACE(mode);
+    TLyingSource source(nullptr);
+    TypeParam out(nullptr);
+    TSink sink(nullptr);
+    TEvents events(out);
+    TBoxes boxes;
+    this->Wire(source, out, sink, 60000);
+    out.SetBufferSize(8196);
+    out.SetNumBuffers(4);
+    out.SetCallBackMode(mode);
+    std::atomic<bool> closed_on_gui{false};
+    out.OnClose = [&](TComponent*) {
+      closed_on_gui = platform::IsGuiThread();
+      ++events.close;
+    };
+    out.Start();
+    ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.close > 0; }));
+    TClockDriver::RunFor(100);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_TRUE(boxes.Texts()[0].ends_with("|Error filling wave buffer")) << boxes.Texts()[0];
+    EXPECT_GE(events.error, 1);
+    EXPECT_EQ(events.stop, 1);
+    EXPECT_EQ(events.close, 1);
+    // The close runs where the buffer was handled: on the worker thread in
+    // thread mode.
+    EXPECT_EQ(closed_on_gui, mode == cmWindow);
+    EXPECT_EQ(out.DeviceState(), static_cast<std::uint32_t>(dsClosed));
+    EXPECT_FALSE(source.IsOpened());
+    // It played what it was given until the failure dropped the queue.
+    const std::vector<std::uint8_t> heard = this->Played("out:0");
+    ASSERT_GE(heard.size(), 8196u);
+    EXPECT_TRUE(std::equal(heard.begin(), heard.begin() + 8196, this->data.begin()));
+    this->outputs.backend->ClearPlayed("out:0");
+  }
+}
+
+TYPED_TEST(OutputTest, ErrorHandlersRunWithoutTheDeviceLock) {
+  for (TMMCBMode mode : {cmWindow, cmThread}) {
+    SCOPED_TRACE(mode);
+    ASSERT_TRUE(platform::SelectAudioBackend("virtual:out=Speakers|Headset"));
+    this->outputs.Attach();
+    TTestSource source(nullptr);
+    TypeParam out(nullptr);
+    TSink sink(nullptr);
+    TBoxes boxes;
+    this->Wire(source, out, sink, 176400);
+    out.SetCallBackMode(mode);
+    out.SetDeviceID(TOutputTraits<TypeParam>::kHeadset);
+    // Each OnError asks another thread for the position, which takes the
+    // device's lock: it must answer while the handler waits for it.
+    std::atomic<int> errors{0}, blocked{0};
+    std::atomic<bool> asking{false};
+    out.OnError = [&](TComponent*) {
+      ++errors;
+      // The other thread's own error is not asked about again.
+      if (asking.exchange(true)) return;
+      // A thread of its own, so that a wait on the lock never holds up the
+      // test beyond the time-out.
+      auto answered = std::make_shared<std::promise<void>>();
+      std::future<void> answer = answered->get_future();
+      std::thread([&out, answered] {
+        try {
+          out.GetPosition();
+        } catch (const std::exception&) {
+          // The device is gone: an error is an answer too.
+        }
+        answered->set_value();
+      }).detach();
+      if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) ++blocked;
+      asking = false;
+    };
+    out.Start();
+    TClockDriver::RunFor(100);
+    this->outputs.backend->RemoveOutput("out:1");
+    // Reading the position of the lost device fails under the lock.
+    try {
+      out.GetPosition();
+    } catch (const std::exception&) {
+    }
+    ASSERT_TRUE(TClockDriver::RunUntil([&] { return out.DeviceState() == dsClosed; }));
+    TClockDriver::RunFor(100);
+    EXPECT_GE(errors, 1);
+    EXPECT_EQ(blocked, 0);
   }
 }
 

@@ -121,6 +121,7 @@ VirtualAudioBackend::VirtualAudioBackend(VirtualDeviceSet devices)
       removed_outputs_(devices_.outputs.size(), false) {
   for (std::size_t i = 0; i < devices_.outputs.size(); ++i) {
     records_.push_back(std::make_shared<OutputRecord>());
+    removed_outputs_[i] = !devices_.outputs[i].plugged;
   }
 }
 
@@ -158,6 +159,13 @@ void VirtualAudioBackend::RemoveOutput(const std::string& endpoint_id) {
     removed_outputs_[index] = true;
   }
   MarkLost(endpoint_id);
+}
+
+void VirtualAudioBackend::PlugOutput(const std::string& endpoint_id) {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", devices_.outputs.size());
+  if (index == devices_.outputs.size()) return;
+  std::lock_guard<std::mutex> lock(removed_mutex_);
+  removed_outputs_[index] = false;
 }
 
 void VirtualAudioBackend::MarkLost(const std::string& endpoint_id) {

@@ -25,6 +25,8 @@ struct VirtualInput {
 
 struct VirtualOutput {
   std::string name;
+  // False: not plugged in until PlugOutput.
+  bool plugged = true;
 };
 
 struct VirtualDeviceSet {
@@ -121,6 +123,9 @@ class VirtualAudioBackend : public AudioBackend {
   // on it reports `lost` (on the caller's thread) and does nothing more.
   void RemoveInput(const std::string& endpoint_id);
   void RemoveOutput(const std::string& endpoint_id);
+  // Plugs in an output of the device set that is not listed: it is listed
+  // and opened from now on.
+  void PlugOutput(const std::string& endpoint_id);
 
   // Everything the streams of an output consumed since the back-end was made
   // or the record was cleared, in the order it was played: the bytes pulled,
