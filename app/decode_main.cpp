@@ -10,11 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "devices/wave_format.h"
 #include "files/audio_file.h"
 #include "files/wave_file.h"
 
 namespace {
+
+constexpr char kUsage[] =
+    "Usage: tessaline-decode IN OUT.wav\n"
+    "Plays IN through the program's audio file source, as the play buttons do, and\n"
+    "writes the PCM it delivers into OUT.wav; prints the source format and the\n"
+    "delivered format. Exit code 1 with the program's message when IN cannot be\n"
+    "played.\n"
+    "--help prints this text, --version the program's version.\n";
 
 // Bytes per buffer asked for, as the player's output asks for them.
 constexpr std::int32_t kBufferSize = 8196;
@@ -70,12 +79,19 @@ std::int64_t Record(TMMAudioFile& file, TMMWaveFile& recorder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: tessaline-decode IN OUT.wav\n");
-    return 2;
+  if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline-decode", kUsage); code >= 0) {
+    return code;
   }
-  const std::string in = argv[1];
-  const std::string out = argv[2];
+  std::vector<const char*> files;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-' && argv[i][1] != '\0' && std::string(argv[i]) != "--") {
+      return UsageError("tessaline-decode", std::string("unknown option: ") + argv[i], kUsage);
+    }
+    if (std::string(argv[i]) != "--") files.push_back(argv[i]);
+  }
+  if (files.size() != 2) return UsageError("tessaline-decode", "needs IN and OUT.wav", kUsage);
+  const std::string in = files[0];
+  const std::string out = files[1];
   try {
     TMMAudioFile file(nullptr);
     file.SetFileName(in);

@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/json_writer.h"
 #include "app/loopback_check.h"
 #include "app/peak_probe.h"
@@ -24,7 +25,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: tessaline-devices [--levels [seconds]] [--json] [--help]\n"
+    "Usage: tessaline-devices [--levels [seconds]] [--json]\n"
     "       tessaline-devices --play K FILE [--wave] [--json]\n"
     "       tessaline-devices --check OUT IN [--wave] [--json]\n"
     "Lists the wave input and output devices: their count, then each name.\n"
@@ -43,11 +44,11 @@ constexpr char kUsage[] =
     "crosstalk. Exit code 0 for ok, 3 for any other verdict, 1 when a device\n"
     "fails.\n"
     "--json prints one JSON document instead (see the README for its fields).\n"
+    "--help prints this text, --version the program's version.\n"
     "The audio back-end is chosen by TESSALINE_AUDIO (pulse, virtual,\n"
     "virtual:<device list>, none); without it, the sound server when one answers.\n";
 
 struct Options {
-  bool help = false;
   bool levels = false;
   double seconds = 1.0;
   bool play = false;
@@ -70,9 +71,7 @@ long DeviceNumber(const char* text) {
 bool ParseArguments(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      options->help = true;
-    } else if (std::strcmp(arg, "--levels") == 0) {
+    if (std::strcmp(arg, "--levels") == 0) {
       options->levels = true;
       if (i + 1 < argc && argv[i + 1][0] != '-') {
         char* end = nullptr;
@@ -385,15 +384,13 @@ int CheckLoopback(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline-devices", kUsage); code >= 0) {
+    return code;
+  }
   Options options;
   std::string error;
   if (!ParseArguments(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "tessaline-devices: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
+    return UsageError("tessaline-devices", error, kUsage);
   }
   // A back-end that was named but cannot be had is an error, not a machine
   // without devices.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/utf8.h"
+
 void JsonWriter::BeforeValue() {
   if (after_key_) {
     after_key_ = false;
@@ -16,32 +18,39 @@ void JsonWriter::BeforeValue() {
 
 void JsonWriter::Quote(const std::string& value) {
   text_ += '"';
-  for (unsigned char c : value) {
-    switch (c) {
-      case '"':
-        text_ += "\\\"";
-        break;
-      case '\\':
-        text_ += "\\\\";
-        break;
-      case '\n':
-        text_ += "\\n";
-        break;
-      case '\r':
-        text_ += "\\r";
-        break;
-      case '\t':
-        text_ += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-          text_ += escape;
-        } else {
-          text_ += static_cast<char>(c);
-        }
+  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+  const std::size_t n = value.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c >= 0x80) {
+      // A byte that is no UTF-8 would make the document unreadable.
+      const std::size_t length = Utf8Length(p + i, n - i);
+      if (length == 0) {
+        text_ += "\\ufffd";
+        ++i;
+      } else {
+        text_.append(value, i, length);
+        i += length;
+      }
+      continue;
     }
+    if (c == '"' || c == '\\') {
+      text_ += '\\';
+      text_ += static_cast<char>(c);
+    } else if (c == '\n') {
+      text_ += "\\n";
+    } else if (c == '\r') {
+      text_ += "\\r";
+    } else if (c == '\t') {
+      text_ += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
+      text_ += escape;
+    } else {
+      text_ += static_cast<char>(c);
+    }
+    ++i;
   }
   text_ += '"';
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_classes.h"
+#include "app/command_line.h"
 #include "app/info_window.h"
 #include "app/main_window.h"
 #include "platform/audio/audio_backend.h"
@@ -13,6 +14,14 @@
 #include "stream/connector.h"
 
 namespace {
+
+constexpr char kUsage[] =
+    "Usage: tessaline\n"
+    "Opens the window that lists every input device with its live left and right\n"
+    "level, and every output device with a play button for a test sound.\n"
+    "Needs a display (X, or Wayland where there is no X); the audio back-end is\n"
+    "chosen by TESSALINE_AUDIO (pulse, virtual, virtual:<device list>, none).\n"
+    "--help prints this text, --version the program's version.\n";
 
 // TESSALINE_STATS=<file>: once a second the file is replaced by one line,
 // "<slices arrived> <slices shown>" of all level meters since the start, when
@@ -39,6 +48,8 @@ void WriteStats(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline", kUsage); code >= 0) return code;
+  if (argc > 1) return UsageError("tessaline", std::string("unknown option: ") + argv[1], kUsage);
   try {
     Application->Initialize(argc, argv);
   } catch (const std::exception& e) {

@@ -1,41 +1,21 @@
-// tessaline-wavinfo FILE...: the format, sizes and info tags of RIFF WAVE files as the wave
-// routines read them. One line per file, then one indented line per info tag.
+// tessaline-wavinfo [--json] FILE...: the format, sizes and info tags of RIFF WAVE files as
+// the wave routines read them. One line per file, then one indented line per info tag; with
+// --json one JSON document.
 // Exit code 0 when every file was read, 1 otherwise. Names and tag texts are written with
 // escapes for control characters, so that a file cannot drive the terminal.
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "app/command_line.h"
+#include "app/json_writer.h"
+#include "app/utf8.h"
 #include "devices/wave_format.h"
 #include "files/wave_io.h"
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at `p` (of `n` bytes), or 0.
-std::size_t Utf8Length(const unsigned char* p, std::size_t n) {
-  const unsigned char c = p[0];
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;   // no overlong forms
-    if (c == 0xED) high = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n < length || p[1] < low || p[1] > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-  }
-  return length;
-}
 
 // The text as it is safe to write to a terminal: control characters (C0, DEL and C1),
 // backslashes and bytes that are no UTF-8 become escapes (\n, \r, \t, \\, \xNN);
@@ -88,24 +68,52 @@ std::string TagId(FOURCC id) {
   return s;
 }
 
-bool Describe(const char* name) {
+constexpr char kUsage[] =
+    "Usage: tessaline-wavinfo [--json] FILE...\n"
+    "Reads RIFF WAVE files as the program does and prints each one's format, data\n"
+    "size and info tags, or the error code it got. Exit code 0 when every file was\n"
+    "read, 1 otherwise.\n"
+    "--json prints one JSON document instead (see the README for its fields).\n"
+    "--help prints this text, --version the program's version.\n";
+
+bool Describe(const char* name, JsonWriter* json) {
   PWaveIOBlock block = nullptr;
   const int result = WaveOpen(block, name, FOURCC_WAVE, wioRead);
   if (result != 0) {
-    std::printf("%s: error %d\n", Escaped(name).c_str(), result);
+    if (json) {
+      json->BeginObject().Key("file").String(name).Key("error").Integer(result).EndObject();
+    } else {
+      std::printf("%s: error %d\n", Escaped(name).c_str(), result);
+    }
     return false;
   }
   const WAVEFORMATEX& f = block->Format;
-  std::printf("%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
-              Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
-              unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
-              unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples, block->DataOffset);
+  if (json) {
+    json->BeginObject().Key("file").String(name);
+    json->Key("format").BeginObject();
+    json->Key("tag").Integer(f.wFormatTag).Key("name").String(WaveFormatTagName(&f));
+    json->Key("channels").Integer(f.nChannels).Key("rate").Integer(f.nSamplesPerSec);
+    json->Key("bits").Integer(f.wBitsPerSample).Key("block_align").Integer(f.nBlockAlign);
+    json->Key("avg_bytes_per_second").Integer(f.nAvgBytesPerSec).EndObject();
+    json->Key("data_bytes").Integer(block->DataBytes).Key("samples").Integer(block->DataSamples);
+    json->Key("data_offset").Integer(block->DataOffset).Key("info").BeginObject();
+  } else {
+    std::printf("%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
+                Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
+                unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
+                unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples,
+                block->DataOffset);
+  }
   for (int i = 0; i < WaveInfoTagCount; ++i) {
     const std::string text = WaveInfoGetText(block->InfoList, i);
-    if (!text.empty()) {
+    if (text.empty()) continue;
+    if (json) {
+      json->Key(TagId(WaveInfoTags[i].Id)).String(text);
+    } else {
       std::printf("  %s = %s\n", TagId(WaveInfoTags[i].Id).c_str(), Escaped(text).c_str());
     }
   }
+  if (json) json->EndObject().EndObject();
   WaveFree(block);
   return true;
 }
@@ -113,11 +121,29 @@ bool Describe(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: tessaline-wavinfo FILE...\n");
-    return 1;
+  if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline-wavinfo", kUsage); code >= 0) {
+    return code;
   }
+  bool json_output = false;
+  std::vector<const char*> files;
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!options_end && arg == "--") {
+      options_end = true;
+    } else if (!options_end && arg == "--json") {
+      json_output = true;
+    } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
+      return UsageError("tessaline-wavinfo", "unknown option: " + arg, kUsage);
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (files.empty()) return UsageError("tessaline-wavinfo", "no file given", kUsage);
+  JsonWriter json;
+  if (json_output) json.BeginObject().Key("files").BeginArray();
   bool all = true;
-  for (int i = 1; i < argc; ++i) all = Describe(argv[i]) && all;
+  for (const char* file : files) all = Describe(file, json_output ? &json : nullptr) && all;
+  if (json_output) std::printf("%s\n", json.EndArray().EndObject().Text().c_str());
   return all ? 0 : 1;
 }
