@@ -36,6 +36,11 @@ for need in libqt6widgets6 libpulse0 libavcodec libswresample fonts-liberation2;
   grep -q "$need" <<<"$depends" || fail "Depends lacks $need: $depends"
 done
 
+# lintian finds no error in it; what it still warns of is shown.
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+grep -v '^running with root privileges' "$work/lintian.log" || true
+! grep -q '^E: ' "$work/lintian.log" || fail "lintian: $(grep '^E: ' "$work/lintian.log")"
+
 # Every package it depends on is one this machine has installed.
 for need in $(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends"); do
   [ "$(dpkg-query -W -f='${db:Status-Status}' "$need" 2>/dev/null)" = installed ] ||
@@ -65,6 +70,24 @@ for size in 48 128 256; do
   [ "$(identify -format '%wx%h' "$icon" 2>/dev/null)" = "${size}x${size}" ] ||
     fail "no ${size} px icon"
 done
+
+# A manual page for each program, which mandoc reads without a warning, and
+# AppStream metadata that software centres accept, naming the desktop entry.
+for program in tessaline tessaline-devices tessaline-decode tessaline-wavinfo; do
+  page="$usr/share/man/man1/$program.1.gz"
+  [ -f "$page" ] || fail "no manual page for $program"
+  mandoc -T lint -W warning "$page" >"$work/mandoc.log" 2>&1 ||
+    fail "manual page of $program: $(cat "$work/mandoc.log")"
+  zcat "$page" | grep -q "\"Tessaline $(dpkg-deb --field "$deb" Version)\"" ||
+    fail "manual page of $program does not carry the version"
+done
+metainfo=("$usr"/share/metainfo/*.metainfo.xml)
+[ -f "${metainfo[0]}" ] || fail "no AppStream metadata"
+appstreamcli validate --no-net "${metainfo[0]}" >"$work/appstream.log" 2>&1 ||
+  fail "AppStream metadata refused: $(cat "$work/appstream.log")"
+grep -q '<launchable type="desktop-id">tessaline.desktop</launchable>' "${metainfo[0]}" ||
+  fail "AppStream metadata does not name the desktop entry"
+grep -q '<screenshot type="default">' "${metainfo[0]}" || fail "AppStream metadata has no screenshot"
 
 entry="$usr/share/applications/tessaline.desktop"
 desktop-file-validate "$entry" >"$work/validate.log" 2>&1 ||
