@@ -97,6 +97,28 @@ else:
 PY
 done
 
+# The listing, the levels and a play run in JSON too.
+"$bin/tessaline-devices" --json --levels 0.3 >"$work/list.json" 2>/dev/null ||
+  fail "listing in JSON: exit code $?"
+"$bin/tessaline-devices" --json --play 2 "$bin/YesLR.wav" >"$work/play.json" 2>/dev/null ||
+  fail "play in JSON: exit code $?"
+"$bin/tessaline-devices" --json --play 3 "$bin/YesLR.wav" >"$work/bad.json" 2>/dev/null &&
+  fail "play on a device that does not exist succeeded"
+python3 - "$work" "$bin/YesLR.wav" <<'PY' || fail "JSON: $(cat "$work"/*.json)"
+import json, sys
+work, sound = sys.argv[1], sys.argv[2]
+listing = json.load(open(work + "/list.json"))
+assert [d["name"] for d in listing["outputs"]] == ["Speakers", "Elsewhere"], listing
+assert [d["index"] for d in listing["inputs"]] == [1, 2, 3, 4, 5, 6], listing
+assert listing["inputs"][0]["name"] == "Straight", listing
+# Nothing plays: every cable is silent, which JSON writes as null.
+assert all(d["peak_dbfs"] == {"left": None, "right": None} for d in listing["inputs"]), listing
+play = json.load(open(work + "/play.json"))
+assert play["file"] == sound and play["output"] == {"index": 2, "name": "Elsewhere"}, play
+assert 2000 <= play["played_ms"] < 10000, play
+assert json.load(open(work + "/bad.json"))["error"].startswith("there is no output device 3"), play
+PY
+
 # Usage errors: exit code 2.
 for args in "--check 1" "--check 1 7" "--check 0 1" "--check 1 1 --levels"; do
   rc=0

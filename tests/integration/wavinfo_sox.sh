@@ -72,6 +72,22 @@ if [ "$actual" != "$expected" ]; then
   printf 'tagged file: expected\n%s\ngot\n%s\n' "$expected" "$actual" >&2
   fail=1
 fi
+# The same in JSON, with a file that is no wave beside it: one document, exit code 1.
+echo "no wave" >"$work/text.wav"
+if "$program" --json "$tagged" "$work/text.wav" >"$work/info.json" ||
+  ! python3 - "$work/info.json" "$tagged" "$work/text.wav" <<'PY'; then
+import json, sys
+doc = json.load(open(sys.argv[1]))
+tagged, text = doc["files"]
+assert tagged == {"file": sys.argv[2], "format": {"tag": 1, "name": "PCM", "channels": 1,
+                  "rate": 22050, "bits": 16, "block_align": 2, "avg_bytes_per_second": 44100},
+                  "data_bytes": 4410, "samples": 2205, "data_offset": 44,
+                  "info": {"INAM": "Tone", "ICMT": "abc"}}, tagged
+assert text["file"] == sys.argv[3] and text["error"] > 0 and "format" not in text, text
+PY
+  echo "wavinfo --json: $(cat "$work/info.json")" >&2
+  fail=1
+fi
 
 # Two LIST/INFO chunks merge (the later one wins per tag); an odd-sized tag without its pad
 # byte hides nothing behind it; control characters in a tag are written as escapes.
