@@ -14,6 +14,7 @@
 #include "platform/framework/application.h"
 #include "platform/framework/properties.h"
 #include "platform/framework/toolkit_platform.h"
+#include "platform/wave/wave_caps.h"
 
 namespace {
 
@@ -65,8 +66,10 @@ void TForm1::Loaded() {
   Label2 = Field<TLabel>("Label2");
   Label3 = Field<TLabel>("Label3");
   Label6 = Field<TLabel>("Label6");
-  for (std::size_t i = 0; i < Lab.size(); ++i)
+  for (std::size_t i = 0; i < Lab.size(); ++i) {
     Lab[i] = Field<TLabel>("Lab" + std::to_string(i + 1));
+    initial_captions_[i] = Lab[i]->GetCaption();
+  }
   for (std::size_t i = 0; i < Button.size(); ++i)
     Button[i] = Field<TPictureButton>("Button" + std::to_string(i + 1));
   btn_refresh = Field<TPictureButton>("btn_refresh");
@@ -107,15 +110,29 @@ void TForm1::FormCreate(TComponent*) {
 }
 
 void TForm1::FormShow(TComponent*) {
-  // The counts are those taken when the counting components were created; a
-  // count of 0 is shown too rather than the layout's placeholder.
-  const int n_in = MMWaveIn1->GetNumDevs();
+  // The counts are those taken when the counting components were created
+  // (read afresh while following the devices); a count of 0 is shown too
+  // rather than the layout's placeholder.
+  const int n_in = follower_ ? static_cast<int>(waveInGetNumDevs()) : MMWaveIn1->GetNumDevs();
   Label1->SetCaption(std::to_string(n_in));
   for (int k = 0; k < n_in && k < kRows; ++k) Lab[k]->SetCaption(WaveInDeviceName(k));
 
-  const int n_out = MMWaveOut1->GetNumDevs();
+  const int n_out = follower_ ? static_cast<int>(waveOutGetNumDevs()) : MMWaveOut1->GetNumDevs();
   Label2->SetCaption(std::to_string(n_out));
   for (int k = 0; k < n_out && k < kRows; ++k) Lab[kRows + k]->SetCaption(WaveOutDeviceName(k));
+
+  if (follower_) {
+    // Rows whose device has gone show the layout's text again, and their
+    // inputs stop recording.
+    for (int k = std::max(n_in, 0); k < kRows; ++k) {
+      Lab[k]->SetCaption(initial_captions_[k]);
+      In[static_cast<std::size_t>(k)]->Close();
+      row_devices_[static_cast<std::size_t>(k)].clear();
+    }
+    for (int k = std::max(n_out, 0); k < kRows; ++k) {
+      Lab[kRows + k]->SetCaption(initial_captions_[kRows + k]);
+    }
+  }
 
   StartInputRows(n_in);
   // A missing file loads nothing and says nothing; a file no type takes
@@ -179,6 +196,10 @@ void TForm1::StartInputRows(int n_in) {
 
 void TForm1::btn_refreshClick(TComponent*) {
   FormShow(this);
+}
+
+void TForm1::FollowDevices() {
+  if (!follower_) follower_ = std::make_unique<TDeviceFollower>([this] { btn_refreshClick(this); });
 }
 
 void TForm1::btn_closeClick(TComponent*) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 
+#include "app/device_follower.h"
 #include "capture/wave_in.h"
 #include "controls/level.h"
 #include "platform/framework/form.h"
@@ -32,6 +34,9 @@ class TForm1 : public TForm {
   // (1 ... 9) with that row's meters; nothing for a row without a device.
   void ButtonClick(int k);
   void btn_refreshClick(TComponent* sender);
+  // From now on does what btn_refreshClick does whenever an input or output
+  // is added or removed, reading the device counts afresh each time.
+  void FollowDevices();
   void btn_closeClick(TComponent* sender);
   // Saves the placement; the position only where the platform reports it.
   void FormClose(TComponent* sender, TCloseAction& action);
@@ -77,6 +82,9 @@ class TForm1 : public TForm {
   // The back-end's key of the device each input row was started on; empty
   // for a row that does not run or whose device is not known.
   std::array<std::string, 10> row_devices_;
+  std::unique_ptr<TDeviceFollower> follower_;
+  // The layout's texts of Lab1 ... Lab18, for rows whose device has gone.
+  std::array<std::string, 18> initial_captions_;
   // The first showing says on standard error when the test sound is missing.
   bool looked_for_test_sound_ = false;
 };

@@ -16,11 +16,13 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: tessaline\n"
+    "Usage: tessaline [--follow-devices]\n"
     "Opens the window that lists every input device with its live left and right\n"
     "level, and every output device with a play button for a test sound.\n"
     "Needs a display (X, or Wayland where there is no X); the audio back-end is\n"
     "chosen by TESSALINE_AUDIO (pulse, virtual, virtual:<device list>, none).\n"
+    "--follow-devices refreshes the names and counts, as the Refresh button does,\n"
+    "whenever the sound server reports an input or output added or removed.\n"
     "--help prints this text, --version the program's version.\n";
 
 // TESSALINE_STATS=<file>: once a second the file is replaced by one line,
@@ -49,7 +51,16 @@ void WriteStats(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 
 int main(int argc, char** argv) {
   if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline", kUsage); code >= 0) return code;
-  if (argc > 1) return UsageError("tessaline", std::string("unknown option: ") + argv[1], kUsage);
+  bool follow_devices = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--follow-devices") {
+      follow_devices = true;
+    } else {
+      return UsageError("tessaline", std::string("unknown option: ") + argv[i], kUsage);
+    }
+  }
+  // The toolkit is given no arguments of the user's.
+  argc = 1;
   try {
     Application->Initialize(argc, argv);
   } catch (const std::exception& e) {
@@ -64,7 +75,8 @@ int main(int argc, char** argv) {
   if (const std::string problem = platform::AudioBackendProblem(); !problem.empty())
     std::fprintf(stderr, "tessaline: %s\n", problem.c_str());
   try {
-    Application->CreateForm<TForm1>();
+    TForm1* main = Application->CreateForm<TForm1>();
+    if (follow_devices) main->FollowDevices();
   } catch (const std::exception& e) {
     // Without its main window the program cannot run.
     platform::ShowException(e);

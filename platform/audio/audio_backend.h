@@ -133,6 +133,14 @@ class AudioBackend {
                                                        const PlaybackOptions& options,
                                                        PlaybackCallbacks callbacks,
                                                        std::string* reason) = 0;
+
+  // Calls `changed` whenever an input or output is added or removed, from now
+  // on until another function (or an empty one, which stops it) is given;
+  // once this returns the function given before never runs again. It runs on
+  // a back-end thread (or the thread that changed a virtual device), must
+  // return quickly and never wait on the GUI thread. A back-end that cannot
+  // tell never calls it.
+  virtual void WatchEndpoints(std::function<void()> changed) { (void)changed; }
 };
 
 // Creates the back-end a selection text names: "pulse", "virtual",

@@ -23,6 +23,7 @@
 #include "platform/audio/virtual/virtual_backend.h"
 #include "platform/framework/application.h"
 #include "platform/framework/properties.h"
+#include "platform/mmtimer/mmtimer.h"
 
 namespace {
 
@@ -705,3 +706,68 @@ TEST_F(MainWindowTest, ARefusedDeviceReportsOnceAndAMissingTestSoundPlaysNothing
 }
 
 }  // namespace
+
+TEST_F(MainWindowTest, FollowingTheDevicesRefreshesNamesAndCountsOnlyWhenAsked) {
+  platform::VirtualDeviceSet devices;
+  devices.inputs = {{"Mic 1"}, {"Mic 2"}};
+  devices.outputs = {{"Out A"}, {"Out B"}, {"Out C"}, {"Out D", false}};
+  auto backend = std::make_shared<platform::VirtualAudioBackend>(devices);
+  auto form = Open(backend);
+  ASSERT_EQ(form->Label2->GetCaption(), "3");
+  const std::string unused_output = form->Lab[12]->GetCaption();
+  const std::string unused_input = form->Lab[2]->GetCaption();
+
+  // Without following, a device that comes changes nothing until Refresh.
+  backend->PlugOutput("out:3");
+  WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
+  EXPECT_EQ(form->Label2->GetCaption(), "3");
+  EXPECT_EQ(form->Lab[12]->GetCaption(), unused_output);
+
+  // Following: names and counts follow, and the rows of devices that went
+  // show the layout's text again.
+  form->FollowDevices();
+  backend->RemoveOutput("out:1");
+  backend->RemoveInput("in:0");
+  EXPECT_TRUE(PumpUntil([&] { return form->Label1->GetCaption() == "1"; }));
+  EXPECT_EQ(form->Label2->GetCaption(), "3");
+  EXPECT_EQ(form->Lab[0]->GetCaption(), "Mic 2");
+  EXPECT_EQ(form->Lab[1]->GetCaption(), unused_input);
+  EXPECT_EQ(form->Lab[9]->GetCaption(), "Out A");
+  EXPECT_EQ(form->Lab[10]->GetCaption(), "Out C");
+  EXPECT_EQ(form->Lab[11]->GetCaption(), "Out D");
+  backend->RemoveOutput("out:0");
+  EXPECT_TRUE(PumpUntil([&] { return form->Label2->GetCaption() == "2"; }));
+  EXPECT_EQ(form->Lab[9]->GetCaption(), "Out C");
+  EXPECT_EQ(form->Lab[11]->GetCaption(), unused_output);
+  // The recording input that went away says so once, as without following.
+  ASSERT_LE(messages_.size(), 1u);
+  for (const std::string& message : messages_) EXPECT_EQ(message.rfind("WaveIn", 0), 0u);
+}
+
+TEST(DeviceFollower, RunsOnceForABurstAndAtMostOncePerPause) {
+  platform::VirtualDeviceSet devices;
+  devices.outputs = {{"Out A"}, {"Out B"}};
+  auto backend = std::make_shared<platform::VirtualAudioBackend>(devices);
+  platform::UseAudioBackend(backend);
+  std::vector<std::int64_t> runs;
+  {
+    TDeviceFollower follower([&] { runs.push_back(NowMicroseconds()); });
+    for (int i = 0; i < 5; ++i) {
+      backend->RemoveOutput("out:1");
+      backend->PlugOutput("out:1");
+    }
+    EXPECT_TRUE(PumpUntil([&] { return !runs.empty(); }));
+    WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
+    EXPECT_EQ(runs.size(), 1u);
+    // Reports right after a run wait for a pause of their own.
+    backend->RemoveOutput("out:1");
+    EXPECT_TRUE(PumpUntil([&] { return runs.size() == 2; }));
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_GE(runs[1] - runs[0], TDeviceFollower::kFollowPause * 1000);
+  }
+  // Once the follower is gone, nothing more is posted for it.
+  backend->PlugOutput("out:1");
+  WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
+  EXPECT_EQ(runs.size(), 2u);
+  platform::UseAudioBackend(nullptr);
+}

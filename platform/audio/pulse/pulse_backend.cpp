@@ -32,6 +32,16 @@ void OnContextState(pa_context*, void* userdata) {
   static_cast<PulseLoop*>(userdata)->Signal();
 }
 
+// A sink or source added or removed; runs on the main-loop thread.
+void OnSubscription(pa_context*, pa_subscription_event_type_t event, uint32_t, void* userdata) {
+  const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+  if ((facility == PA_SUBSCRIPTION_EVENT_SINK || facility == PA_SUBSCRIPTION_EVENT_SOURCE) &&
+      (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE)) {
+    static_cast<EndpointWatcher*>(userdata)->Notify();
+  }
+}
+
 bool ContextUsable(pa_context* context) {
   return pa_context_get_state(context) == PA_CONTEXT_READY;
 }
@@ -152,7 +162,10 @@ bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string*
     pa_context_state_t state = pa_context_get_state(context_);
     return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
   });
-  if (settled && ContextUsable(context_)) return true;
+  if (settled && ContextUsable(context_)) {
+    Subscribe();
+    return true;
+  }
   if (reason) {
     *reason = settled ? std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context_))
                       : std::string("PulseAudio: the server did not answer in time");
@@ -160,6 +173,29 @@ bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string*
   if (!settled) retry_after_ = Clock::now() + kRetryPause;
   Disconnect();
   return false;
+}
+
+void PulseAudioBackend::Subscribe() {
+  const bool watching = watcher_.Watching();
+  pa_context_set_subscribe_callback(context_, watching ? OnSubscription : nullptr, &watcher_);
+  const auto mask = watching ? PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
+                             : PA_SUBSCRIPTION_MASK_NULL;
+  if (pa_operation* op = pa_context_subscribe(context_, static_cast<pa_subscription_mask_t>(mask),
+                                              nullptr, nullptr)) {
+    pa_operation_unref(op);
+  }
+}
+
+void PulseAudioBackend::WatchEndpoints(std::function<void()> changed) {
+  watcher_.Set(std::move(changed));
+  std::lock_guard<std::mutex> serial(mutex_);
+  mainloop_->Lock();
+  if (context_ != nullptr && ContextUsable(context_)) {
+    Subscribe();
+  } else {
+    EnsureConnected(Clock::now() + kTimeout, nullptr);
+  }
+  mainloop_->Unlock();
 }
 
 std::vector<AudioEndpoint> PulseAudioBackend::Endpoints(AudioDirection direction) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/audio/audio_backend.h"
+#include "platform/audio/endpoint_watcher.h"
 
 struct pa_context;
 
@@ -59,6 +60,10 @@ class PulseAudioBackend : public AudioBackend {
                                                PlaybackCallbacks callbacks,
                                                std::string* reason) override;
 
+  // Follows the server's sink and source events (added or removed) on the
+  // main-loop thread; a connection made again later follows them too.
+  void WatchEndpoints(std::function<void()> changed) override;
+
   // The bound on one connection attempt plus query.
   static constexpr std::chrono::milliseconds kTimeout{2000};
   // After a time-out (a server that accepts but does not answer) no new attempt
@@ -73,6 +78,8 @@ class PulseAudioBackend : public AudioBackend {
   // Both run with the main loop locked.
   bool EnsureConnected(std::chrono::steady_clock::time_point deadline, std::string* reason);
   void Disconnect();
+  // Asks the server for device events, or for none when nobody watches.
+  void Subscribe();
 
   std::mutex mutex_;  // one enumeration at a time
   std::unique_ptr<PulseLoop> mainloop_;
@@ -83,6 +90,7 @@ class PulseAudioBackend : public AudioBackend {
   // mutex_.
   std::vector<AudioEndpoint> known_inputs_, known_outputs_;
   std::chrono::steady_clock::time_point busy_until_{};
+  EndpointWatcher watcher_;
 };
 
 }  // namespace platform

@@ -149,6 +149,7 @@ void VirtualAudioBackend::RemoveInput(const std::string& endpoint_id) {
     removed_inputs_[index] = true;
   }
   MarkLost(endpoint_id);
+  watcher_.Notify();
 }
 
 void VirtualAudioBackend::RemoveOutput(const std::string& endpoint_id) {
@@ -159,13 +160,17 @@ void VirtualAudioBackend::RemoveOutput(const std::string& endpoint_id) {
     removed_outputs_[index] = true;
   }
   MarkLost(endpoint_id);
+  watcher_.Notify();
 }
 
 void VirtualAudioBackend::PlugOutput(const std::string& endpoint_id) {
   std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", devices_.outputs.size());
   if (index == devices_.outputs.size()) return;
-  std::lock_guard<std::mutex> lock(removed_mutex_);
-  removed_outputs_[index] = false;
+  {
+    std::lock_guard<std::mutex> lock(removed_mutex_);
+    removed_outputs_[index] = false;
+  }
+  watcher_.Notify();
 }
 
 void VirtualAudioBackend::MarkLost(const std::string& endpoint_id) {

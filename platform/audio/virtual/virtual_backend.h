@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/audio/audio_backend.h"
+#include "platform/audio/endpoint_watcher.h"
 
 namespace platform {
 
@@ -126,6 +127,8 @@ class VirtualAudioBackend : public AudioBackend {
   // Plugs in an output of the device set that is not listed: it is listed
   // and opened from now on.
   void PlugOutput(const std::string& endpoint_id);
+  // Told of each of the three above, on the thread that made the change.
+  void WatchEndpoints(std::function<void()> changed) override { watcher_.Set(std::move(changed)); }
 
   // Everything the streams of an output consumed since the back-end was made
   // or the record was cleared, in the order it was played: the bytes pulled,
@@ -147,6 +150,8 @@ class VirtualAudioBackend : public AudioBackend {
 
  private:
   void MarkLost(const std::string& endpoint_id);
+
+  EndpointWatcher watcher_;
 
   VirtualDeviceSet devices_;
   std::mutex removed_mutex_;
