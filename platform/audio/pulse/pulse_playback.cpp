@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/audio/pulse/pulse_backend.h"
+#include "platform/audio/pulse/pulse_backlog.h"
 #include "platform/audio/pulse/pulse_loop.h"
 #include "platform/audio/pulse/pulse_wait.h"
 
@@ -24,19 +25,16 @@ constexpr pa_usec_t kPollUsec = 10000;
 constexpr std::uint64_t kLeastLatencyMs = 100;
 
 // One playback stream. Every member is used with the main loop locked.
-//
-// What has been consumed is worked out from the server's timing answers:
-// the bytes written but not yet audible are those still queued at the server
-// (write index - read index) plus those already in the sink's own buffer (its
-// latency). After the stream ran dry the sink plays out what it holds, so
-// that part shrinks with the time passed since the server reported it.
+// What has been consumed is what was written less what the server's timing
+// answers say is not yet audible (see PlaybackBacklog).
 class PulsePlaybackStream : public PlaybackStream {
  public:
   PulsePlaybackStream(PulseLoop* mainloop, const PcmFormat& format, PlaybackCallbacks callbacks)
       : mainloop_(mainloop),
         format_(format),
         frame_(format.FrameBytes()),
-        callbacks_(std::move(callbacks)) {}
+        callbacks_(std::move(callbacks)),
+        backlog_(format.rate, static_cast<std::uint32_t>(frame_)) {}
 
   ~PulsePlaybackStream() override {
     mainloop_->Lock();
@@ -112,6 +110,10 @@ class PulsePlaybackStream : public PlaybackStream {
     mainloop_->Lock();
     if (Usable() && !running_) {
       running_ = true;
+      backlog_.Restart();
+      // A session manager may have put a volume it remembers on the new
+      // stream; it plays at its own.
+      SendVolume(Volume());
       Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
       Fill();
       Poll();
@@ -133,6 +135,7 @@ class PulsePlaybackStream : public PlaybackStream {
   void Flush() override {
     mainloop_->Lock();
     if (Usable()) Forget(pa_stream_flush(stream_, nullptr, nullptr));
+    backlog_.Restart();
     floor_ = pulled_;
     mainloop_->Unlock();
   }
@@ -147,11 +150,7 @@ class PulsePlaybackStream : public PlaybackStream {
     mainloop_->Lock();
     left_ = std::clamp(left, 0.0, 1.0);
     right_ = std::clamp(right, 0.0, 1.0);
-    if (Usable()) {
-      pa_cvolume volume = Volume();
-      Forget(pa_context_set_sink_input_volume(
-          pa_stream_get_context(stream_), pa_stream_get_index(stream_), &volume, nullptr, nullptr));
-    }
+    if (Usable()) SendVolume(Volume());
     mainloop_->Unlock();
   }
 
@@ -177,6 +176,11 @@ class PulsePlaybackStream : public PlaybackStream {
     return stream_ != nullptr && !lost_ && pa_stream_get_state(stream_) == PA_STREAM_READY;
   }
 
+  void SendVolume(const pa_cvolume& volume) {
+    Forget(pa_context_set_sink_input_volume(
+        pa_stream_get_context(stream_), pa_stream_get_index(stream_), &volume, nullptr, nullptr));
+  }
+
   pa_cvolume Volume() const {
     pa_cvolume volume;
     pa_cvolume_init(&volume);
@@ -200,6 +204,15 @@ class PulsePlaybackStream : public PlaybackStream {
       timing_ = nullptr;
     }
     if (stream_ == nullptr) return;
+    if (Usable() && (left_ < 1.0 || right_ < 1.0)) {
+      // A session manager remembers the last volume of a program's streams
+      // and gives it to its next ones: leave full volume, silently, so that
+      // a mute or a pan of this stream does not silence the next.
+      if (running_) Forget(pa_stream_cork(stream_, 1, nullptr, nullptr));
+      pa_cvolume full;
+      pa_cvolume_reset(&full, static_cast<unsigned>(format_.channels));
+      SendVolume(full);
+    }
     running_ = false;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -258,21 +271,15 @@ class PulsePlaybackStream : public PlaybackStream {
   void Update() {
     const pa_timing_info* info = pa_stream_get_timing_info(stream_);
     if (info == nullptr || info->write_index_corrupt || info->read_index_corrupt) return;
-    std::int64_t queued = std::max<std::int64_t>(0, info->write_index - info->read_index);
-    pa_usec_t in_sink = info->sink_usec;
-    if (info->playing) {
-      dry_since_ = 0;
-    } else if (queued == 0) {
-      // Ran dry (or paused): the sink plays out what it held.
-      pa_usec_t reported = pa_timeval_load(&info->timestamp);
-      if (dry_since_ == 0 || reported < dry_since_) dry_since_ = reported;
-      struct timeval now;
-      pa_gettimeofday(&now);
-      pa_usec_t passed = pa_timeval_load(&now) - std::min(pa_timeval_load(&now), dry_since_);
-      in_sink = in_sink > passed ? in_sink - passed : 0;
-    }
-    pa_sample_spec format = *pa_stream_get_sample_spec(stream_);
-    std::uint64_t waiting = static_cast<std::uint64_t>(queued) + pa_usec_to_bytes(in_sink, &format);
+    PlaybackTiming timing;
+    timing.write_index = info->write_index;
+    timing.read_index = info->read_index;
+    timing.playing = info->playing != 0;
+    timing.sink_usec = info->sink_usec;
+    timing.reported_usec = pa_timeval_load(&info->timestamp);
+    struct timeval now;
+    pa_gettimeofday(&now);
+    std::uint64_t waiting = backlog_.Waiting(timing, pa_timeval_load(&now), running_);
     waiting = waiting / frame_ * frame_;
     Report(pulled_ > waiting ? pulled_ - waiting : 0);
   }
@@ -317,6 +324,7 @@ class PulsePlaybackStream : public PlaybackStream {
   const PcmFormat format_;
   const std::size_t frame_;
   const PlaybackCallbacks callbacks_;
+  PlaybackBacklog backlog_;
   pa_stream* stream_ = nullptr;
   pa_time_event* poll_ = nullptr;
   pa_operation* timing_ = nullptr;
@@ -329,7 +337,6 @@ class PulsePlaybackStream : public PlaybackStream {
   std::uint64_t pulled_ = 0;    // bytes written to the server since the stream was opened
   std::uint64_t consumed_ = 0;  // the last total reported
   std::uint64_t floor_ = 0;     // pulled_ at the last flush
-  pa_usec_t dry_since_ = 0;     // when the server first reported the stream dry (0: playing)
 };
 
 }  // namespace
