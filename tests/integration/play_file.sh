@@ -55,10 +55,7 @@ done
 for output in sound-buffer wave; do
   flag=()
   [ "$output" = wave ] && flag=(--wave)
-  if ! pactl list short sinks | grep -q sink2; then
-    pactl load-module module-null-sink sink_name=sink2 \
-      "sink_properties='device.description=\"Second Out\"'" >/dev/null
-  fi
+  grep -qw sink2 <<<"$(pactl list short sinks)" || "$tool" add-sink "$work/server" sink2 "Second Out"
   record 2 "$work/second.raw"
   start=$(size "$work/second.raw")
   timeout 30 "$bin/tessaline-devices" --play 2 "$work/long.wav" "${flag[@]}" >"$work/out.txt" \
@@ -67,8 +64,7 @@ for output in sound-buffer wave; do
   # Unloaded once the sound is being heard.
   wait_for 30 holds "$work/second.raw" $((start + 88200)) ||
     fail "$output: nothing recorded"
-  pactl list short modules | awk '/sink_name=sink2( |$)/ {print $1}' |
-    xargs -r -n1 pactl unload-module
+  "$tool" remove-sink "$work/server" sink2
   rc=0
   wait "$player" || rc=$?
   stop_recorders

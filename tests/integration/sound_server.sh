@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # tools/sound-server: exact sine levels, pipe sources that pass data through,
-# descriptions kept, and a clean stop.
+# descriptions kept, sinks added and removed while it runs, and a clean stop.
+# TESSALINE_SOUND_SERVER=pipewire runs it against PipeWire, which takes no
+# quotes in a description and says so.
 set -euo pipefail
 root=$2
 tool="$root/tools/sound-server"
@@ -21,18 +23,35 @@ fail() {
 
 "$tool" --help | grep -q -- "--sine" || fail "no usage text"
 
+feed='Test Feed, "quoted"'
+if [ "${TESSALINE_SOUND_SERVER:-}" = pipewire ]; then
+  message=$("$tool" start "$work/server" --pipe "$feed" 2>&1) && fail "a quoted description was taken"
+  [ "$message" = "sound-server: PipeWire takes no quotes or backslashes in a description: $feed" ] ||
+    fail "unexpected refusal: $message"
+  feed="Test Feed, (plain)"
+fi
 server=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
-  --sine "Quarter Scale" 1000 0.25 --pipe "Test Feed, \"quoted\"")
+  --sine "Quarter Scale" 1000 0.25 --pipe "$feed")
 export PULSE_SERVER=$server
 [ "$server" = "unix:$work/server/native" ] || fail "unexpected server string $server"
 [ -S "$work/server/native" ] || fail "no socket"
 pid=$(cat "$work/server/server.pid")
 
 descriptions=$(pactl list sources | sed -n 's/^\s*Description: //p')
-for d in "Half Scale" "Quarter Scale" 'Test Feed, "quoted"'; do
+for d in "Half Scale" "Quarter Scale" "$feed"; do
   grep -qxF "$d" <<<"$descriptions" || fail "source \"$d\" missing: $descriptions"
 done
 pactl info | grep -q "^Default Source: sine1$" || fail "first source is not the default"
+pactl info | grep -q "^Default Sink: sink1$" || fail "first sink is not the default"
+
+# A sink added while the server runs is listed with its description, and is
+# gone once removed; removing it twice says so.
+"$tool" add-sink "$work/server" late "Late Out ünï"
+pactl list sinks | grep -qx $'\tDescription: Late Out ünï' || fail "the added sink is missing"
+"$tool" remove-sink "$work/server" late
+! pactl list short sinks | grep -qw late || fail "the removed sink is still there"
+message=$("$tool" remove-sink "$work/server" late 2>&1) && fail "a missing sink was removed"
+[ "$message" = "sound-server: no sink named late" ] || fail "unexpected message: $message"
 
 # Records one second at 44100 Hz, 16-bit stereo from source $1 into file $2.
 record() {
