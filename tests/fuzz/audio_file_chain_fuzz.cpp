@@ -59,7 +59,9 @@ DWORD FillBytes(const Buffer& buffer) {
 std::uint64_t PlayToEnd(TMMAudioFile& file, Buffer& buffer) {
   std::uint64_t total = 0;
   bool more = true;
-  for (int pulls = 0; more && pulls < 20000; ++pulls) {
+  // A chain that never ends is caught after many pulls that gave nothing, or after far
+  // more bytes than any input here decodes to; a small buffer may take many pulls.
+  for (int pulls = 0; more && (pulls < 20000 || (total > 0 && total < (64u << 20))); ++pulls) {
     buffer.hdr->dwBytesRecorded = 0;
     buffer.hdr->bLoopDone = 0;
     more = false;
