@@ -886,9 +886,14 @@ int WaveSeek(PWaveIOBlock block, std::int32_t sample) {
   sample = std::max(std::min(sample, last), 0);
   // Positions are 64-bit: the data of a file from 2 GiB up runs past what 32 bits count.
   const std::int64_t first = block->FirstSample;
+  // A byte position converted back can round past the last sample where the
+  // rate does not divide evenly (a compressed format's derived byte rate).
+  const std::int64_t window = std::int64_t{block->LastSample} - first;
+  const auto position = [&](std::int64_t bytes) {
+    return WaveClamp32(std::clamp<std::int64_t>(WaveBytesToSamples64(f, bytes) - first, 0, window));
+  };
   if (block->Handle == nullptr) {
-    const std::int64_t p = WaveSamplesToBytes64(f, first + sample);
-    block->SamplePos = WaveClamp32(WaveBytesToSamples64(f, p) - first);
+    block->SamplePos = position(WaveSamplesToBytes64(f, first + sample));
     return 0;
   }
   std::int64_t p = WaveSamplesToBytes64(f, first + sample);
@@ -914,7 +919,7 @@ int WaveSeek(PWaveIOBlock block, std::int32_t sample) {
   // Never more than the data holds, so reads stop at the end of the "data" chunk.
   const std::int64_t end = WaveDataBytes64(block, block->LastSample);
   block->BytesLeft = ClampToU32(end - p);
-  block->SamplePos = WaveClamp32(WaveBytesToSamples64(f, p) - first);
+  block->SamplePos = position(p);
   return 0;
 }
 
