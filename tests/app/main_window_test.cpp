@@ -744,7 +744,7 @@ TEST_F(MainWindowTest, FollowingTheDevicesRefreshesNamesAndCountsOnlyWhenAsked) 
   for (const std::string& message : messages_) EXPECT_EQ(message.rfind("WaveIn", 0), 0u);
 }
 
-TEST(DeviceFollower, RunsOnceForABurstAndAtMostOncePerPause) {
+TEST_F(MainWindowTest, TheDeviceFollowerRunsOnceForABurstAndAtMostOncePerPause) {
   platform::VirtualDeviceSet devices;
   devices.outputs = {{"Out A"}, {"Out B"}};
   auto backend = std::make_shared<platform::VirtualAudioBackend>(devices);
@@ -769,5 +769,4 @@ TEST(DeviceFollower, RunsOnceForABurstAndAtMostOncePerPause) {
   backend->PlugOutput("out:1");
   WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
   EXPECT_EQ(runs.size(), 2u);
-  platform::UseAudioBackend(nullptr);
 }
