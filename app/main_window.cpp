@@ -49,6 +49,9 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 }
 
 TForm1::~TForm1() {
+  // Closing the devices below may deliver messages: none may refresh the
+  // window while it goes.
+  follower_.reset();
   DestroyComponents();
 }
 

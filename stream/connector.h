@@ -137,7 +137,9 @@ class TMMConnector : public TMMDSPComponent {
   bool refresh_on_stop_ = true, real_time_ = true;
   TMMCustomLevel* level_[2] = {nullptr, nullptr};
 
-  bool active_ = false, running_ = false, paused_display_ = false, is_pcm_ = false;
+  // Also read by the multimedia timer thread's trigger.
+  std::atomic<bool> active_{false}, running_{false};
+  bool paused_display_ = false, is_pcm_ = false;
   bool listed_ = false;
   bool counted_ = false;  // counted in the running count
   WAVEFORMATEX display_format_{};

@@ -311,8 +311,10 @@ TYPED_TEST(OutputTest, ASourceThatFailsToFillEndsTheRunOnTheHandlersThread) {
   for (TMMCBMode mode : {cmWindow, cmThread}) {
     SCOPED_TRACE(mode);
     TLyingSource source(nullptr);
-    TypeParam out(nullptr);
+    // The sink outlives the output, whose worker may still be telling the
+    // chain of the close when the test ends.
     TSink sink(nullptr);
+    TypeParam out(nullptr);
     TEvents events(out);
     TBoxes boxes;
     this->Wire(source, out, sink, 60000);
@@ -351,8 +353,10 @@ TYPED_TEST(OutputTest, ErrorHandlersRunWithoutTheDeviceLock) {
     ASSERT_TRUE(platform::SelectAudioBackend("virtual:out=Speakers|Headset"));
     this->outputs.Attach();
     TTestSource source(nullptr);
-    TypeParam out(nullptr);
+    // The sink outlives the output, whose worker may still be telling the
+    // chain of the close when the test ends.
     TSink sink(nullptr);
+    TypeParam out(nullptr);
     TBoxes boxes;
     this->Wire(source, out, sink, 176400);
     out.SetCallBackMode(mode);
