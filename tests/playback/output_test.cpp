@@ -384,6 +384,9 @@ TYPED_TEST(OutputTest, ErrorHandlersRunWithoutTheDeviceLock) {
       if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) ++blocked;
       asking = false;
     };
+    // The close is over (also on the worker thread) once OnClose has fired.
+    std::atomic<int> closes{0};
+    out.OnClose = [&](TComponent*) { ++closes; };
     out.Start();
     TClockDriver::RunFor(100);
     this->outputs.backend->RemoveOutput("out:1");
@@ -392,7 +395,8 @@ TYPED_TEST(OutputTest, ErrorHandlersRunWithoutTheDeviceLock) {
       out.GetPosition();
     } catch (const std::exception&) {
     }
-    ASSERT_TRUE(TClockDriver::RunUntil([&] { return out.DeviceState() == dsClosed; }));
+    ASSERT_TRUE(TClockDriver::RunUntil([&] { return closes > 0; }));
+    EXPECT_EQ(out.DeviceState(), static_cast<std::uint32_t>(dsClosed));
     TClockDriver::RunFor(100);
     EXPECT_GE(errors, 1);
     EXPECT_EQ(blocked, 0);
