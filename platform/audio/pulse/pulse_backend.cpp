@@ -16,11 +16,12 @@
 // under a lock ThreadSanitizer does not see, so the GUI thread's first look at
 // the event (its type) is silenced too. The toolkit's painting runs helper
 // threads of its own whose memory handling ThreadSanitizer cannot follow, and
-// its Wayland client locks with primitives ThreadSanitizer does not see.
+// its Wayland client (and the event loop library under it) locks with
+// primitives ThreadSanitizer does not see.
 // (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
   return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:"
-         "libQt6Core.so\ncalled_from_lib:libQt6WaylandClient.so\n";
+         "libQt6Core.so\ncalled_from_lib:libQt6WaylandClient.so\ncalled_from_lib:libglib-2.0.so\n";
 }
 #endif
 
