@@ -16,12 +16,13 @@
 // under a lock ThreadSanitizer does not see, so the GUI thread's first look at
 // the event (its type) is silenced too. The toolkit's painting runs helper
 // threads of its own whose memory handling ThreadSanitizer cannot follow, and
-// its Wayland client (and the event loop library under it) locks with
-// primitives ThreadSanitizer does not see.
+// its display connections (X and Wayland, with the libraries under them) lock
+// with primitives ThreadSanitizer does not see.
 // (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
   return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:"
-         "libQt6Core.so\ncalled_from_lib:libQt6WaylandClient.so\ncalled_from_lib:libglib-2.0.so\n";
+         "libQt6Core.so\ncalled_from_lib:libQt6WaylandClient.so\ncalled_from_lib:libglib-2.0.so\n"
+         "called_from_lib:libQt6XcbQpa.so\ncalled_from_lib:libxcb.so\n";
 }
 #endif
 
