@@ -22,7 +22,8 @@
 extern "C" const char* __tsan_default_suppressions() {
   return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:"
          "libQt6Core.so\ncalled_from_lib:libQt6WaylandClient.so\ncalled_from_lib:libglib-2.0.so\n"
-         "called_from_lib:libQt6XcbQpa.so\ncalled_from_lib:libxcb.so\n";
+         "called_from_lib:libQt6XcbQpa.so\ncalled_from_lib:libxcb.so\ncalled_from_lib:libwayland-client.so\n"
+         "called_from_lib:libffi.so\n";
 }
 #endif
 
