@@ -15,26 +15,11 @@
 // posted to windows from driver threads): it hands an event to the GUI thread
 // under a lock ThreadSanitizer does not see, so the GUI thread's first look at
 // the event (its type) is silenced too. The toolkit's painting runs helper
-// threads of its own whose memory handling ThreadSanitizer cannot follow, and
-// its display connections (X and Wayland, with the graphics libraries under
-// them) lock with primitives ThreadSanitizer does not see.
+// threads of its own whose memory handling ThreadSanitizer cannot follow.
 // (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:pa_mutex_lock\n"
-         "race:QEvent::type\n"
-         "called_from_lib:libQt6Gui.so\n"
-         "called_from_lib:libQt6Core.so\n"
-         "called_from_lib:libQt6XcbQpa.so\n"
-         "called_from_lib:libxcb.so\n"
-         "called_from_lib:libQt6WaylandClient.so\n"
-         "called_from_lib:libwayland-client.so\n"
-         "called_from_lib:libffi.so\n"
-         "called_from_lib:libglib-2.0.so\n"
-         "called_from_lib:libEGL.so\n"
-         "called_from_lib:libEGL_mesa.so\n"
-         "called_from_lib:libGLdispatch.so\n"
-         "called_from_lib:libgbm.so\n"
-         "called_from_lib:libwayland-egl.so\n";
+  return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:"
+         "libQt6Core.so\n";
 }
 #endif
 
