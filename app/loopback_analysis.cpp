@@ -13,6 +13,9 @@ constexpr std::size_t kDecimation = 8;
 // A word lies between its channel's first and last sample of at least this
 // share of the channel's peak.
 constexpr double kWordEdge = 0.01;
+// How far (in frames at 44.1 kHz, about 0.25 s) a word may lie from where
+// the whole sound puts it.
+constexpr std::size_t kWordSearch = 11025;
 
 using Channels = std::vector<double>[2];
 
@@ -194,14 +197,46 @@ LoopbackResult AnalyseLoopback(const StereoSamples& sent, const StereoSamples& r
 
   const Word words[2] = {FindWord(sent.left, sent_frames), FindWord(sent.right, sent_frames)};
   WordArrival* arrivals[2] = {&result.left_word, &result.right_word};
+  std::size_t word_lags[2] = {lag, lag};
   for (int w = 0; w < 2; ++w) {
+    // Each word is looked for again near where the whole sound was found: a
+    // device that dropped or repeated samples between the words moves the
+    // second one.
+    std::size_t word_lag = lag;
+    const Word& word = words[w];
+    const std::size_t begin = word.begin / kDecimation;
+    const std::size_t length = (word.end - word.begin) / kDecimation;
+    if (length > 0 && begin < coarse_frames && word.begin + kDecimation < recorded_frames) {
+      const double* word_sent[2] = {sent_c[0] + begin, sent_c[1] + begin};
+      const double* word_recorded[2] = {recorded_c[0] + begin, recorded_c[1] + begin};
+      const std::size_t frames = coarse_frames - begin;
+      const std::size_t window = kWordSearch / kDecimation;
+      const std::size_t around =
+          BestLag(word_sent, length, word_recorded, frames, coarse > window ? coarse - window : 0,
+                  std::min(coarse + window, frames - 1)) *
+          kDecimation;
+      const float* fine_sent[2] = {sent_f[0] + word.begin, sent_f[1] + word.begin};
+      const float* fine_recorded[2] = {recorded_f[0] + word.begin, recorded_f[1] + word.begin};
+      const std::size_t last = std::min(around + 2 * kDecimation, recorded_frames - word.begin - 1);
+      word_lag =
+          BestLag(fine_sent, word.end - word.begin, fine_recorded, recorded_frames - word.begin,
+                  std::min(around > 2 * kDecimation ? around - 2 * kDecimation : 0, last), last);
+    }
     for (int c = 0; c < 2; ++c) {
-      MeasureArrival(w == 0 ? sent.left : sent.right, words[w], recorded_f[c], recorded_frames, lag,
-                     c, arrivals[w]);
+      MeasureArrival(w == 0 ? sent.left : sent.right, word, recorded_f[c], recorded_frames,
+                     word_lag, c, arrivals[w]);
     }
     DecideHeard(arrivals[w]);
+    word_lags[w] = word_lag;
   }
   result.verdict = Decide(result.left_word, result.right_word);
-  if (result.verdict != LoopbackVerdict::silent) result.arrival_ms = lag * 1000.0 / rate;
+  if (result.verdict != LoopbackVerdict::silent) {
+    // The sound arrived where its first word that was heard puts it.
+    const bool heard[2] = {result.left_word.heard[0] || result.left_word.heard[1],
+                           result.right_word.heard[0] || result.right_word.heard[1]};
+    int first = heard[0] ? 0 : 1;
+    if (heard[0] && heard[1] && words[1].begin < words[0].begin) first = 1;
+    result.arrival_ms = word_lags[first] * 1000.0 / rate;
+  }
   return result;
 }

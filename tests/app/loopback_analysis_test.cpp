@@ -156,6 +156,23 @@ TEST(LoopbackAnalysis, GivesEachPathItsVerdictThroughNoiseEchoDelayAndLowGain) {
   }
 }
 
+TEST(LoopbackAnalysis, FindsEachWordWhereADropOutBetweenThemMovedIt) {
+  const StereoSamples sound = TestSound();
+  Path straight{"", {{1, 0}, {0, 1}}, 200, -20, -40};
+  StereoSamples recorded = Record(sound, straight);
+  // 80 ms of the recording between the words went missing, as when an input
+  // drops samples: the right word comes 80 ms early.
+  const auto from = static_cast<std::ptrdiff_t>(0.75 * kRate);
+  const auto lost = static_cast<std::ptrdiff_t>(0.08 * kRate);
+  for (std::vector<float>* channel : {&recorded.left, &recorded.right}) {
+    channel->erase(channel->begin() + from, channel->begin() + from + lost);
+  }
+  const LoopbackResult result = AnalyseLoopback(sound, recorded, kRate, 1000);
+  EXPECT_EQ(std::string(LoopbackVerdictName(result.verdict)), "ok");
+  EXPECT_NEAR(result.arrival_ms, 200, 2.0);
+  EXPECT_NEAR(result.right_word.level_dbfs[1], -6 - 20, 1.0);
+}
+
 TEST(LoopbackAnalysis, AnswersSilentWithoutMaterial) {
   const StereoSamples sound = TestSound();
   StereoSamples empty;
