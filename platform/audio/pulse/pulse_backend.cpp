@@ -15,12 +15,11 @@
 // posted to windows from driver threads): it hands an event to the GUI thread
 // under a lock ThreadSanitizer does not see, so the GUI thread's first look at
 // the event (its type) is silenced too. The toolkit's painting runs helper
-// threads of its own whose memory handling ThreadSanitizer cannot follow, and
-// so does its X connection, whose reader thread hands events over the same way.
+// threads of its own whose memory handling ThreadSanitizer cannot follow.
 // (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
   return "race:pa_mutex_lock\nrace:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:"
-         "libQt6Core.so\ncalled_from_lib:libQt6XcbQpa.so\ncalled_from_lib:libxcb.so\n";
+         "libQt6Core.so\n";
 }
 #endif
 
