@@ -55,29 +55,16 @@ void JsonWriter::Quote(const std::string& value) {
   text_ += '"';
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
   BeforeValue();
-  text_ += '{';
+  text_ += bracket;
   filled_.push_back(false);
   return *this;
 }
 
-JsonWriter& JsonWriter::EndObject() {
+JsonWriter& JsonWriter::Close(char bracket) {
   filled_.pop_back();
-  text_ += '}';
-  return *this;
-}
-
-JsonWriter& JsonWriter::BeginArray() {
-  BeforeValue();
-  text_ += '[';
-  filled_.push_back(false);
-  return *this;
-}
-
-JsonWriter& JsonWriter::EndArray() {
-  filled_.pop_back();
-  text_ += ']';
+  text_ += bracket;
   return *this;
 }
 

@@ -7,10 +7,10 @@
 // with the commas between them. A number that is not finite becomes null.
 class JsonWriter {
  public:
-  JsonWriter& BeginObject();
-  JsonWriter& EndObject();
-  JsonWriter& BeginArray();
-  JsonWriter& EndArray();
+  JsonWriter& BeginObject() { return Open('{'); }
+  JsonWriter& EndObject() { return Close('}'); }
+  JsonWriter& BeginArray() { return Open('['); }
+  JsonWriter& EndArray() { return Close(']'); }
   // The name of the next value of the object being written.
   JsonWriter& Key(const std::string& name);
   JsonWriter& String(const std::string& value);
@@ -23,6 +23,8 @@ class JsonWriter {
 
  private:
   void BeforeValue();
+  JsonWriter& Open(char bracket);
+  JsonWriter& Close(char bracket);
   void Quote(const std::string& value);
 
   std::string text_;
