@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # tools/sound-server: exact sine levels, pipe sources that pass data through,
-# descriptions kept, sinks added and removed while it runs, and a clean stop.
+# pipe sinks whose FIFO gives exactly what they rendered, descriptions kept, sinks added and removed while it runs, and a clean stop.
 # TESSALINE_SOUND_SERVER=pipewire runs it against PipeWire, which takes no
 # quotes in a description and says so.
 set -euo pipefail
@@ -9,8 +9,10 @@ tool="$root/tools/sound-server"
 
 work=$(mktemp -d /tmp/tessaline-sound-server.XXXXXX)
 writer=""
+reader=""
 cleanup() {
   [ -z "$writer" ] || kill "$writer" 2>/dev/null || true
+  [ -z "$reader" ] || kill "$reader" 2>/dev/null || true
   "$tool" stop "$work/server" || true
   rm -rf "$work"
 }
@@ -31,7 +33,7 @@ if [ "${TESSALINE_SOUND_SERVER:-}" = pipewire ]; then
   feed="Test Feed, (plain)"
 fi
 server=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
-  --sine "Quarter Scale" 1000 0.25 --pipe "$feed")
+  --sine "Quarter Scale" 1000 0.25 --pipe "$feed" --pipe-sink "Pipe Out")
 export PULSE_SERVER=$server
 [ "$server" = "unix:$work/server/native" ] || fail "unexpected server string $server"
 [ -S "$work/server/native" ] || fail "no socket"
@@ -43,6 +45,25 @@ for d in "Half Scale" "Quarter Scale" "$feed"; do
 done
 pactl info | grep -q "^Default Source: sine1$" || fail "first source is not the default"
 pactl info | grep -q "^Default Sink: sink1$" || fail "first sink is not the default"
+pactl list sinks | grep -qx $'\tDescription: Pipe Out' || fail "the pipe sink is missing"
+[ -p "$work/server/sinkpipe1" ] || fail "no FIFO for the pipe sink"
+
+# The pipe sink writes what it plays to its FIFO bit for bit: the test sound
+# played on it, the FIFO read whole, holds silence, the sound and silence.
+cat "$work/server/sinkpipe1" >"$work/sink.raw" &
+reader=$!
+timeout 30 paplay --device=pipesink1 "$root/app/assets/YesLR.wav" || fail "paplay failed"
+exact() { python3 "$root/tests/integration/lib/exact_sound.py" "$@" --quiet; }
+deadline=$((SECONDS + 30))
+until exact "$root/app/assets/YesLR.wav" "$work/sink.raw"; do
+  [ $SECONDS -lt $deadline ] ||
+    fail "the pipe sink: $(python3 "$root/tests/integration/lib/exact_sound.py" \
+      "$root/app/assets/YesLR.wav" "$work/sink.raw" 2>&1)"
+  sleep 0.1
+done
+kill "$reader"
+wait "$reader" 2>/dev/null || true
+reader=""
 
 # A sink added while the server runs is listed with its description, and is
 # gone once removed; removing it twice says so.
@@ -108,5 +129,6 @@ writer=""
 ! kill -0 "$pid" 2>/dev/null || fail "server still running after stop"
 [ ! -e "$work/server/native" ] || fail "socket left behind"
 [ ! -e "$work/server/pipe1" ] || fail "pipe left behind"
+[ ! -e "$work/server/sinkpipe1" ] || fail "sink FIFO left behind"
 ! pactl info >/dev/null 2>&1 || fail "server still answers after stop"
 echo "ok"
