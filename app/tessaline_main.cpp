@@ -16,13 +16,15 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: tessaline [--follow-devices]\n"
+    "Usage: tessaline [--follow-devices] [--wave]\n"
     "Opens the window that lists every input device with its live left and right\n"
     "level, and every output device with a play button for a test sound.\n"
     "Needs a display (X, or Wayland where there is no X); the audio back-end is\n"
     "chosen by TESSALINE_AUDIO (pulse, virtual, virtual:<device list>, none).\n"
     "--follow-devices refreshes the names and counts, as the Refresh button does,\n"
     "whenever the sound server reports an input or output added or removed.\n"
+    "--wave plays the test sound through the wave output instead of the sound-buffer\n"
+    "output.\n"
     "--help prints this text, --version the program's version.\n";
 
 // TESSALINE_STATS=<file>: once a second the file is replaced by one line,
@@ -52,9 +54,12 @@ void WriteStats(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 int main(int argc, char** argv) {
   if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline", kUsage); code >= 0) return code;
   bool follow_devices = false;
+  bool wave = false;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--follow-devices") {
       follow_devices = true;
+    } else if (std::string(argv[i]) == "--wave") {
+      wave = true;
     } else {
       return UsageError("tessaline", std::string("unknown option: ") + argv[i], kUsage);
     }
@@ -77,6 +82,8 @@ int main(int argc, char** argv) {
   try {
     TForm1* main = Application->CreateForm<TForm1>();
     if (follow_devices) main->FollowDevices();
+    // After the layout, which sets the sound-buffer output.
+    if (wave) main->MMAudioPlayer1->SetUseDSound(false);
   } catch (const std::exception& e) {
     // Without its main window the program cannot run.
     platform::ShowException(e);

@@ -1,5 +1,6 @@
-// Feeds the sound server's pipe sources in real time, and measures how long
-// a window takes to show a sudden sound on one of them.
+// Feeds the sound server's pipe sources in real time, measures how long a
+// window takes to show a sudden sound on one of them, and reads level meters
+// back from the screen.
 //
 //   live_feed feed PIPE...
 //       Writes 10 ms chunks (s16le stereo 44100 Hz) to every pipe, paced by
@@ -307,6 +308,65 @@ int Latency(Window window, int onsets, const std::vector<std::string>& paths) {
   return results.size() >= 1 ? 0 : 1;
 }
 
+// The bar of a meter's middle line: lit pixels from the left end up to the
+// first two dark ones in a row (the spots are one pixel apart).
+int BarSpots(const std::vector<std::uint32_t>& line) {
+  int spots = 0, dark = 0;
+  for (const std::uint32_t p : line) {
+    const int bright = static_cast<int>(((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3;
+    if (bright > 100) {
+      ++spots;
+      dark = 0;
+    } else if (++dark == 2) {
+      break;
+    }
+  }
+  return spots;
+}
+
+int Meters(Window window, const std::vector<std::string>& points) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) {
+    std::fprintf(stderr, "live_feed: no display\n");
+    return 1;
+  }
+  int wx = 0, wy = 0;
+  Window child;
+  if (!XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &wx, &wy, &child)) return 1;
+  // The inside of a meter is 239 pixels wide, one in from its frame; its
+  // middle line is 4 down.
+  std::vector<Area> lines;
+  for (const std::string& point : points) {
+    int x = 0, y = 0;
+    if (std::sscanf(point.c_str(), "%d,%d", &x, &y) != 2) {
+      std::fprintf(stderr, "live_feed: not a point: %s\n", point.c_str());
+      return 2;
+    }
+    lines.push_back(Area{wx + x + 1, wy + y + 4, 239, 1});
+  }
+  std::vector<int> last;
+  std::int64_t previous = NowNs();
+  std::int64_t next = previous;
+  while (!stop) {
+    std::vector<int> now;
+    for (const Area& line : lines) now.push_back(BarSpots(Grab(d, line)));
+    const std::int64_t seen = NowNs();
+    if (now != last) {
+      std::printf("%lld %lld", static_cast<long long>(previous), static_cast<long long>(seen));
+      for (const int spots : now) std::printf(" %d", spots);
+      std::printf("\n");
+      std::fflush(stdout);
+      last = now;
+    }
+    previous = seen;
+    next += 2000000;
+    if (seen > next) next = seen;
+    SleepUntil(next);
+  }
+  XCloseDisplay(d);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -323,7 +383,12 @@ int main(int argc, char** argv) {
     const int onsets = std::atoi(argv[3]);
     return Latency(window, onsets, std::vector<std::string>(argv + 4, argv + argc));
   }
+  if (argc >= 4 && std::strcmp(argv[1], "meters") == 0) {
+    const Window window = std::strtoul(argv[2], nullptr, 0);
+    return Meters(window, std::vector<std::string>(argv + 3, argv + argc));
+  }
   std::fprintf(stderr,
-               "usage: live_feed feed PIPE... | live_feed latency WINDOW ONSETS PIPE...\n");
+               "usage: live_feed feed PIPE... | live_feed latency WINDOW ONSETS PIPE... |\n"
+               "       live_feed meters WINDOW X,Y...\n");
   return 2;
 }

@@ -38,6 +38,13 @@ for program in tessaline tessaline-devices tessaline-decode tessaline-wavinfo; d
   [ ! -s "$work/out" ] || fail "$program --no-such-option wrote to standard output"
   grep -q "^Usage: $program" "$work/err" || fail "$program --no-such-option: $(cat "$work/err")"
 done
+# tessaline takes --wave (with no display it gets as far as saying so), and
+# tells of it in its usage.
+rc=0
+run "$bin/tessaline" --wave || rc=$?
+[ "$rc" -eq 1 ] && grep -q "no display" "$work/err" || fail "tessaline --wave: exit code $rc: $(cat "$work/err")"
+run "$bin/tessaline" --help
+grep -q -- "^--wave " "$work/out" || fail "tessaline --help does not tell of --wave"
 # A file that looks like an option is reached after "--".
 rc=0
 run "$bin/tessaline-wavinfo" -- --help || rc=$?
