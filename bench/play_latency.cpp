@@ -201,7 +201,7 @@ TRun BareStream(TMonitor& monitor, const std::string& endpoint,
          offset = from + take;
          return take;
        },
-       [&](std::uint64_t played) {
+       [&](std::uint64_t played, std::uint64_t) {
          consumed = played;
          std::lock_guard<std::mutex> lock(done_mutex);
          while (done.size() < kBuffers && played >= (done.size() + 1) * kBufferBytes)

@@ -201,13 +201,21 @@ void FillAll(PDSWaveOut c) {
 
 void DoneTimerProc(UINT, UINT, DWORD_PTR token, DWORD_PTR, DWORD_PTR);
 
-// Reports, in order, every waiting header whose last byte the play cursor has
-// passed, and those up to `through` whatever the cursor says.
+// Bytes played that have been heard: an output with a latency of its own
+// plays what passed the play cursor that much later.
+std::uint64_t BytesHeard(PDSWaveOut c) {
+  return c->bytes_played -
+         std::min<std::uint64_t>(c->bytes_played, platform::OutputLatencyBytes(c->secondary));
+}
+
+// Reports, in order, every waiting header whose last byte has been heard,
+// and those up to `through` whatever the cursor says.
 void ReportDue(PDSWaveOut c, TLayerCall& call, PWaveHdr through = nullptr) {
   bool forced = through != nullptr;
+  const std::uint64_t heard = BytesHeard(c);
   while (!c->pending.empty()) {
     const auto front = c->pending.front();
-    if (!forced && front.end > c->bytes_played) break;
+    if (!forced && front.end > heard) break;
     c->pending.pop_front();
     ReturnHeader(c, front.header, call);
     if (front.header == through) forced = false;
@@ -224,9 +232,11 @@ bool ArmDoneTimer(PDSWaveOut c, TDSWaveOutContext::TPending& p, int delay_ms) {
 }
 
 // A header is wholly in the buffer, its last byte `ahead` bytes in front of
-// the play cursor (`end` in bytes written).
+// the play cursor (`end` in bytes written). It is done when it is heard: once
+// the cursor passed it and the output played what it holds.
 void HeaderCopied(PDSWaveOut c, PWaveHdr h, std::int64_t ahead, std::uint64_t end,
                   TLayerCall& call) {
+  ahead += platform::OutputLatencyBytes(c->secondary);
   const std::int32_t bytes = static_cast<std::int32_t>(std::clamp<std::int64_t>(
       ahead, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
   int delay = MulDivTrunc(bytes, 1000, static_cast<std::int32_t>(c->bytes_per_second));
@@ -344,8 +354,8 @@ void FeedTimerProc(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
   layer.feeding = false;
 }
 
-// A waiting header's time has come: it is reported once the play cursor has
-// passed it, else looked at again when it should have.
+// A waiting header's time has come: it is reported once it has been heard,
+// else looked at again when it should have.
 void DoneTimerProc(UINT, UINT, DWORD_PTR token, DWORD_PTR, DWORD_PTR) {
   TLayerCall call;
   for (PDSWaveOut c = Layer().list; c; c = c->next) {
@@ -361,7 +371,7 @@ void DoneTimerProc(UINT, UINT, DWORD_PTR token, DWORD_PTR, DWORD_PTR) {
     if (it == c->pending.end()) return;
     int delay = static_cast<int>(kDSFeedPeriodMs);
     if (c->playing && !c->paused)
-      delay = static_cast<int>((it->end - c->bytes_played) * 1000 / c->bytes_per_second) + 1;
+      delay = static_cast<int>((it->end - BytesHeard(c)) * 1000 / c->bytes_per_second) + 1;
     if (!ArmDoneTimer(c, *it, delay)) ReportDue(c, call, it->header);
     return;
   }

@@ -475,6 +475,8 @@ void TMMDSWaveOut::BufferDone() {
     if (h && queued_ > 0) {
       if (++ring_index_ >= queued_) ring_index_ = 0;
       h->lpNext = ring_[ring_index_];
+      // The displays show the buffer now heard: the next one, while there is one.
+      h->lpNextBuffer = outstanding_ > 0 ? ring_[ring_index_] : nullptr;
       TMMCustomSoundComponent::BufferReady(h);
       // A loop mark counts whether or not the source has more to give.
       if (looping_ && h->bLoopDone && !stop_deferred_) {

@@ -485,7 +485,8 @@ void TMMWaveOut::BufferDone() {
       if (++ring_index_ >= queued_) ring_index_ = 0;
       h->dwBytesRecorded = h->dwSavedLength;
       PWaveHdr next = ring_[ring_index_];
-      h->lpNextBuffer = next;
+      // The displays show the buffer now heard: the next one, while there is one.
+      h->lpNextBuffer = outstanding_ > 0 ? next : nullptr;
       next->dwBytesRecorded = next->dwSavedLength;
       TMMCustomSoundComponent::BufferReady(h);
 

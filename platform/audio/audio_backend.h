@@ -60,8 +60,11 @@ struct PlaybackCallbacks {
   std::function<std::size_t(std::uint8_t* data, std::size_t bytes)> pull;
   // Progress: of all the bytes pulled since the stream was opened, `total`
   // have now been played by the device (consumed, audible), or dropped by a
-  // Flush. It never decreases and never exceeds what was pulled.
-  std::function<void(std::uint64_t total)> consumed;
+  // Flush. It never decreases and never exceeds what was pulled. `in_device`
+  // of the bytes after them have left the stream's queue and are in the
+  // device itself (its own latency: a sink's buffer, a headset's link), so
+  // that pulled - total - in_device bytes still wait in the queue.
+  std::function<void(std::uint64_t total, std::uint64_t in_device)> consumed;
   // The device went away; nothing more is pulled or consumed. At most once.
   std::function<void()> lost;
 };

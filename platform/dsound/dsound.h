@@ -6,8 +6,9 @@
 // the default output) or an output named by the identifier enumeration gave
 // it. Its secondary buffers are rings of sound that play, looping or once,
 // on a playback stream of their own; the play cursor is where the device has
-// got to in what it actually played (the sound server's or the virtual
-// clock's consumption), the write cursor is where the buffer hands data to
+// got to in what it took from the stream (the sound server's or the virtual
+// clock's consumption; an output with a latency of its own plays that later,
+// see OutputLatencyBytes), the write cursor is where the buffer hands data to
 // the back-end next, a little (about 30 ms) ahead. Data before the write
 // cursor and after the play cursor is on its way: changing it changes
 // nothing heard. The primary buffer holds the output format; the server
@@ -132,5 +133,11 @@ namespace platform {
 // How far a secondary buffer's write cursor runs ahead of its play cursor (at
 // most half the buffer).
 inline constexpr unsigned kSoundBufferLatencyMs = 30;
+
+// Bytes of a secondary buffer's sound that the output holds beyond the play
+// cursor: the output's own latency (a sink's buffer, a headset's radio link),
+// so that what passes the play cursor is heard this much later. 0 for
+// anything else than a playing secondary buffer.
+DWORD OutputLatencyBytes(IDirectSoundBuffer* buffer);
 
 }  // namespace platform

@@ -1,10 +1,11 @@
 // Secondary sound buffers: a ring played on a playback stream of its own.
 //
 // The stream pulls the ring from the read position on (the write cursor)
-// and reports how much of it has been played; the play cursor is the ring
-// position of the last byte played. `anchor` ties the two: the byte pulled
-// as number `anchor_total` since the stream opened lay at ring position
-// `anchor_position`, and the bytes after it follow in ring order.
+// and reports how much of it the output has taken and heard; the play
+// cursor is the ring position of the last byte the output took. `anchor`
+// ties the two: the byte pulled as number `anchor_total` since the stream
+// opened lay at ring position `anchor_position`, and the bytes after it
+// follow in ring order.
 
 #include <algorithm>
 #include <cmath>
@@ -48,21 +49,15 @@ class SecondaryBuffer : public IDirectSoundBuffer {
   // Opens the buffer's stream; false when the output is not there (or the
   // back-end refuses it).
   bool Open() {
-    PcmFormat pcm{format_.nSamplesPerSec, format_.wBitsPerSample, format_.nChannels};
-    PlaybackOptions options;
-    const std::size_t frame = format_.nBlockAlign;
-    const std::size_t ahead = std::size_t{format_.nAvgBytesPerSec} * kSoundBufferLatencyMs / 1000;
-    options.latency_bytes = std::max(frame, std::min(ahead, ring_.size() / 2) / frame * frame);
-    options.variable_rate = (flags_ & DSBCAPS_CTRLFREQUENCY) != 0;
-    PlaybackCallbacks callbacks;
-    callbacks.pull = [this](std::uint8_t* data, std::size_t bytes) { return OnPull(data, bytes); };
-    callbacks.consumed = [this](std::uint64_t total) { OnConsumed(total); };
-    callbacks.lost = [this] { OnLost(); };
     std::lock_guard<std::mutex> control(control_);
-    stream_ = device_->backend ? device_->backend->OpenPlayback(device_->endpoint_id, pcm, options,
-                                                                std::move(callbacks), nullptr)
-                               : nullptr;
+    stream_ = OpenStream(false);
     return stream_ != nullptr;
+  }
+
+  // What passed the play cursor and is not yet heard.
+  DWORD InOutput() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return playing_ ? static_cast<DWORD>(fetched_ - consumed_) : 0;
   }
 
   HRESULT GetCaps(LPDSBCAPS caps) override {
@@ -221,7 +216,14 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     }
     std::lock_guard<std::mutex> control(control_);
     const DWORD rate = frequency == DSBFREQUENCY_ORIGINAL ? format_.nSamplesPerSec : frequency;
-    if (!stream_->SetRate(rate) && !Lost()) return DSERR_GENERIC;
+    if (!Lost()) {
+      // The stream plays the frames unchanged until another rate is asked
+      // for; then a stream that can change its rate takes over.
+      if (!variable_rate_ && rate != format_.nSamplesPerSec && !UseVariableRate()) {
+        return DSERR_GENERIC;
+      }
+      if (variable_rate_ && !stream_->SetRate(rate) && !Lost()) return DSERR_GENERIC;
+    }
     frequency_ = frequency;
     return DS_OK;
   }
@@ -256,8 +258,68 @@ class SecondaryBuffer : public IDirectSoundBuffer {
 
   // With `mutex_` held.
   DWORD PlayCursor() const {
-    const std::uint64_t played = consumed_ > anchor_total_ ? consumed_ - anchor_total_ : 0;
+    const std::uint64_t played = fetched_ > anchor_total_ ? fetched_ - anchor_total_ : 0;
     return static_cast<DWORD>((anchor_position_ + played) % ring_.size());
+  }
+
+  PlaybackCallbacks Callbacks() {
+    PlaybackCallbacks callbacks;
+    callbacks.pull = [this](std::uint8_t* data, std::size_t bytes) { return OnPull(data, bytes); };
+    callbacks.consumed = [this](std::uint64_t total, std::uint64_t in_device) {
+      OnConsumed(total, in_device);
+    };
+    callbacks.lost = [this] { OnLost(); };
+    return callbacks;
+  }
+
+  // With `control_` held: a stream for the buffer, null when the output is
+  // not there (or the back-end refuses it).
+  std::unique_ptr<PlaybackStream> OpenStream(bool variable_rate) {
+    if (!device_->backend) return nullptr;
+    PcmFormat pcm{format_.nSamplesPerSec, format_.wBitsPerSample, format_.nChannels};
+    PlaybackOptions options;
+    const std::size_t frame = format_.nBlockAlign;
+    const std::size_t ahead = std::size_t{format_.nAvgBytesPerSec} * kSoundBufferLatencyMs / 1000;
+    options.latency_bytes = std::max(frame, std::min(ahead, ring_.size() / 2) / frame * frame);
+    options.variable_rate = variable_rate;
+    return device_->backend->OpenPlayback(device_->endpoint_id, pcm, options, Callbacks(), nullptr);
+  }
+
+  // With `control_` held: replaces the stream by one that can change its
+  // rate. It goes on from the play cursor: what the old stream had taken but
+  // not yet given to the output is handed out again; what was in the output
+  // is not heard. False, and the old stream plays on, when there is none.
+  bool UseVariableRate() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      holding_ = true;
+    }
+    std::unique_ptr<PlaybackStream> fresh = OpenStream(true);
+    if (!fresh) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holding_ = false;
+      }
+      stream_->Wake();
+      return false;
+    }
+    stream_.reset();
+    bool playing = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const DWORD position = PlayCursor();
+      pulled_ = consumed_ = fetched_ = anchor_total_ = 0;
+      anchor_position_ = read_ = position;
+      if (!looping_) end_ = Size() - read_;
+      holding_ = false;
+      playing = playing_;
+    }
+    stream_ = std::move(fresh);
+    variable_rate_ = true;
+    ApplyGains();
+    if (playing) stream_->Start();
+    stream_->Wake();
+    return true;
   }
 
   // With `control_` held: drops what the stream holds and goes on from the
@@ -273,7 +335,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
       std::lock_guard<std::mutex> lock(mutex_);
       const DWORD position = where();
       // The flush counts what it dropped as consumed.
-      consumed_ = std::max(consumed_, pulled_);
+      consumed_ = fetched_ = std::max(consumed_, pulled_);
       anchor_total_ = pulled_;
       anchor_position_ = read_ = position;
       if (!looping_) end_ = pulled_ + (Size() - read_);
@@ -308,9 +370,11 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     return done;
   }
 
-  void OnConsumed(std::uint64_t total) {
+  void OnConsumed(std::uint64_t total, std::uint64_t in_device) {
     std::lock_guard<std::mutex> lock(mutex_);
     consumed_ = std::max(consumed_, total);
+    // The play cursor never goes back, also when the output says it holds less.
+    fetched_ = std::max({fetched_, consumed_, std::min(pulled_, consumed_ + in_device)});
     // Played once to the end: the buffer stops there.
     if (playing_ && !looping_ && consumed_ >= end_) playing_ = false;
   }
@@ -330,6 +394,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
   LONG volume_ = 0;
   LONG pan_ = 0;
   DWORD frequency_ = DSBFREQUENCY_ORIGINAL;
+  bool variable_rate_ = false;  // the stream can change its rate
 
   std::mutex mutex_;  // everything below; the stream's callbacks take it
   std::vector<std::uint8_t> ring_;
@@ -340,13 +405,19 @@ class SecondaryBuffer : public IDirectSoundBuffer {
   bool lost_ = false;
   DWORD read_ = 0;                  // the next byte to hand to the stream
   std::uint64_t pulled_ = 0;        // bytes handed to the stream since it opened
-  std::uint64_t consumed_ = 0;      // of those, bytes played (or dropped)
+  std::uint64_t consumed_ = 0;      // of those, bytes heard (or dropped)
+  std::uint64_t fetched_ = 0;       // bytes the output took: at the play cursor
   std::uint64_t anchor_total_ = 0;  // see the top of the file
   DWORD anchor_position_ = 0;
   std::uint64_t end_ = UINT64_MAX;  // played once: `pulled_` at the end of the buffer
 };
 
 }  // namespace
+
+DWORD OutputLatencyBytes(IDirectSoundBuffer* buffer) {
+  auto* secondary = dynamic_cast<SecondaryBuffer*>(buffer);
+  return secondary != nullptr ? secondary->InOutput() : 0;
+}
 
 HRESULT CreateSecondaryBuffer(const std::shared_ptr<SoundDevice>& device, const DSBUFFERDESC& desc,
                               IDirectSoundBuffer** buffer) {

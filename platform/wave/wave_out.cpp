@@ -140,7 +140,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, const WAVEFORMATEX* format,
   callbacks.pull = [raw](std::uint8_t* data, std::size_t bytes) {
     return raw->OnPull(data, bytes);
   };
-  callbacks.consumed = [raw](std::uint64_t total) { raw->OnConsumed(total); };
+  callbacks.consumed = [raw](std::uint64_t total, std::uint64_t) { raw->OnConsumed(total); };
   callbacks.lost = [raw] { raw->OnLost(); };
   device->stream = backend->OpenPlayback(endpoint_id, pcm, options, std::move(callbacks), nullptr);
   if (!device->stream) return MMSYSERR_NODRIVER;

@@ -19,6 +19,7 @@ struct Source {
   std::vector<std::uint8_t> data;
   std::size_t given = 0;
   std::uint64_t consumed = 0;
+  std::uint64_t in_device = 0;
   int reports = 0;
   std::atomic<int> lost{0};
 
@@ -31,10 +32,11 @@ struct Source {
       given += n;
       return n;
     };
-    callbacks.consumed = [this](std::uint64_t total) {
+    callbacks.consumed = [this](std::uint64_t total, std::uint64_t held) {
       std::lock_guard<std::mutex> lock(mutex);
       EXPECT_GE(total, consumed);
       consumed = total;
+      in_device = held;
       ++reports;
     };
     callbacks.lost = [this] { ++lost; };
@@ -51,6 +53,10 @@ struct Source {
   std::uint64_t Consumed() {
     std::lock_guard<std::mutex> lock(mutex);
     return consumed;
+  }
+  std::uint64_t InDevice() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return in_device;
   }
 };
 
@@ -118,6 +124,31 @@ TEST_F(VirtualPlayback, PullsAheadConsumesAtTheRateAndKeepsWhatItPlayed) {
   EXPECT_EQ(backend.Played("out:1").size(), 1080u);
   backend.ClearPlayed("out:1");
   EXPECT_TRUE(backend.Played("out:1").empty());
+
+  // An output with a latency of its own: what it took is heard 30 ms later,
+  // and held in the device until then.
+  stream->Stop();
+  backend.SetOutputLatency("out:0", std::chrono::milliseconds(30));
+  Source slow;
+  slow.Add(800, 0);
+  auto late =
+      backend.OpenPlayback("out:0", PcmFormat{8000, 8, 1}, options, slow.Callbacks(), nullptr);
+  ASSERT_NE(late, nullptr);
+  late->Start();
+  VirtualClock::Advance(20);
+  EXPECT_EQ(backend.Played("out:0").size(), 160u);
+  EXPECT_EQ(backend.Heard("out:0"), 0u);
+  EXPECT_EQ(slow.Consumed(), 0u);
+  EXPECT_EQ(slow.InDevice(), 160u);
+  VirtualClock::Advance(20);
+  EXPECT_EQ(slow.Consumed(), 80u);
+  EXPECT_EQ(slow.InDevice(), 240u);
+  VirtualClock::Advance(100);  // ran dry at 100 ms; the device plays out what it holds
+  EXPECT_EQ(slow.Consumed(), 800u);
+  EXPECT_EQ(slow.InDevice(), 0u);
+  EXPECT_EQ(backend.Heard("out:0"), 800u);
+  late.reset();
+  backend.ClearPlayed("out:0");
 
   // Unplugged: lost once, nothing more; gone from the list and not opened.
   backend.RemoveOutput("out:1");

@@ -216,6 +216,58 @@ TYPED_TEST(OutputTest, LoopingWithACountRestartsThePositionAtEachLoopMark) {
   }
 }
 
+// At each buffer's done notice the block the displays are handed (the one
+// after it while there is one, else the buffer itself) is the one the device
+// plays at that moment, also on an output that holds 200 ms of sound itself.
+TYPED_TEST(OutputTest, DisplaysAreHandedTheBufferNowHeard) {
+  constexpr std::size_t kBlock = 8196;
+  constexpr std::size_t kBlocks = 14;
+  for (unsigned latency_ms : {0u, 200u}) {
+    SCOPED_TRACE(latency_ms);
+    this->outputs.backend->SetOutputLatency("out:0", std::chrono::milliseconds(latency_ms));
+    this->outputs.backend->ClearPlayed("out:0");
+    TTestSource source(nullptr);
+    TypeParam out(nullptr);
+    TSink sink(nullptr);
+    TEvents events(out);
+    out.SetInput(&source);
+    out.SetOutput(&sink);
+    // Every 16-bit sample of block k holds k + 1: what is heard names its block.
+    std::vector<std::uint8_t> blocks(kBlock * kBlocks);
+    for (std::size_t i = 0; i < blocks.size(); i += 2)
+      blocks[i] = static_cast<std::uint8_t>(i / kBlock + 1);
+    source.SetData(blocks, playtest::Stereo16());
+    out.SetBufferSize(static_cast<std::int32_t>(kBlock));
+    out.SetNumBuffers(10);
+    int checked = 0;
+    std::vector<std::string> wrong;
+    out.OnBufferReady = [&](TComponent*, PWaveHdr h) {
+      const PWaveHdr shown = h->lpNextBuffer && h->dwBytesRecorded > 0 ? h->lpNextBuffer : h;
+      if (shown == h) return;  // the last buffer: nothing plays after it
+      const std::vector<std::uint8_t> taken = this->Played("out:0");
+      const std::size_t now = this->outputs.backend->Heard("out:0");
+      if (now < 4 || now > taken.size()) return;
+      const std::uint8_t heard = taken[now - 4];
+      if (heard == 0) return;  // silence before the data
+      const std::uint8_t handed = static_cast<std::uint8_t>(shown->lpData[0]);
+      ++checked;
+      // Handled within a step of the clock of its notice: the block heard
+      // then, or the one it has just begun when the last sample was of the one before.
+      if (handed != heard && handed != heard + 1) {
+        wrong.push_back("handed block " + std::to_string(handed) + " while block " +
+                        std::to_string(heard) + " was heard");
+      }
+    };
+    out.Start();
+    ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 0; }));
+    EXPECT_EQ(events.error, 0);
+    EXPECT_GE(checked, static_cast<int>(kBlocks) - 3);
+    EXPECT_TRUE(wrong.empty()) << ::testing::PrintToString(wrong);
+    out.Close();
+  }
+  this->outputs.backend->SetOutputLatency("out:0", std::chrono::milliseconds(0));
+}
+
 TYPED_TEST(OutputTest, StopFromABufferHandlerFinishesAfterTheHandler) {
   TTestSource source(nullptr);
   TypeParam out(nullptr);

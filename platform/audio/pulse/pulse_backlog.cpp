@@ -28,7 +28,15 @@ std::uint64_t PlaybackBacklog::Waiting(const PlaybackTiming& timing, std::uint64
     played_ = true;
     still_read_ = -1;
     dry_since_ = 0;
-    return queued + BytesOf(in_sink);
+    // Played since the answer: from the queue first, the sink refilling from it.
+    std::uint64_t gone =
+        now_usec > timing.reported_usec ? BytesOf(now_usec - timing.reported_usec) : 0;
+    const std::uint64_t from_queue = std::min(queued, gone);
+    queued -= from_queue;
+    gone -= from_queue;
+    in_sink_ = BytesOf(in_sink);
+    in_sink_ -= std::min(in_sink_, gone);
+    return queued + in_sink_;
   }
   if (queued > 0 && running && played_) {
     if (timing.read_index != still_read_) {
@@ -39,13 +47,15 @@ std::uint64_t PlaybackBacklog::Waiting(const PlaybackTiming& timing, std::uint64
     }
   }
   if (queued > 0) {
-    return queued + BytesOf(in_sink);
+    in_sink_ = BytesOf(in_sink);
+    return queued + in_sink_;
   }
   // Ran dry (or paused): the sink plays out what it held.
   if (dry_since_ == 0 || timing.reported_usec < dry_since_) dry_since_ = timing.reported_usec;
   std::uint64_t passed = now_usec - std::min(now_usec, dry_since_);
   in_sink = in_sink > passed ? in_sink - passed : 0;
-  return BytesOf(in_sink);
+  in_sink_ = BytesOf(in_sink);
+  return in_sink_;
 }
 
 }  // namespace platform

@@ -34,8 +34,12 @@ class PlaybackBacklog {
   // A stream that played and then ran dry may be reported not playing with
   // its read index standing short of the write index for good: once the read
   // index stood still, not playing, for as long as the queue would take to
-  // play, the queue counts as drained.
+  // play, the queue counts as drained. A playing answer is carried forward
+  // to `now_usec`: the sink went on playing since it was made.
   std::uint64_t Waiting(const PlaybackTiming& timing, std::uint64_t now_usec, bool running);
+  // Of the bytes the last Waiting counted, those in the sink (the device's own
+  // latency) rather than in the queue.
+  std::uint64_t InSink() const { return in_sink_; }
 
  private:
   std::uint64_t UsecOf(std::uint64_t bytes) const;
@@ -47,6 +51,7 @@ class PlaybackBacklog {
   std::int64_t still_read_ = -1;   // the read index last seen standing, not playing
   std::uint64_t still_since_ = 0;  // when it was first seen there
   std::uint64_t dry_since_ = 0;    // when the queue was first seen empty (0: not dry)
+  std::uint64_t in_sink_ = 0;      // see InSink
 };
 
 }  // namespace platform

@@ -281,14 +281,16 @@ class PulsePlaybackStream : public PlaybackStream {
     pa_gettimeofday(&now);
     std::uint64_t waiting = backlog_.Waiting(timing, pa_timeval_load(&now), running_);
     waiting = waiting / frame_ * frame_;
-    Report(pulled_ > waiting ? pulled_ - waiting : 0);
+    Report(pulled_ > waiting ? pulled_ - waiting : 0, backlog_.InSink() / frame_ * frame_);
   }
 
-  void Report(std::uint64_t total) {
+  void Report(std::uint64_t total, std::uint64_t in_sink) {
     total = std::min(std::max(total, floor_), pulled_);
-    if (total <= consumed_) return;
+    in_sink = std::min(in_sink, pulled_ - total);
+    if (total < consumed_ || (total == consumed_ && in_sink == in_sink_)) return;
     consumed_ = total;
-    if (callbacks_.consumed) callbacks_.consumed(consumed_);
+    in_sink_ = in_sink;
+    if (callbacks_.consumed) callbacks_.consumed(consumed_, in_sink_);
   }
 
   static void OnState(pa_stream* stream, void* userdata) {
@@ -336,6 +338,7 @@ class PulsePlaybackStream : public PlaybackStream {
   double right_ = 1.0;
   std::uint64_t pulled_ = 0;    // bytes written to the server since the stream was opened
   std::uint64_t consumed_ = 0;  // the last total reported
+  std::uint64_t in_sink_ = 0;   // and what was in the sink after it
   std::uint64_t floor_ = 0;     // pulled_ at the last flush
 };
 

@@ -1,5 +1,6 @@
 #include "platform/audio/virtual/virtual_backend.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -187,11 +188,27 @@ std::vector<std::uint8_t> VirtualAudioBackend::Played(const std::string& endpoin
   return records_[index]->bytes;
 }
 
+void VirtualAudioBackend::SetOutputLatency(const std::string& endpoint_id,
+                                           std::chrono::milliseconds latency) {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());
+  if (index == records_.size()) return;
+  records_[index]->latency_ms =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(0, latency.count()));
+}
+
+std::size_t VirtualAudioBackend::Heard(const std::string& endpoint_id) const {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());
+  if (index == records_.size()) return 0;
+  std::lock_guard<std::mutex> lock(ClockState().mutex);
+  return static_cast<std::size_t>(records_[index]->heard);
+}
+
 void VirtualAudioBackend::ClearPlayed(const std::string& endpoint_id) {
   std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());
   if (index == records_.size()) return;
   std::lock_guard<std::mutex> lock(ClockState().mutex);
   records_[index]->bytes.clear();
+  records_[index]->heard = 0;
 }
 
 }  // namespace platform

@@ -111,7 +111,7 @@ class VirtualAudioBackend : public AudioBackend {
   // pulled data, in which case the time passes in silence. It pulls ahead of
   // what it consumed up to the latency asked for (0: 20 ms; at least one
   // frame), at Start, at Wake (on the caller's thread) and after consuming.
-  // Its output keeps what it heard (Played): the frames consumed, with the
+  // Its output keeps what it took (Played): the frames consumed, with the
   // stream's volume applied, and, at a rate other than the format's, resampled
   // to the format's rate by repeating or skipping frames.
   std::unique_ptr<PlaybackStream> OpenPlayback(const std::string& endpoint_id,
@@ -135,6 +135,9 @@ class VirtualAudioBackend : public AudioBackend {
   // scaled by the stream's gains at the time (unchanged at full volume).
   // Empty for an unknown output.
   std::vector<std::uint8_t> Played(const std::string& endpoint_id) const;
+  // How many of the bytes Played gives have been heard: all but what the
+  // output still holds when it has a latency of its own (SetOutputLatency).
+  std::size_t Heard(const std::string& endpoint_id) const;
   void ClearPlayed(const std::string& endpoint_id);
 
   const VirtualDeviceSet& Devices() const { return devices_; }
@@ -143,9 +146,16 @@ class VirtualAudioBackend : public AudioBackend {
   // server that keeps more than it is asked for does (0: what is asked).
   void SetLeastPlaybackLatency(std::chrono::milliseconds least) { least_latency_ = least; }
 
-  // What an output keeps; guarded by the virtual clock's lock.
+  // Streams opened on the output from now on hear what the device took this
+  // much later, as a device with a latency of its own (a headset over a
+  // radio link) does; they report it as held in the device. 0 by default.
+  void SetOutputLatency(const std::string& endpoint_id, std::chrono::milliseconds latency);
+
+  // What an output keeps: its bytes guarded by the virtual clock's lock.
   struct OutputRecord {
     std::vector<std::uint8_t> bytes;
+    std::uint64_t heard = 0;  // of those, bytes heard
+    std::atomic<std::uint64_t> latency_ms{0};
   };
 
  private:

@@ -28,6 +28,7 @@ class VirtualPlaybackStream : public PlaybackStream, public VirtualStream {
         variable_rate_(options.variable_rate),
         record_(std::move(record)),
         callbacks_(std::move(callbacks)),
+        latency_frames_(std::uint64_t{format.rate} * record_->latency_ms / 1000),
         rate_(format.rate) {
     StartThread();
   }
@@ -51,7 +52,10 @@ class VirtualPlaybackStream : public PlaybackStream, public VirtualStream {
   void Flush() override {
     std::lock_guard<std::mutex> lock(ClockState().mutex);
     pending_.clear();
-    consumed_ = pulled_;
+    // What the device held counts as heard: the output's record stays whole.
+    record_->heard += consumed_ - heard_;
+    held_.clear();
+    consumed_ = heard_ = pulled_;
   }
 
   void Wake() override {
@@ -78,10 +82,9 @@ class VirtualPlaybackStream : public PlaybackStream, public VirtualStream {
   // The rest runs with ClockState().mutex held.
 
   // Consumes the frames owed by the clock; time without pulled data passes in
-  // silence.
+  // silence. What the device took is heard its latency later.
   void CatchUp() override {
     const std::uint64_t target = base_frames_ + ElapsedFrames(rate_);
-    const std::uint64_t before = consumed_;
     while (started_ && clock_frames_ < target) {
       if (pending_.empty()) Fill();
       if (pending_.empty()) {
@@ -90,11 +93,30 @@ class VirtualPlaybackStream : public PlaybackStream, public VirtualStream {
       }
       std::uint64_t frames =
           std::min<std::uint64_t>(pending_.size() / frame_, target - clock_frames_);
+      held_.push_back({clock_frames_, consumed_, frames});
       Consume(static_cast<std::size_t>(frames * frame_));
       clock_frames_ += frames;
     }
+    while (!held_.empty()) {
+      const Held& h = held_.front();
+      const std::uint64_t heard_from = h.taken_at + latency_frames_;
+      if (clock_frames_ <= heard_from) break;
+      const std::uint64_t frames = std::min(h.frames, clock_frames_ - heard_from);
+      const std::uint64_t through = h.first + frames * frame_;
+      if (through > heard_) {
+        record_->heard += through - heard_;
+        heard_ = through;
+      }
+      if (frames < h.frames) break;
+      held_.pop_front();
+    }
     Fill();
-    if (consumed_ != before && callbacks_.consumed) callbacks_.consumed(consumed_);
+    const std::uint64_t in_device = consumed_ - heard_;
+    if ((heard_ != reported_heard_ || in_device != reported_in_device_) && callbacks_.consumed) {
+      reported_heard_ = heard_;
+      reported_in_device_ = in_device;
+      callbacks_.consumed(heard_, in_device);
+    }
   }
 
   void MarkLost() override {
@@ -166,13 +188,27 @@ class VirtualPlaybackStream : public PlaybackStream, public VirtualStream {
   const bool variable_rate_;
   const std::shared_ptr<VirtualAudioBackend::OutputRecord> record_;
   const PlaybackCallbacks callbacks_;
+  const std::uint64_t latency_frames_;  // the output's own latency
+
+  // Frames taken from the stream one after the other from clock frame
+  // `taken_at` on, the first of them byte `first` of the stream; each is
+  // heard the latency later.
+  struct Held {
+    std::uint64_t taken_at;
+    std::uint64_t first;
+    std::uint64_t frames;
+  };
 
   std::uint32_t rate_;
   double left_ = 1.0;
   double right_ = 1.0;
   std::deque<std::uint8_t> pending_;  // pulled, not yet consumed
   std::uint64_t pulled_ = 0;
-  std::uint64_t consumed_ = 0;
+  std::uint64_t consumed_ = 0;  // taken by the device (or dropped by a flush)
+  std::uint64_t heard_ = 0;     // of those, heard
+  std::deque<Held> held_;       // taken, not yet heard
+  std::uint64_t reported_heard_ = 0;
+  std::uint64_t reported_in_device_ = 0;
   std::uint64_t clock_frames_ = 0;  // frames of playing time accounted for
   std::uint64_t base_frames_ = 0;   // clock_frames_ at the last re-base
   std::uint64_t resampled_ = 0;     // frames consumed since the rate was last set
