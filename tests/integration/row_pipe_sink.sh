@@ -104,7 +104,7 @@ play() {
   python3 "$lib/exact_sound.py" "$sound" "$run/sink2.raw" ||
     fail "$label: the second sink did not get the test sound's samples exactly"
   [ -z "$(tr -d '\000' <"$run/sink1.raw" | head -c 1)" ] || fail "$label: the first sink played"
-  python3 "$lib/meters_follow.py" "$run/sink2.raw" "$run/sink2.times" "$run/shots" ||
+  python3 "$lib/meters_follow.py" "$run/sink2.raw" "$run/sink2.times" "$run/shots" "$sound" ||
     fail "$label: row 2's meters did not follow the sound ($k screen reads)"
 }
 

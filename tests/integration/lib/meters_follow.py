@@ -1,20 +1,32 @@
 #!/usr/bin/env python3
 """Whether a row's meters followed what its pipe sink rendered.
 
-Usage: meters_follow.py RAW TIMES SHOTS [--dark-after MS]
+Usage: meters_follow.py RAW TIMES SHOTS WAVE [--dark-after MS]
 
 RAW and TIMES are what sink_reader.py wrote for the sink; SHOTS has a line
 "<start ns> <end ns> <left lit> <right lit>" per screen read of the row's
 meters (CLOCK_MONOTONIC; lit: 1 when any spot of that meter was lit). The
-sink rendered one word on the left channel and then one on the right. Each
-meter must have been seen lit by a read made wholly while its word was
-rendered, and every read that began MS (default 100) or more after the last
-non-zero frame must show both meters dark; there must be such a read. Exit
-code 0 when all holds, 1 with the reasons on standard error.
+sink rendered one word on the left channel and then one on the right: the
+samples of WAVE, a 16-bit stereo file. Each meter must have been seen lit by
+a read made wholly while its word was rendered, and every read that began MS
+(default 100) or more after the end of the file's samples (the silence at
+its end included: the meters show it, and their peak marks stay until the
+sound ends) must show both meters dark; there must be such a read. Exit code
+0 when all holds, 1 with the reasons on standard error.
 """
+import array
 import sys
+import wave
 
 from rendered import Rendered, word
+
+
+def wave_samples(path):
+    """Left and right samples of a 16-bit stereo wave file."""
+    with wave.open(path) as w:
+        data = array.array("h")
+        data.frombytes(w.readframes(w.getnframes()))
+    return data[0::2], data[1::2]
 
 
 def main():
@@ -24,7 +36,7 @@ def main():
         k = args.index("--dark-after")
         dark_after_ms = int(args[k + 1])
         del args[k : k + 2]
-    if len(args) != 3:
+    if len(args) != 4:
         print(__doc__, file=sys.stderr)
         return 2
     sink = Rendered(args[0], args[1])
@@ -48,8 +60,10 @@ def main():
             failures.append("the %s meter was not seen lit in %d reads while the %s word was "
                             "rendered (%.0f ms)" % (name, len(inside), name, (end - onset) / 1e6))
     sounding = [i for i in range(len(sink.left)) if sink.left[i] or sink.right[i]]
-    if len(words) == 2:
-        last = sink.time_of(sounding[-1] + 1)
+    left, right = wave_samples(args[3])
+    first = next((i for i in range(len(left)) if left[i] or right[i]), None)
+    if len(words) == 2 and sounding and first is not None:
+        last = sink.time_of(sounding[0] - first + len(left))
         after = [s for s in shots if s[0] >= last + dark_after_ms * 1_000_000]
         if not after:
             failures.append("no screen read began %d ms after the sound's end" % dark_after_ms)
