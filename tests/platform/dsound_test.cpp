@@ -361,23 +361,26 @@ TEST_F(DirectSoundTest, VolumePanAndFrequencyAreHeard) {
   EXPECT_EQ(b->SetFrequency(99), DSERR_INVALIDPARAM);
   EXPECT_EQ(b->SetFrequency(200001), DSERR_INVALIDPARAM);
 
-  // At twice its rate the buffer is played twice as fast.
+  // At twice its rate, set while it plays, the buffer goes on from the play
+  // cursor twice as fast.
   ASSERT_EQ(b->SetVolume(0), DS_OK);
   ASSERT_EQ(b->SetCurrentPosition(0), DS_OK);
+  backend->ClearPlayed("out:0");
+  ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  VirtualClock::Advance(10);
+  EXPECT_EQ(Cursors(b.get()).first, 40u);
   ASSERT_EQ(b->SetFrequency(2000), DS_OK);
   DWORD frequency = 0;
   ASSERT_EQ(b->GetFrequency(&frequency), DS_OK);
   EXPECT_EQ(frequency, 2000u);
-  backend->ClearPlayed("out:0");
-  ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   VirtualClock::Advance(10);
-  EXPECT_EQ(Cursors(b.get()).first, 80u);
-  EXPECT_EQ(backend->Played("out:0").size(), 40u);  // resampled to the output's 1000 Hz
+  EXPECT_EQ(Cursors(b.get()).first, 120u);
+  EXPECT_EQ(backend->Played("out:0").size(), 80u);  // 40, and 80 resampled to the output's 1000 Hz
   ASSERT_EQ(b->SetFrequency(DSBFREQUENCY_ORIGINAL), DS_OK);
   ASSERT_EQ(b->GetFrequency(&frequency), DS_OK);
   EXPECT_EQ(frequency, 1000u);
   VirtualClock::Advance(10);
-  EXPECT_EQ(Cursors(b.get()).first, 120u);
+  EXPECT_EQ(Cursors(b.get()).first, 160u);
 
   // Controls that were not asked for are not there.
   Ref<IDirectSoundBuffer> plain = Buffer(ds.get(), Pcm(1000, 16, 2), 400, 0);

@@ -28,6 +28,15 @@ TEST(PlaybackBacklog, ReadIndexStandingShortWhileNotPlayingIsDrained) {
   backlog.Restart();
   // Playing: the queue and the sink's 20 ms (3528 bytes) wait.
   EXPECT_EQ(backlog.Waiting(Answer(17640, 8820, true, 20000, kStart), kStart, true), 8820u + 3528u);
+  EXPECT_EQ(backlog.InSink(), 3528u);
+  // An answer 10 ms old: the sink played on from the queue since.
+  EXPECT_EQ(backlog.Waiting(Answer(17640, 8820, true, 20000, kStart), kStart + 10000, true),
+            8820u - 1764u + 3528u);
+  EXPECT_EQ(backlog.InSink(), 3528u);
+  // Older than the queue lasts: the sink plays out what it holds.
+  EXPECT_EQ(backlog.Waiting(Answer(17640, 8820, true, 20000, kStart), kStart + 60000, true),
+            3528u - 1764u);
+  EXPECT_EQ(backlog.InSink(), 1764u);
   // Dry, read index short by 1516 bytes (8.6 ms of sound): not drained at once.
   std::uint64_t t = kStart + 100000;
   EXPECT_EQ(backlog.Waiting(Answer(17640, 16124, false, 20000, t), t, true), 1516u + 3528u);
