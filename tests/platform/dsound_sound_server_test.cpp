@@ -94,6 +94,23 @@ TEST_F(DirectSoundWithSoundServer, LoopingBufferPlaysOnItsSinkAndItsCursorKeepsT
   EXPECT_NEAR(PeakDbfs(heard, 0), -6.02, 0.3);
   EXPECT_NEAR(PeakDbfs(heard, 1), -12.04, 0.3);
   EXPECT_LT(PeakDbfs(first.Take(), 0), -90);
+
+  // Twice its rate, set while it plays: the server plays it twice as fast.
+  ASSERT_EQ(buffer_->SetFrequency(88200), DS_OK);
+  DWORD play = 0;
+  ASSERT_EQ(buffer_->GetCurrentPosition(&play, nullptr), DS_OK);
+  last = play;
+  played = 0;
+  start = Clock::now();
+  while (Clock::now() - start < std::chrono::milliseconds(600)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(buffer_->GetCurrentPosition(&play, nullptr), DS_OK);
+    played += (play + kSize - last) % kSize;
+    last = play;
+  }
+  elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_GT(played, 1.5 * elapsed * 176400);
+  EXPECT_LT(played, 2.5 * elapsed * 176400);
 }
 
 TEST_F(DirectSoundWithSoundServer, VolumeAndPanReachTheSink) {
