@@ -16,7 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How often a playing stream asks the server how far it has played.
-constexpr pa_usec_t kPollUsec = 10000;
+constexpr pa_usec_t kPollUsec = 5000;
 // The least a stream keeps at the server. The server goes on playing while
 // the client is not scheduled; when the whole machine stalls (a busy or
 // virtual machine stalls for 100 ms and more) the server catches up at once
