@@ -11,7 +11,11 @@ each press and each word (left channel: "left", right channel: "right"):
   onset  the first look that saw the word's meter lit, less the render time
          of the word's first frame at or above one spot's level;
   peak   the first look that saw the meter's highest reading for the word,
-         less the render time of the start of the word's loudest 50 ms.
+         against the render times of the word's loudest 50 ms (by energy):
+         0 when the look falls within them, else the distance to the nearer
+         edge (positive: after the end, negative: before the start). A peak
+         meter tops out at some slice inside that window and its spot steps
+         blur which one, so the window, not one point in it, is the target.
 A look's time is the middle between it and the look before (the change came
 between them). Prints one line per row and kind: n, median |offset|, p95
 |offset| and the median signed offset (positive: the meter is late), in ms.
@@ -21,9 +25,16 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "integration", "lib"))
-from rendered import Rendered, loudest, word  # noqa: E402
+from rendered import RATE, Rendered, loudest, word  # noqa: E402
 
 SETTLE_NS = 300_000_000
+LOUD_FRAMES = RATE // 20
+
+
+def outside(t, window):
+    """How far t lies outside [start, end]: 0 within, negative before."""
+    start, end = window
+    return t - start if t < start else t - end if t > end else 0
 
 
 def meter_looks(path):
@@ -69,7 +80,8 @@ def main():
                 continue
             onset_ns = rendered.time_of(found[0])
             end_ns = rendered.time_of(found[1])
-            peak_ns = rendered.time_of(loudest(samples, found[0], found[1]))
+            loud = loudest(samples, found[0], found[1])
+            loud_ns = (rendered.time_of(loud), rendered.time_of(min(loud + LOUD_FRAMES, found[1])))
             column = 2 * (row - 1) + channel
             span = [(t, r[column]) for t, r in looks
                     if pressed <= t <= end_ns + SETTLE_NS and column < len(r)]
@@ -81,22 +93,22 @@ def main():
                 t >= onset_ns - SETTLE_NS for t, _ in span) else 0
             peak_seen = next(t for t, v in span if v == highest and t >= onset_ns - SETTLE_NS)
             offsets.setdefault((row, "onset"), []).append((lit[0] - onset_ns) / 1e6)
-            offsets.setdefault((row, "peak"), []).append((peak_seen - peak_ns) / 1e6)
+            offsets.setdefault((row, "peak"), []).append(outside(peak_seen, loud_ns) / 1e6)
     for (row, kind) in sorted(offsets):
         values = offsets[(row, kind)]
         magnitudes = [abs(v) for v in values]
-        print("%-12s row %d %-5s n %3d  median |off| %6.1f  p95 |off| %6.1f  median %+6.1f ms" % (
+        print("%-18s row %d %-5s n %3d  median |off| %6.1f  p95 |off| %6.1f  median %+6.1f ms" % (
             label, row, kind, len(values), percentile(magnitudes, 0.5),
             percentile(magnitudes, 0.95), percentile(values, 0.5)))
     for kind in ("onset", "peak"):
         values = [v for (r, k), vs in offsets.items() if k == kind for v in vs]
         if values:
             magnitudes = [abs(v) for v in values]
-            print("%-12s all   %-5s n %3d  median |off| %6.1f  p95 |off| %6.1f  median %+6.1f ms" % (
+            print("%-18s all   %-5s n %3d  median |off| %6.1f  p95 |off| %6.1f  median %+6.1f ms" % (
                 label, kind, len(values), percentile(magnitudes, 0.5),
                 percentile(magnitudes, 0.95), percentile(values, 0.5)))
     if problems:
-        print("%-12s %d words without a rendered sound or a lit meter" % (label, problems))
+        print("%-18s %d words without a rendered sound or a lit meter" % (label, problems))
     return 0
 
 
