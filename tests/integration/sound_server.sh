@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # tools/sound-server: exact sine levels, pipe sources that pass data through,
-# pipe sinks whose FIFO gives exactly what they rendered, descriptions kept, sinks added and removed while it runs, and a clean stop.
+# pipe sinks whose FIFO gives exactly what they rendered, a reader-paced pipe
+# sink whose reported latency is real, descriptions kept, sinks added and
+# removed while it runs, and a clean stop.
 # TESSALINE_SOUND_SERVER=pipewire runs it against PipeWire, which takes no
 # quotes in a description and says so.
 set -euo pipefail
@@ -31,9 +33,15 @@ if [ "${TESSALINE_SOUND_SERVER:-}" = pipewire ]; then
   [ "$message" = "sound-server: PipeWire takes no quotes or backslashes in a description: $feed" ] ||
     fail "unexpected refusal: $message"
   feed="Test Feed, (plain)"
+  message=$("$tool" start "$work/server" --paced-pipe-sink "Paced" 2>&1) && fail "a paced pipe sink was made"
+  [ "$message" = "sound-server: --paced-pipe-sink needs PulseAudio" ] ||
+    fail "unexpected refusal: $message"
+  paced=()
+else
+  paced=(--paced-pipe-sink "Paced Out")
 fi
 server=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
-  --sine "Quarter Scale" 1000 0.25 --pipe "$feed" --pipe-sink "Pipe Out")
+  --sine "Quarter Scale" 1000 0.25 --pipe "$feed" --pipe-sink "Pipe Out" "${paced[@]}")
 export PULSE_SERVER=$server
 [ "$server" = "unix:$work/server/native" ] || fail "unexpected server string $server"
 [ -S "$work/server/native" ] || fail "no socket"
@@ -64,6 +72,47 @@ done
 kill "$reader"
 wait "$reader" 2>/dev/null || true
 reader=""
+
+# The paced pipe sink, read in real time, reports what its FIFO holds as its
+# latency (over 100 ms), the sound reaches the reader no sooner than that
+# after it was played, and bit for bit (its muted keep-running loop adds
+# nothing).
+if [ ${#paced[@]} -gt 0 ]; then
+  pactl list sinks | grep -qx $'\tDescription: Paced Out' || fail "the paced pipe sink is missing"
+  python3 "$root/tests/integration/lib/sink_reader.py" --paced "$work/server/sinkpipe2" \
+    "$work/paced.raw" "$work/paced.times" &
+  reader=$!
+  latency() {
+    pactl list sinks | awk '/^\tName:/ {n = $2} n == "pipesink2" && /^\tLatency:/ {print $2}'
+  }
+  deadline=$((SECONDS + 30))
+  until [ "$(latency)" -gt 100000 ]; do
+    [ $SECONDS -lt $deadline ] || fail "the paced pipe sink reports $(latency) us"
+    sleep 0.1
+  done
+  played=$(python3 -c 'import time; print(time.monotonic_ns())')
+  timeout 30 paplay --device=pipesink2 "$root/app/assets/YesLR.wav" || fail "paplay failed"
+  deadline=$((SECONDS + 30))
+  until exact "$root/app/assets/YesLR.wav" "$work/paced.raw"; do
+    [ $SECONDS -lt $deadline ] ||
+      fail "the paced pipe sink: $(python3 "$root/tests/integration/lib/exact_sound.py" \
+        "$root/app/assets/YesLR.wav" "$work/paced.raw" 2>&1)"
+    sleep 0.1
+  done
+  delay=$(python3 - "$root/tests/integration/lib" "$work/paced" "$played" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from rendered import Rendered
+r = Rendered(sys.argv[2] + ".raw", sys.argv[2] + ".times")
+first = next(i for i in range(len(r.left)) if r.left[i] or r.right[i])
+print((r.time_of(first) - int(sys.argv[3])) // 1_000_000)
+PY
+  )
+  [ "$delay" -ge 100 ] || fail "the paced pipe sink rendered the sound $delay ms after it was played"
+  kill "$reader"
+  wait "$reader" 2>/dev/null || true
+  reader=""
+fi
 
 # A sink added while the server runs is listed with its description, and is
 # gone once removed; removing it twice says so.
