@@ -3,18 +3,26 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "devices/mm_strings.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/wait_cursor.h"
 #include "platform/sysinfo/platform_flags.h"
 #include "platform/threads/thread_messages.h"
 
 namespace {
 
 constexpr unsigned kWaitStepMs = 10;
+constexpr int kStopRounds = 500;
+constexpr int kRequeueRounds = 100;
+constexpr int kDonePolls = 65000;
+constexpr auto kDoneSleep = std::chrono::milliseconds(2);
+constexpr std::int64_t kHourGlassBytes = 100000;
 // How long a flush request or a running handler is waited for.
 constexpr auto kHandoffWait = std::chrono::seconds(5);
+constexpr std::uint32_t kStartedOrPaused = dsStarted | dsPaused;
 
 }  // namespace
 
@@ -49,7 +57,7 @@ void TMMOutputThread::Execute() {
       }
       if (msg.message == MM_WOM_DONE && msg.wParam == output_->HandleParam()) {
         --output_->pending_done_;
-        if (!output_->stopping_) output_->BufferDone();
+        if (!output_->handshake_.stopping) output_->BufferDone();
       } else {
         TranslateMessage(&msg);
         DispatchMessage(&msg);
@@ -88,6 +96,16 @@ void TMMCustomWaveOutComponent::CheckNotOpen() {
   if (IsOpen()) RaiseError(LoadMMString(kMMChangeWhileOpen));
 }
 
+std::string TMMCustomWaveOutComponent::Prefixed(TOutputCall call, int id) const {
+  return std::string(CallName(call)) + "\n\r" + LoadMMString(id);
+}
+
+std::int64_t TMMCustomWaveOutComponent::Position() {
+  std::int64_t samples = 0;
+  Check(ocPosition, DevicePosition(samples));
+  return samples;
+}
+
 void TMMCustomWaveOutComponent::SetLooping(bool value) {
   if (value == looping_) return;
   looping_ = value;
@@ -105,7 +123,75 @@ void TMMCustomWaveOutComponent::SetPWaveFormat(const WAVEFORMATEX* format) {
   TMMCustomSoundComponent::SetPWaveFormat(format);
 }
 
-// --- pulling ----------------------------------------------------------------
+// --- open and close ---------------------------------------------------------
+
+void TMMCustomWaveOutComponent::Open() {
+  CheckOpenable();
+  if (IsOpen()) Close();
+  if (IsOpen() || handshake_.closing) return;
+  handshake_.ClearForOpen();
+  try {
+    if (!CanPlayFormat()) RaiseError(Prefixed(ocOpen, kMMCannotPlayFormat));
+    CreateWindow();
+    handle_ = nullptr;
+    handshake_.close_pending = false;
+    TMMCustomSoundComponent::Opened();
+    if (callback_mode_ == cmThread && !StartWorker(WorkerWaitMs()))
+      RaiseError(Prefixed(ocThread, kMMCannotCreateThread));
+    Check(ocOpen, DeviceOpen());
+    if (!WaitForDeviceState(state_, dsOpen, StateWaitRounds(), PumpsWhileWaiting()))
+      RaiseError(Prefixed(ocOpen, kMMCannotOpenDevice));
+    FireEvent(OnOpen);
+  } catch (...) {
+    FireEvent(OnError);
+    state_ = dsOpen;
+    Close();
+    state_ = dsClosed;
+    throw;
+  }
+}
+
+void TMMCustomWaveOutComponent::Close() {
+  if (!IsOpen() || !handshake_.MayClose()) return;
+  try {
+    handshake_.closing = true;
+    if (state_.load() & kStartedOrPaused) {
+      try {
+        Stop();
+      } catch (const std::exception&) {
+        // Reported through OnError already. Nothing may stay queued at a
+        // device that is being closed.
+        DeviceReset();
+        state_ &= ~kStartedOrPaused;
+        handshake_.stop_deferred = false;
+        ReleaseRing();
+      }
+    }
+    if (handshake_.LeaveCloseToStop()) return;
+    bool closed_in_time = true;
+    if (Handle()) {
+      Check(ocClose, DeviceClose());
+      closed_in_time = WaitForDeviceState(state_, dsClosed, StateWaitRounds(), PumpsWhileWaiting());
+    } else {
+      state_ = dsClosed;
+      closed_in_time = !ClosedWithoutHandleFails();
+    }
+    TMMCustomSoundComponent::Closed();
+    if (callback_mode_ == cmThread) StopWorker();
+    handle_ = nullptr;
+    handshake_.closing = false;
+    // Notifications still queued for the old handle refer to released buffers.
+    RemovePendingMessages(window_, MM_WOM_DONE);
+    RemovePendingMessages(window_, WM_STOPDEVICE);
+    pending_done_ = 0;
+    if (!Destroying()) FireEvent(OnClose);
+    if (!closed_in_time) RaiseError(Prefixed(ocClose, kMMCannotCloseDevice));
+  } catch (const std::exception&) {
+    handshake_.closing = false;
+  }
+}
+
+// --- the ring ---------------------------------------------------------------
 
 void TMMCustomWaveOutComponent::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   lpWaveHdr->dwBufferLength = static_cast<DWORD>(GetBufferSize());
@@ -132,11 +218,284 @@ std::int64_t TMMCustomWaveOutComponent::Pull(PWaveHdr h) {
   return yield;
 }
 
-// --- the buffer-done handler's frame ----------------------------------------
+void TMMCustomWaveOutComponent::Write(PWaveHdr h) {
+  if (OnBufferFilled) OnBufferFilled(this, h);
+  if (handshake_.stopping) return;
+  // Counted before the write, so that its return never finds the count short.
+  ++outstanding_;
+  const std::uint32_t result = DeviceWrite(h);
+  if (result != 0) --outstanding_;
+  Check(ocWrite, result);
+}
+
+PWaveHdr TMMCustomWaveOutComponent::RingEntry(std::int32_t i) {
+  if (!ring_[i]) {
+    const std::int32_t size = GetBufferSize();
+    PWaveHdr h = NewRingBlock(size);
+    ring_[i] = h;
+    h->lpData = WaveHdrData(h);
+    h->dwBufferLength = static_cast<DWORD>(size);
+    h->dwBytesRecorded = 0;
+    h->dwUser = 0;
+    h->dwFlags = 0;
+    h->dwLoops = 0;
+    h->lpNext = nullptr;
+    PrepareHeader(h);
+  }
+  return ring_[i];
+}
+
+std::int32_t TMMCustomWaveOutComponent::FillRing() {
+  more_buffers_ = true;
+  const std::int32_t ring = RingSize();
+  std::int32_t i = 0;
+  for (; i < ring && more_buffers_; ++i) {
+    PWaveHdr h = RingEntry(i);
+    if (Pull(h) < 1) break;
+    Write(h);
+  }
+  return i;
+}
+
+std::uint32_t TMMCustomWaveOutComponent::ReleaseRing() {
+  std::uint32_t failure = 0;
+  for (PWaveHdr& h : ring_) {
+    if (!h) continue;
+    int polls = 0;
+    while (!(h->dwFlags & WHDR_DONE) && polls < kDonePolls) ++polls;
+    if (!(h->dwFlags & WHDR_DONE)) h->dwFlags = WHDR_DONE;
+    const std::uint32_t result = UnprepareHeader(h);
+    if (failure == 0) failure = result;
+    FreeRingBlock(h);
+  }
+  return failure;
+}
+
+// --- start, pause, restart --------------------------------------------------
+
+void TMMCustomWaveOutComponent::Start() {
+  try {
+    if (!IsOpen()) Open();
+    if (!IsOpen() || (state_.load() & dsStarted)) return;
+    Locked([this] { ZeroPositions(); });
+    depth_ = 0;
+    ring_index_ = 0;
+    outstanding_ = 0;
+    pending_done_ = 0;
+    loops_left_ = loop_count_.load();
+    handshake_.ClearForStart();
+    {
+      std::optional<TWaitCursor> cursor;
+      if (WaitCursorAtStart() &&
+          static_cast<std::int64_t>(GetBufferSize()) * num_buffers_ > kHourGlassBytes)
+        cursor.emplace();
+      Check(ocPause, DevicePause());
+      TMMCustomSoundComponent::Started();
+      queued_ = FillRing();
+      state_ |= dsStarted;
+    }
+    if (queued_ <= 0) {
+      TMMCustomSoundComponent::Stopped();
+      RaiseError(Prefixed(ocStart, kMMCannotStartDevice));
+    }
+    if (!(state_.load() & dsPaused)) Check(ocRestart, DeviceRestart());
+    FireEvent(OnStart);
+  } catch (...) {
+    FireEvent(OnError);
+    state_ |= dsStarted;
+    Close();
+    state_ = dsClosed;
+    throw;
+  }
+}
+
+void TMMCustomWaveOutComponent::Pause() {
+  try {
+    if (!IsOpen()) Open();
+    if (!IsOpen() || (state_.load() & dsPaused)) return;
+    if (state_.load() & dsStarted) {
+      Locked([this] {
+        Check(ocPause, DevicePause());
+        state_ |= dsPaused;
+        if (HasUpstreamDevice()) {
+          accumulated_ += Position();
+          handshake_.resetting = true;
+        }
+      });
+      // The reset runs outside the lock: the done notifications it gives
+      // take the lock on their way.
+      if (HasUpstreamDevice()) {
+        Check(ocReset, DeviceReset());
+        ring_index_ = 0;
+        outstanding_ = 0;
+      }
+    }
+    state_ |= dsPaused;
+    TMMCustomSoundComponent::Paused();
+    FireEvent(OnPause);
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveOutComponent::Restart() {
+  const std::uint32_t s = state_.load();
+  if (!((s & dsStarted) && (s & dsPaused))) return;
+  handshake_.resetting = false;
+  try {
+    const bool chain_first = ChainRestartsFirst();
+    if (chain_first) TMMCustomSoundComponent::Restarted();
+    Check(ocRestart, DeviceRestart());
+    state_ &= ~static_cast<std::uint32_t>(dsPaused);
+    if (!chain_first) TMMCustomSoundComponent::Restarted();
+    FireEvent(OnRestart);
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveOutComponent::Requeue() {
+  if (!(state_.load() & kStartedOrPaused) || handshake_.resetting) return;
+  Locked([this] { handshake_.resetting = true; });
+  try {
+    if (RequeuePausesPausedDevice() || !(state_.load() & dsPaused)) Check(ocPause, DevicePause());
+    DiscardPendingDone();
+    WaitForWorkerHandler();
+    Check(ocReset, DeviceReset());
+    WaitWhile([this] { return handshake_.resetting && outstanding_ > 0; }, kRequeueRounds);
+    if (RequeueRestartsAfterReset()) {
+      Check(ocRestart, DeviceRestart());
+      Check(ocPause, DevicePause());
+    }
+    Locked([this] {
+      ring_index_ = 0;
+      outstanding_ = 0;
+      ZeroPositions();
+      // Every buffer is back: the device has nothing left to return.
+      handshake_.resetting = false;
+    });
+    TMMCustomSoundComponent::Reset();
+    queued_ = FillRing();
+    if (!(state_.load() & dsPaused)) Check(ocRestart, DeviceRestart());
+    if (queued_ == 0) Stop();
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+// --- stop -------------------------------------------------------------------
+
+void TMMCustomWaveOutComponent::Stop() {
+  if (!(state_.load() & kStartedOrPaused)) return;
+  Locked([this] {
+    handshake_.stopping = true;
+    handshake_.resetting = true;
+  });
+  try {
+    BeforeStopReset();
+    // The reset runs outside the lock: the done notifications it gives take
+    // the lock on their way.
+    Check(ocReset, DeviceReset());
+    FinishStop();
+  } catch (...) {
+    FireEvent(OnError);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveOutComponent::FinishStop() {
+  if (!(state_.load() & kStartedOrPaused)) return;
+  {
+    std::lock_guard<TCriticalSection> lock(lock_);
+    if (depth_ > 0) {
+      // Called while a buffer is handled: finished by WM_STOPDEVICE once the
+      // handler has unwound.
+      handshake_.stop_deferred = true;
+      return;
+    }
+    state_ &= ~kStartedOrPaused;
+  }
+  AwaitOutstanding();
+  DiscardPendingDone();
+  TMMCustomSoundComponent::Stopped();
+  const std::uint32_t unprepared = ReleaseRing();
+  queued_ = 0;
+  outstanding_ = 0;
+  ring_index_ = 0;
+  handshake_.stop_deferred = false;
+  if (unprepared != 0) Check(ocUnprepare, unprepared);
+  if (!Destroying()) FireEvent(OnStop);
+  if (handshake_.close_pending) Close();
+}
+
+void TMMCustomWaveOutComponent::AwaitOutstanding() {
+  WaitWhile([this] { return outstanding_ > 0; }, kStopRounds);
+}
+
+template <class F>
+void TMMCustomWaveOutComponent::WaitWhile(F busy, int rounds) {
+  for (int i = 0; i < rounds && busy(); ++i) WaitAndPump(kWaitStepMs, PumpsWhileWaiting());
+}
+
+// --- the buffer-done handler ------------------------------------------------
+
+void TMMCustomWaveOutComponent::BufferDone() {
+  if (!EnterHandler()) return;
+  std::exception_ptr error;
+  try {
+    PWaveHdr h = ring_[ring_index_];
+    if (h && queued_ > 0) {
+      // Hand the played record on; the ring order is the write order.
+      if (++ring_index_ >= queued_) ring_index_ = 0;
+      PWaveHdr next = ring_[ring_index_];
+      PrepareHandOn(h, next);
+      // The displays show the buffer now heard: the next one, while there is one.
+      h->lpNextBuffer = outstanding_ > 0 ? next : nullptr;
+      TMMCustomSoundComponent::BufferReady(h);
+
+      // A loop mark counts whether or not the source has more to give: the
+      // last pass may already be wholly at the device.
+      const std::int64_t p = PositionAtReturn();
+      if (looping_ && h->bLoopDone && !handshake_.stop_deferred) {
+        Locked([&] {
+          loop_start_ = LoopStartAt(p);
+          h->bLoopDone = 0;
+        });
+        if (ChainHearsLoops()) TMMCustomSoundComponent::Looped();
+        FireEvent(OnLooping);
+      }
+
+      // Refill and write it again while the source has more.
+      if (more_buffers_ && !handshake_.stop_deferred) {
+        AwaitDone(h);
+        if (Pull(h) <= 0 && !handshake_.stop_deferred)
+          RaiseError(LoadMMString(kMMErrorFillingBuffer));
+        if (!handshake_.stop_deferred) Write(h);
+      }
+    }
+  } catch (...) {
+    FireEvent(OnError);
+    error = std::current_exception();
+  }
+  LeaveHandler(error != nullptr);
+  if (error) std::rethrow_exception(error);
+}
+
+void TMMCustomWaveOutComponent::AwaitDone(PWaveHdr h) {
+  for (int i = 0; i < kDonePolls && !(h->dwFlags & WHDR_DONE); ++i)
+    std::this_thread::sleep_for(kDoneSleep);
+}
 
 bool TMMCustomWaveOutComponent::EnterHandler() {
   std::lock_guard<TCriticalSection> lock(lock_);
-  if (!(state_.load() & dsStarted) || resetting_ || stopping_) return false;
+  if (!(state_.load() & dsStarted) || handshake_.resetting || handshake_.stopping) return false;
   ++depth_;
   return true;
 }
@@ -149,18 +508,11 @@ void TMMCustomWaveOutComponent::LeaveHandler(bool failed) {
     if (failed) return;
     // Buffers returned but not handled yet still go down the chain first.
     const bool drained = outstanding_ == 0 && pending_done_ == 0;
-    if (depth != 0 || !(stop_deferred_ || drained) || stop_posted_) return;
-    stop_posted_ = true;
-    stopping_ = true;
-    std::exception_ptr pause_error;
-    try {
-      PauseForEnd();
-    } catch (...) {
-      pause_error = std::current_exception();
-    }
-    // Posted whatever the pause said: the stop releases the device.
+    if (depth != 0 || !(handshake_.stop_deferred || drained) || !handshake_.TakeStopPost()) return;
+    // Posted whatever the pause says: the stop releases the device.
+    const std::uint32_t paused = DevicePause();
     PostMessage(window_, WM_STOPDEVICE, HandleParam(), 0);
-    if (pause_error) std::rethrow_exception(pause_error);
+    Check(ocPause, paused);
   });
 }
 
@@ -189,14 +541,6 @@ void TMMCustomWaveOutComponent::WaitForWorkerHandler() {
   const auto deadline = std::chrono::steady_clock::now() + kHandoffWait;
   while (depth_ > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-bool TMMCustomWaveOutComponent::WaitForState(TMMDeviceStateFlag flag, int rounds, bool pump) {
-  for (int i = 0; i < rounds; ++i) {
-    if (state_.load() & flag) return true;
-    WaitAndPump(kWaitStepMs, pump);
-  }
-  return (state_.load() & flag) != 0;
 }
 
 void TMMCustomWaveOutComponent::CreateWindow() {
@@ -235,11 +579,11 @@ void TMMCustomWaveOutComponent::DriverDone(void* hwave, DWORD_PTR header) {
     // done message posted after it.
     std::lock_guard<TCriticalSection> lock(lock_);
     const int left = --outstanding_;
-    if (resetting_) {
-      if (left <= 0) resetting_ = false;
+    if (handshake_.resetting) {
+      if (left <= 0) handshake_.resetting = false;
       return;
     }
-    if (stopping_) return;
+    if (handshake_.stopping) return;
     switch (callback_mode_) {
       case cmWindow:
         ++pending_done_;
@@ -275,13 +619,13 @@ void TMMCustomWaveOutComponent::WindowProc(TMessage& msg) {
           // The device posts to the window itself: count the return here.
           std::lock_guard<TCriticalSection> lock(lock_);
           const int left = --outstanding_;
-          if (resetting_) {
-            if (left <= 0) resetting_ = false;
+          if (handshake_.resetting) {
+            if (left <= 0) handshake_.resetting = false;
             break;
           }
         }
         if (FunctionCallbacks) --pending_done_;
-        if (!stopping_) BufferDone();
+        if (!handshake_.stopping) BufferDone();
         break;
       case WM_STOPDEVICE:
         Stop();

@@ -14,6 +14,7 @@
 #include "platform/threads/sync_objects.h"
 #include "platform/threads/thread.h"
 #include "platform/wave/wave_hdr.h"
+#include "stream/device_handshake.h"
 #include "stream/dsp_thread.h"
 #include "stream/sound_component.h"
 
@@ -49,13 +50,15 @@ class TMMOutputThread : public TMMDSPThread {
 // every played buffer on to its Output with BufferReady. It stops itself when
 // the source runs dry.
 //
-// This class holds what the wave output and the DirectSound output share:
-// the state set, the events, looping, the ring and its counters, the stop and
-// close handshake, the driver's notification function, the notification
-// window and the worker thread. Where a returned buffer is handled depends on
-// CallBackMode: cmWindow on the GUI thread (the notification function posts
-// to the notification window), cmThread on the worker thread. Everything else
-// runs on the GUI thread.
+// This class holds the whole state machine of the wave output and the
+// DirectSound output: the operations, the buffer-done handler, the stop and
+// close handshake, the notification function and window and the worker
+// thread. Each output supplies the device primitives (open, prepare, write,
+// pause, restart, reset, position, unprepare, close, how it waits) and
+// overrides the few steps in which it differs. Where a returned buffer is
+// handled depends on CallBackMode: cmWindow on the GUI thread (the
+// notification function posts to the notification window), cmThread on the
+// worker thread. Everything else runs on the GUI thread.
 class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
  public:
   explicit TMMCustomWaveOutComponent(TComponent* owner);
@@ -65,14 +68,14 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   virtual std::int64_t GetPosition() = 0;
   // Guarded operations: a failure fires OnError, closes the device and
   // raises. Close never raises.
-  virtual void Open() = 0;
-  virtual void Close() = 0;
+  virtual void Open();
+  virtual void Close();
   // Drops what is queued and refills from the source's current position.
-  virtual void Requeue() = 0;
-  virtual void Start() = 0;
-  virtual void Pause() = 0;
-  virtual void Restart() = 0;
-  virtual void Stop() = 0;
+  virtual void Requeue();
+  virtual void Start();
+  virtual void Pause();
+  virtual void Restart();
+  virtual void Stop();
   // Fires OnError, then raises the output's exception with the message.
   [[noreturn]] virtual void RaiseError(const std::string& message) = 0;
 
@@ -117,20 +120,99 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
  protected:
   friend class TMMOutputThread;
 
-  // A returned buffer: the ring entry at the ring index is handled.
-  virtual void BufferDone() = 0;
-  // The pause of the end detection.
-  virtual void PauseForEnd() = 0;
-  // Priority of the worker thread, and a new one (created suspended).
-  virtual TThreadPriority WorkerPriority() const = 0;
-  virtual TMMOutputThread* NewWorker() = 0;
+  // The device calls whose failures the output reports.
+  enum TOutputCall : std::uint8_t {
+    ocThread,
+    ocOpen,
+    ocClose,
+    ocStart,
+    ocPause,
+    ocRestart,
+    ocReset,
+    ocWrite,
+    ocPosition,
+    ocUnprepare
+  };
+
+  // --- device primitives: results are 0 for success ---
+  // The name a message about `call` begins with, colon included.
+  virtual const char* CallName(TOutputCall call) const = 0;
+  // Raises this output's message for a failed call (result not 0).
+  virtual void Check(TOutputCall call, std::uint32_t result) = 0;
+  // The checks before opening: devices, DeviceID and format.
+  virtual void CheckOpenable() = 0;
+  virtual bool CanPlayFormat() = 0;
+  // Opens the device with the notification function; sets handle_.
+  virtual std::uint32_t DeviceOpen() = 0;
+  virtual std::uint32_t DeviceClose() = 0;
+  virtual std::uint32_t DevicePause() = 0;
+  virtual std::uint32_t DeviceRestart() = 0;
+  // Gives back every queued buffer as done.
+  virtual std::uint32_t DeviceReset() = 0;
+  // Marks h prepared and not done and queues it at the device.
+  virtual std::uint32_t DeviceWrite(PWaveHdr h) = 0;
+  // The device's position in samples (0 when it is not open).
+  virtual std::uint32_t DevicePosition(std::int64_t& samples) = 0;
+  // A ring block of kWaveHdrSize + size bytes (raises when there is none),
+  // prepared for the device, and back again.
+  virtual PWaveHdr NewRingBlock(std::int32_t size) = 0;
+  virtual void PrepareHeader(PWaveHdr h) = 0;
+  virtual std::uint32_t UnprepareHeader(PWaveHdr h) = 0;
+  virtual void FreeRingBlock(PWaveHdr& h) = 0;
+  // The waiting style: whether waits pump the GUI thread's messages.
+  virtual bool PumpsWhileWaiting() const = 0;
+  // What the displays need of a played record h before it goes on; next is
+  // the record heard now.
+  virtual void PrepareHandOn(PWaveHdr h, PWaveHdr next) = 0;
+
+  // --- steps in which the outputs differ; the defaults are the wave output's ---
+  // Rounds of 10 ms for the open and close notifications.
+  virtual int StateWaitRounds() const { return 500; }
+  // How long Open waits for the worker thread.
+  virtual DWORD WorkerWaitMs() const { return 5000; }
+  // Whether Start shows the wait cursor over a large queue.
+  virtual bool WaitCursorAtStart() const { return true; }
+  // How many buffers Start and Requeue queue at the most.
+  virtual std::int32_t RingSize() const { return num_buffers_; }
+  // Whether Restart tells the chain before it restarts the device.
+  virtual bool ChainRestartsFirst() const { return true; }
+  // Whether Requeue pauses a device that is paused already.
+  virtual bool RequeuePausesPausedDevice() const { return true; }
+  // Whether Requeue restarts and pauses the device again after its reset.
+  virtual bool RequeueRestartsAfterReset() const { return true; }
+  // Zeroes the position counters; under the lock.
+  virtual void ZeroPositions() { loop_start_ = accumulated_ = 0; }
+  // Stop, before the device's reset.
+  virtual void BeforeStopReset() {}
+  // Stop's finish: waits until the device has given back every buffer.
+  virtual void AwaitOutstanding();
+  // Close without a device handle counts as a failed close.
+  virtual bool ClosedWithoutHandleFails() const { return false; }
+  // The position read when a buffer comes back (samples).
+  virtual std::int64_t PositionAtReturn() { return Position(); }
+  // The loop start for a loop mark met at position p; under the lock.
+  virtual std::int64_t LoopStartAt(std::int64_t p) { return p; }
+  // Whether a loop mark is told to the chain as Looped.
+  virtual bool ChainHearsLoops() const { return true; }
+  // Waits until the device has marked h done before it is refilled.
+  virtual void AwaitDone(PWaveHdr h);
   // An exception ended the worker thread: shut the device down from there
   // and report it.
   virtual void WorkerFailed(const std::exception& e);
 
+  // A returned buffer: the ring entry at the ring index is handled.
+  void BufferDone();
+  // Priority of the worker thread, and a new one (created suspended).
+  virtual TThreadPriority WorkerPriority() const = 0;
+  virtual TMMOutputThread* NewWorker() = 0;
+
   void FireEvent(const TNotifyEvent& event);
   void CheckNotOpen();
   bool Destroying() const { return HasState(csDestroying); }
+  // "<call name>" LF CR "<text id>".
+  std::string Prefixed(TOutputCall call, int id) const;
+  // The device's position in samples, raising on failure.
+  std::int64_t Position();
   // Runs f under the critical section and returns what it returns. An error
   // raised inside fires OnError only once the lock is released (by the
   // outermost Locked where they nest), so that no handler runs under it.
@@ -149,10 +231,23 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   // RaiseError's OnError: fired now, or, on the thread holding the critical
   // section through Locked, once it lets go of it.
   void FireError();
+  // Unprepares and frees every ring block: the first failure of the device
+  // to unprepare one, or 0.
+  std::uint32_t ReleaseRing();
 
+ private:
   // One pull into record h: the bytes the source gave (more_buffers_ takes
   // its MoreBuffers answer); dwBufferLength becomes that count.
   std::int64_t Pull(PWaveHdr h);
+  // Fires OnBufferFilled and, unless a stop has begun, writes h.
+  void Write(PWaveHdr h);
+  // Allocates (if needed), sets up and prepares ring entry i.
+  PWaveHdr RingEntry(std::int32_t i);
+  // Fills the ring from entry 0 while the source has data; returns how many
+  // buffers went to the device.
+  std::int32_t FillRing();
+  // The part of Stop after the reset; deferred while a handler runs.
+  void FinishStop();
   // Start of the buffer-done handler: false when the buffer is not to be
   // handled (not started, resetting or stopping); else the depth grows.
   bool EnterHandler();
@@ -166,14 +261,18 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   // cmThread, off the worker thread: lets a handler running there finish
   // with the buffer it has.
   void WaitForWorkerHandler();
-  // Waits until the driver's notification put `flag` in the state.
-  bool WaitForState(TMMDeviceStateFlag flag, int rounds, bool pump);
+  // Waits while `busy` holds, up to `rounds` steps of 10 ms, in the
+  // output's waiting style.
+  template <class F>
+  void WaitWhile(F busy, int rounds);
   void CreateWindow();
   // cmThread: creates the worker thread and waits for it; false when it
   // does not come up in time.
   bool StartWorker(DWORD wait_ms);
   // Ends the worker thread (unless it failed) and releases its events.
   void StopWorker();
+
+ protected:
   void ApplyWorkerPriority(TThreadPriority priority);
 
   // The device handle the notifications carry (null when closed).
@@ -199,9 +298,7 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   std::atomic<int> depth_{0};         // buffer-done handlers running
   bool more_buffers_ = false;         // the MoreBuffers answer of the last pull
 
-  // Stop and close handshake.
-  std::atomic<bool> stop_deferred_{false}, close_pending_{false}, stopping_{false}, closing_{false},
-      resetting_{false}, stop_posted_{false};
+  TMMDeviceHandshake handshake_;
 
   // Positions, in samples; under the critical section.
   std::int64_t loop_start_ = 0;
@@ -249,4 +346,8 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
  protected:
   // The notification function as the open calls take it.
   static DWORD_PTR DriverCallbackParam() { return reinterpret_cast<DWORD_PTR>(&DriverCallback); }
+  // The instance data the open calls give with it.
+  DWORD_PTR CallbackInstance() {
+    return reinterpret_cast<DWORD_PTR>(static_cast<TMMCustomWaveOutComponent*>(this));
+  }
 };

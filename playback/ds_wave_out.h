@@ -37,14 +37,9 @@ class TMMDSWaveOut : public TMMCustomWaveOutComponent {
   explicit TMMDSWaveOut(TComponent* owner);
   ~TMMDSWaveOut() override;
 
+  // Layer position plus what went before a pause, less the loop start; in
+  // 32 bits, 0 while closing.
   std::int64_t GetPosition() override;
-  void Open() override;
-  void Close() override;
-  void Requeue() override;
-  void Start() override;
-  void Pause() override;
-  void Restart() override;
-  void Stop() override;
   [[noreturn]] void RaiseError(const std::string& message) override;
 
   const std::vector<TMMDSDevice>& Devices() const { return devices_; }
@@ -77,27 +72,64 @@ class TMMDSWaveOut : public TMMCustomWaveOutComponent {
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
  protected:
-  void BufferDone() override;
-  void PauseForEnd() override;
+  // Device primitives: the device layer's calls.
+  const char* CallName(TOutputCall call) const override;
+  // A fixed text follows the call's name: the layer has no texts of its own.
+  void Check(TOutputCall call, std::uint32_t result) override;
+  void CheckOpenable() override;
+  bool CanPlayFormat() override;
+  std::uint32_t DeviceOpen() override;
+  std::uint32_t DeviceClose() override { return DSWaveOutClose(Context()); }
+  std::uint32_t DevicePause() override { return DSWaveOutPause(Context()); }
+  std::uint32_t DeviceRestart() override { return DSWaveOutRestart(Context()); }
+  std::uint32_t DeviceReset() override { return DSWaveOutReset(Context()); }
+  std::uint32_t DeviceWrite(PWaveHdr h) override;
+  std::uint32_t DevicePosition(std::int64_t& samples) override;
+  PWaveHdr NewRingBlock(std::int32_t size) override;
+  void PrepareHeader(PWaveHdr h) override;
+  std::uint32_t UnprepareHeader(PWaveHdr h) override;
+  void FreeRingBlock(PWaveHdr& h) override { FreeBlock(h); }
+  // Waits sleep: the layer always notifies the notification function.
+  bool PumpsWhileWaiting() const override { return false; }
+  // The layer leaves the byte counts alone; lpNext points at the next record.
+  void PrepareHandOn(PWaveHdr h, PWaveHdr next) override { h->lpNext = next; }
+
+  // Differs: the open and close notifications are waited for 100 rounds.
+  int StateWaitRounds() const override { return 100; }
+  // Differs: the worker thread is waited for 1000 ms.
+  DWORD WorkerWaitMs() const override { return 1000; }
+  // Differs: at least as many buffers as keep the layer's buffer fed.
+  std::int32_t RingSize() const override;
+  // Differs: the device restarts before the chain hears of it.
+  bool ChainRestartsFirst() const override { return false; }
+  // Differs: Requeue pauses the device only when it is not paused already.
+  bool RequeuePausesPausedDevice() const override { return false; }
+  // Differs: Requeue does not restart and pause the device after its reset.
+  bool RequeueRestartsAfterReset() const override { return false; }
+  // Differs: Stop waits at most 500 ms for the buffers, without sleeping.
+  void AwaitOutstanding() override;
+  // Differs: a close without a layer context counts as failed.
+  bool ClosedWithoutHandleFails() const override { return true; }
+  // Differs: no position is read on a return, so no counter wrap is seen.
+  std::int64_t PositionAtReturn() override { return 0; }
+  // Differs: the loop start is the layer position read under the lock.
+  std::int64_t LoopStartAt(std::int64_t) override { return Position(); }
+  // Differs: a loop mark fires OnLooping only; the chain is not told.
+  bool ChainHearsLoops() const override { return false; }
+  // Differs: no wait for WHDR_DONE; the layer marked it before telling.
+  void AwaitDone(PWaveHdr) override {}
+  // Differs: the failure is reported before the device is closed.
+  void WorkerFailed(const std::exception& e) override;
   TThreadPriority WorkerPriority() const override { return tpHigher; }
   TMMOutputThread* NewWorker() override { return new TMMDSWaveOutThread(this); }
-  void WorkerFailed(const std::exception& e) override;
 
  private:
   // The selected device's identifier (null for the primary device).
   LPCGUID Key() const;
+  // The fixed text of a failed call.
+  static std::string LayerText(TOutputCall call);
   // Raises "<prefix>" LF CR "<text>" when result is not kDSOk.
-  void Check(DWORD result, const std::string& prefix, const std::string& text);
-  PWaveHdr PrepareRingEntry(std::int32_t i);
-  void Write(PWaveHdr h);
-  // NumBuffers, or more where the layer's buffer needs more to stay fed.
-  std::int32_t RingSize() const;
-  std::int32_t FillRing();
-  // The layer's position in samples.
-  std::uint32_t LayerPosition();
-  void FinishStop();
-  // Unprepares and frees every ring block; false when the layer refused one.
-  bool FreeRing();
+  void CheckLayer(DWORD result, const std::string& prefix, const std::string& text);
 
   std::vector<TMMDSDevice> devices_;
   TMMDeviceId device_id_ = 0;

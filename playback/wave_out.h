@@ -29,14 +29,9 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   explicit TMMWaveOut(TComponent* owner);
   ~TMMWaveOut() override;
 
+  // Device position, plus what went before a pause or a wrap of the device's
+  // counter, less the loop start; in 64 bits.
   std::int64_t GetPosition() override;
-  void Open() override;
-  void Close() override;
-  void Requeue() override;
-  void Start() override;
-  void Pause() override;
-  void Restart() override;
-  void Stop() override;
   [[noreturn]] void RaiseError(const std::string& message) override;
 
   // Whether the device (-1 is the mapper) can play format.
@@ -71,34 +66,46 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
  protected:
-  void BufferDone() override;
-  void PauseForEnd() override;
+  // Device primitives: the platform's wave output calls.
+  const char* CallName(TOutputCall call) const override;
+  // The platform's text for the result follows the call's name.
+  void Check(TOutputCall call, std::uint32_t result) override;
+  void CheckOpenable() override;
+  bool CanPlayFormat() override { return QueryFormat(GetDeviceID(), GetPWaveFormat()); }
+  std::uint32_t DeviceOpen() override;
+  std::uint32_t DeviceClose() override;
+  std::uint32_t DevicePause() override;
+  std::uint32_t DeviceRestart() override;
+  std::uint32_t DeviceReset() override;
+  std::uint32_t DeviceWrite(PWaveHdr h) override;
+  std::uint32_t DevicePosition(std::int64_t& samples) override;
+  PWaveHdr NewRingBlock(std::int32_t size) override;
+  // The platform's answers are not used: a header it refuses fails its write.
+  void PrepareHeader(PWaveHdr h) override;
+  std::uint32_t UnprepareHeader(PWaveHdr h) override;
+  void FreeRingBlock(PWaveHdr& h) override { allocator_.ReleaseBlock(h); }
+  // Waits pump where the device posts its notifications to the window.
+  bool PumpsWhileWaiting() const override;
+  // The byte counts the write kept across the platform call come back.
+  void PrepareHandOn(PWaveHdr h, PWaveHdr next) override;
+
+  // Differs: the wait cursor only where ShowHourGlass asks for it.
+  bool WaitCursorAtStart() const override { return show_hourglass_; }
+  // Differs: the counter's wraps are zeroed with the positions.
+  void ZeroPositions() override;
+  // Differs: Stop takes the stop position and forgets the counter's wraps.
+  void BeforeStopReset() override;
+  // Differs: each return reads the device position and notes a counter wrap.
+  std::int64_t PositionAtReturn() override;
   TThreadPriority WorkerPriority() const override { return priority_.load(); }
   TMMOutputThread* NewWorker() override { return new TMMWaveOutThread(this); }
 
  private:
   HWAVEOUT Device() const { return static_cast<HWAVEOUT>(Handle()); }
-  // "<prefix>" LF CR "<platform text for result>".
-  std::string ErrorText(const std::string& prefix, MMRESULT result);
-  // Stores the result; raises with ErrorText unless it is MMSYSERR_NOERROR.
-  void Check(const std::string& prefix, MMRESULT result);
-  // Raises with ErrorText for a positive result.
-  void CheckReset(MMRESULT result);
-  // Allocates (if needed), sets up and prepares ring entry i.
-  PWaveHdr PrepareRingEntry(std::int32_t i);
-  void Write(PWaveHdr h);
-  // The device's position in samples (0 when not open): false and the
-  // platform's result when it cannot be read.
+  // The device's position in samples plus the counter's wraps; false when
+  // it cannot be read.
   bool ReadDevicePosition(std::int64_t& samples, MMRESULT& result);
-  // The same, raising on failure.
-  std::int64_t DevicePosition();
   std::int64_t InTimeFormat(std::int64_t samples) const;
-  // Fills the ring from entry 0 while the source has data; returns how many
-  // buffers went to the device.
-  std::int32_t FillRing();
-  // The part of Stop after the reset; deferred while a handler runs.
-  void FinishStop();
-  void UnprepareRing();
 
   TMMWaveDeviceInfo device_{true};
   std::atomic<MMRESULT> last_result_{MMSYSERR_NOERROR};
