@@ -14,6 +14,7 @@
 #include "platform/wave/wave_caps.h"
 #include "platform/wave/wave_error_text.h"
 #include "platform/wave/wave_in.h"
+#include "stream/device_handshake.h"
 #include "stream/dsp_thread.h"
 
 namespace {
@@ -332,14 +333,6 @@ bool TMMCustomWaveIn::QueryFormat(TMMDeviceId device, const WAVEFORMATEX* format
 
 // --- open and close ---------------------------------------------------------
 
-bool TMMCustomWaveIn::WaitForState(TMMDeviceStateFlag flag, bool pump) {
-  for (int i = 0; i < kWaitRounds; ++i) {
-    if (state_.load() & flag) return true;
-    WaitAndPump(kWaitStepMs, pump);
-  }
-  return (state_.load() & flag) != 0;
-}
-
 // cmWindow handles every buffer on the GUI thread after a post: the driver
 // posts to the notification window itself, so that no thread of its own
 // stands between the recorded data and the GUI thread. The other modes take
@@ -353,14 +346,14 @@ void TMMCustomWaveIn::Open() {
   if (GetDeviceID() == InvalidId) RaiseError(LoadMMString(kMMInvalidDeviceId));
   if (!GetPWaveFormat()) RaiseError(LoadMMString(kMMInvalidWaveFormat));
   if (IsOpen()) Close();
-  if (IsOpen() || closing_) return;
-  closing_ = resetting_ = stopping_ = stop_posted_ = false;
+  if (IsOpen() || handshake_.closing) return;
+  handshake_.ClearForOpen();
   try {
     if (!QueryFormat(GetDeviceID(), GetPWaveFormat()))
       RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotRecordFormat));
     if (!window_) window_ = AllocateHWnd([this](TMessage& m) { WindowProc(m); });
     handle_ = nullptr;
-    close_deferred_ = false;
+    handshake_.close_pending = false;
     open_notified_ = false;
     if (callback_mode_ != cmWindow) lock_initialized_ = true;
     if (callback_mode_ == cmThread) StartThread();
@@ -378,10 +371,10 @@ void TMMCustomWaveIn::Open() {
     TMMCustomSoundComponent::Opened();
     // The driver's open notification may have come meanwhile.
     state_ = open_notified_ ? static_cast<std::uint32_t>(dsOpen) : saved;
-    if (!WaitForState(dsOpen, WindowDelivery()))
+    if (!WaitForDeviceState(state_, dsOpen, kWaitRounds, WindowDelivery()))
       RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotOpenDevice));
     PrepareBuffers();
-    Opened();
+    FireEvent(OnOpen);
   } catch (...) {
     FireEvent(OnError);
     state_ = dsOpen;
@@ -429,22 +422,21 @@ void TMMCustomWaveIn::ReleaseBuffers() {
 }
 
 void TMMCustomWaveIn::Close() {
-  if (!IsOpen() || (closing_ && !close_deferred_)) return;
+  if (!IsOpen() || !handshake_.MayClose()) return;
   try {
-    closing_ = true;
+    handshake_.closing = true;
     if (state_.load() & (dsStarted | dsPaused)) Stop();
-    if (stop_deferred_) {
-      close_deferred_ = true;
-      return;
-    }
-    close_deferred_ = false;
+    if (handshake_.LeaveCloseToStop()) return;
     bool closed_in_time = true;
+    // Unlike the outputs, which give their buffers back at each stop, the
+    // capture buffers stay prepared from open to close: the driver is
+    // stopped and reset once more and they are unprepared here.
     if (handle_) {
       calls_.Stop(handle_);
       calls_.Reset(handle_);
       UnprepareBuffers();
       Check("WaveInClose:", calls_.Close(handle_));
-      closed_in_time = WaitForState(dsClosed, WindowDelivery());
+      closed_in_time = WaitForDeviceState(state_, dsClosed, kWaitRounds, WindowDelivery());
     } else {
       state_ = dsClosed;
     }
@@ -453,24 +445,20 @@ void TMMCustomWaveIn::Close() {
       StopThread();
     else
       lock_initialized_ = false;
-    Closed();
+    FinishClose();
     if (!closed_in_time) RaiseError(LoadMMString(kMMCannotCloseDevice));
   } catch (const std::exception&) {
-    closing_ = false;
+    handshake_.closing = false;
   }
 }
 
-void TMMCustomWaveIn::Opened() {
-  FireEvent(OnOpen);
-}
-
-void TMMCustomWaveIn::Closed() {
+void TMMCustomWaveIn::FinishClose() {
   handle_ = nullptr;
   // Notifications still queued for the old handle refer to released buffers.
   RemovePendingMessages(window_, MM_WIM_DATA);
   RemovePendingMessages(window_, WM_STOPCAPTURE);
   ReleaseBuffers();
-  closing_ = false;
+  handshake_.closing = false;
   if (!HasState(csDestroying)) FireEvent(OnClose);
 }
 
@@ -482,7 +470,7 @@ void TMMCustomWaveIn::Start() {
     if (!IsOpen() || (state_.load() & dsStarted)) return;
     recorded_bytes_ = 0;
     depth_ = 0;
-    stop_deferred_ = stopping_ = resetting_ = stop_posted_ = false;
+    handshake_.ClearForStart();
     queued_ = 0;
     ComputeMaxRecordBytes();
     for (std::int32_t i = 0; i < num_buffers_; ++i) {
@@ -492,7 +480,7 @@ void TMMCustomWaveIn::Start() {
       Check("WaveInAddBuffer:", calls_.AddBuffer(handle_, h, sizeof(WAVEHDR)));
       ++queued_;
     }
-    Started();
+    FinishStart();
   } catch (...) {
     FireEvent(OnError);
     state_ |= dsStarted;
@@ -502,7 +490,7 @@ void TMMCustomWaveIn::Start() {
   }
 }
 
-void TMMCustomWaveIn::Started() {
+void TMMCustomWaveIn::FinishStart() {
   const std::uint32_t before = state_.fetch_or(dsStarted);
   if (!(before & dsPaused)) Check("WaveInStart:", calls_.Start(handle_));
   TMMCustomSoundComponent::Started();
@@ -514,7 +502,7 @@ void TMMCustomWaveIn::Pause() {
     if (!IsOpen()) Open();
     if (!IsOpen() || (state_.load() & dsPaused)) return;
     if (state_.load() & dsStarted) Check("WaveInPause:", calls_.Stop(handle_));
-    Paused();
+    FinishPause();
   } catch (...) {
     FireEvent(OnError);
     Close();
@@ -522,7 +510,7 @@ void TMMCustomWaveIn::Pause() {
   }
 }
 
-void TMMCustomWaveIn::Paused() {
+void TMMCustomWaveIn::FinishPause() {
   state_ |= dsPaused;
   TMMCustomSoundComponent::Paused();
   FireEvent(OnPause);
@@ -533,7 +521,7 @@ void TMMCustomWaveIn::Restart() {
     const std::uint32_t s = state_.load();
     if (!((s & dsStarted) && (s & dsPaused))) return;
     Check("WaveInRestart:", calls_.Start(handle_));
-    Restarted();
+    FinishRestart();
   } catch (...) {
     FireEvent(OnError);
     Close();
@@ -541,7 +529,7 @@ void TMMCustomWaveIn::Restart() {
   }
 }
 
-void TMMCustomWaveIn::Restarted() {
+void TMMCustomWaveIn::FinishRestart() {
   state_ &= ~static_cast<std::uint32_t>(dsPaused);
   TMMCustomSoundComponent::Restarted();
   FireEvent(OnRestart);
@@ -551,13 +539,13 @@ void TMMCustomWaveIn::Stop() {
   try {
     if (!(state_.load() & (dsStarted | dsPaused))) return;
     Locked([this] {
-      stopping_ = true;
+      handshake_.stopping = true;
       Check("WaveInStop:", calls_.Stop(handle_));
-      resetting_ = true;
+      handshake_.resetting = true;
       Check("WaveInReset:", calls_.Reset(handle_));
     });
     if (!InsideBufferDone()) WaitForBuffers();
-    Stopped();
+    FinishStop();
   } catch (...) {
     FireEvent(OnError);
     Close();
@@ -576,32 +564,35 @@ void TMMCustomWaveIn::WaitForBuffers() {
   }
 }
 
-void TMMCustomWaveIn::Stopped() {
+void TMMCustomWaveIn::FinishStop() {
   if (!(state_.load() & (dsStarted | dsPaused))) return;
+  // Deferred only on the thread handling a buffer: unlike the outputs, a
+  // stop from another thread waits for that handling (WaitForBuffers).
   if (InsideBufferDone()) {
     // Called from inside the chain's buffer handling: finished once that
     // handling has unwound (WM_STOPCAPTURE).
-    stop_deferred_ = true;
+    handshake_.stop_deferred = true;
     return;
   }
   state_ &= ~static_cast<std::uint32_t>(dsStarted | dsPaused);
   queued_ = 0;
-  stop_deferred_ = false;
+  handshake_.stop_deferred = false;
   TMMCustomSoundComponent::Stopped();
   if (!HasState(csDestroying)) FireEvent(OnStop);
-  if (close_deferred_) Close();
+  if (handshake_.close_pending) Close();
 }
 
 // --- buffers ----------------------------------------------------------------
 
 void TMMCustomWaveIn::BufferDone(PWaveHdr header) {
   if (!(state_.load() & dsStarted)) return;
-  if (resetting_ || stopping_) {
+  if (handshake_.resetting || handshake_.stopping) {
     // A buffer the driver gives back because of a stop: it is accounted for
     // here, whether or not the stop is deferred.
-    if (stopping_ && !resetting_ && header->dwBytesRecorded > 0) BufferReady(header);
+    if (handshake_.stopping && !handshake_.resetting && header->dwBytesRecorded > 0)
+      BufferReady(header);
     Locked([this] {
-      if (--queued_ <= 0) resetting_ = false;
+      if (--queued_ <= 0) handshake_.resetting = false;
     });
     return;
   }
@@ -613,7 +604,7 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr header) {
     // A stop that began meanwhile on another thread has reset the driver:
     // the buffer stays out.
     Locked([&] {
-      if (stop_deferred_ || stopping_) return;
+      if (handshake_.stop_deferred || handshake_.stopping) return;
       header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
       Check("WaveInAddBuffer:", calls_.AddBuffer(handle_, header, sizeof(WAVEHDR)));
       ++queued_;
@@ -622,11 +613,8 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr header) {
     FireEvent(OnError);
     error = std::current_exception();
   }
-  if (depth_ == 1 && stop_deferred_ && !stop_posted_) {
-    stop_posted_ = true;
-    stopping_ = true;
+  if (depth_ == 1 && handshake_.stop_deferred && handshake_.TakeStopPost())
     PostMessage(window_, WM_STOPCAPTURE, reinterpret_cast<WPARAM>(handle_), 0);
-  }
   // Last: a stop on another thread waits for this.
   --depth_;
   if (error) std::rethrow_exception(error);
@@ -646,7 +634,7 @@ void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
     limit_hit = true;
   }
   TMMCustomSoundComponent::BufferReady(lpWaveHdr);
-  if (limit_hit && !stopping_) Stop();
+  if (limit_hit && !handshake_.stopping) Stop();
 }
 
 // --- notifications ----------------------------------------------------------

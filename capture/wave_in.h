@@ -17,6 +17,7 @@
 #include "platform/threads/thread.h"
 #include "platform/wave/wave_hdr.h"
 #include "stream/allocator.h"
+#include "stream/device_handshake.h"
 #include "stream/sound_component.h"
 
 class EMMWaveInError : public Exception {
@@ -125,12 +126,13 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // A new format closes the device; a supported PCM format also sets
   // SampleRate, BitLength and Channels.
   void SetPWaveFormat(const WAVEFORMATEX* format) override;
-  void Opened() override;
-  void Closed() override;
-  void Started() override;
-  void Paused() override;
-  void Restarted() override;
-  void Stopped() override;
+  // Notifications reaching the device run its own operations.
+  void Opened() override { Open(); }
+  void Closed() override { Close(); }
+  void Started() override { Start(); }
+  void Paused() override { Pause(); }
+  void Restarted() override { Restart(); }
+  void Stopped() override { Stop(); }
   void BufferReady(PWaveHdr lpWaveHdr) override;
 
   TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
@@ -144,6 +146,15 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // Whether the driver notifies through the notification window (else
   // through the driver callback); fixed at Open.
   bool WindowDelivery() const;
+  // The last steps of Start, Pause, Restart, Stop and Close: the device's
+  // state, the chain's notification and the event.
+  void FinishStart();
+  void FinishPause();
+  void FinishRestart();
+  // Deferred while this thread handles a buffer (WM_STOPCAPTURE finishes it).
+  void FinishStop();
+  // Releases the buffers; fires OnClose unless being destroyed.
+  void FinishClose();
   // A returned buffer; runs where CallBackMode says.
   void BufferDone(PWaveHdr header);
   // Whether the caller is the thread that is handling a returned buffer: a
@@ -170,7 +181,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void PrepareBuffers();
   void UnprepareBuffers();
   void ReleaseBuffers();
-  bool WaitForState(TMMDeviceStateFlag flag, bool pump);
   void StartThread();
   void StopThread();
   // Worker thread: hands its failure to the GUI thread, which closes the
@@ -205,8 +215,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // Stop and close handshake; shared with the thread that handles buffers.
   std::atomic<int> queued_{0};
   std::atomic<int> depth_{0};
-  std::atomic<bool> closing_{false}, close_deferred_{false}, stopping_{false}, resetting_{false},
-      stop_deferred_{false}, stop_posted_{false};
+  TMMDeviceHandshake handshake_;
   std::atomic<std::int64_t> recorded_bytes_{0};
   // The thread of the buffer handling in progress (depth_ > 0).
   std::atomic<std::thread::id> handler_thread_{};

@@ -50,60 +50,37 @@ void TMMDSWaveOut::CheckLayer(DWORD result, const std::string& prefix, const std
   if (result != kDSOk) RaiseError(prefix + "\n\r" + text);
 }
 
+namespace {
+
+// Name and fixed text of each call, in TOutputCall order; a text of the
+// string table where the id is not 0.
+struct TLayerCall {
+  const char* name;
+  const char* text;
+  int id;
+};
+constexpr TLayerCall kLayerCalls[] = {
+    {"DSWaveOut:", "", kMMCannotCreateThread},
+    {"DSWaveOutOpen:", "", kMMCannotOpenDevice},
+    {"DSWaveOutClose:", "", kMMCannotCloseDevice},
+    {"DSWaveOutStarted:", "", kMMCannotStartDevice},
+    {"DSWaveOutPause:", "Unable to pause device", 0},
+    {"DSWaveOutRestart:", "Unabele to restart device", 0},
+    {"DSWaveOutReset:", "Unable to reset device", 0},
+    {"DSWaveOutWrite:", "Unable to write to device", 0},
+    {"DSWaveOutGetPosition:", "Unable to get device position", 0},
+    {"DSWaveOutUnprepareHeader:", "Unable to unprepare waveheaders", 0}};
+
+}  // namespace
+
 const char* TMMDSWaveOut::CallName(TOutputCall call) const {
-  switch (call) {
-    case ocThread:
-      return "DSWaveOut:";
-    case ocOpen:
-      return "DSWaveOutOpen:";
-    case ocClose:
-      return "DSWaveOutClose:";
-    case ocStart:
-      return "DSWaveOutStarted:";
-    case ocPause:
-      return "DSWaveOutPause:";
-    case ocRestart:
-      return "DSWaveOutRestart:";
-    case ocReset:
-      return "DSWaveOutReset:";
-    case ocWrite:
-      return "DSWaveOutWrite:";
-    case ocPosition:
-      return "DSWaveOutGetPosition:";
-    case ocUnprepare:
-      break;
-  }
-  return "DSWaveOutUnprepareHeader:";
+  return kLayerCalls[call].name;
 }
 
 void TMMDSWaveOut::Check(TOutputCall call, std::uint32_t result) {
-  if (result != kDSOk) RaiseError(std::string(CallName(call)) + "\n\r" + LayerText(call));
-}
-
-std::string TMMDSWaveOut::LayerText(TOutputCall call) {
-  switch (call) {
-    case ocOpen:
-      return LoadMMString(kMMCannotOpenDevice);
-    case ocClose:
-      return LoadMMString(kMMCannotCloseDevice);
-    case ocPause:
-      return "Unable to pause device";
-    case ocRestart:
-      return "Unabele to restart device";
-    case ocReset:
-      return "Unable to reset device";
-    case ocWrite:
-      return "Unable to write to device";
-    case ocPosition:
-      return "Unable to get device position";
-    case ocUnprepare:
-      return "Unable to unprepare waveheaders";
-    case ocThread:
-      return LoadMMString(kMMCannotCreateThread);
-    case ocStart:
-      break;
-  }
-  return LoadMMString(kMMCannotStartDevice);
+  const TLayerCall& c = kLayerCalls[call];
+  if (result != kDSOk)
+    RaiseError(std::string(c.name) + "\n\r" + (c.id ? LoadMMString(c.id) : c.text));
 }
 
 // --- properties -------------------------------------------------------------

@@ -126,8 +126,6 @@ class TMMDSWaveOut : public TMMCustomWaveOutComponent {
  private:
   // The selected device's identifier (null for the primary device).
   LPCGUID Key() const;
-  // The fixed text of a failed call.
-  static std::string LayerText(TOutputCall call);
   // Raises "<prefix>" LF CR "<text>" when result is not kDSOk.
   void CheckLayer(DWORD result, const std::string& prefix, const std::string& text);
 

@@ -33,29 +33,17 @@ void TMMWaveOut::RaiseError(const std::string& message) {
 }
 
 const char* TMMWaveOut::CallName(TOutputCall call) const {
-  switch (call) {
-    case ocThread:
-      return "WaveOut:";
-    case ocOpen:
-      return "WaveOutOpen:";
-    case ocClose:
-      return "WaveOutClose:";
-    case ocStart:
-      return "WaveOutStart:";
-    case ocPause:
-      return "WaveOutPause:";
-    case ocRestart:
-      return "WaveOutRestart:";
-    case ocReset:
-      return "WaveOutReset:";
-    case ocWrite:
-      return "WaveOutWrite:";
-    case ocPosition:
-      return "WaveOutGetPosition:";
-    case ocUnprepare:
-      break;
-  }
-  return "WaveOutUnprepareHeader:";
+  static constexpr const char* kNames[] = {"WaveOut:",
+                                           "WaveOutOpen:",
+                                           "WaveOutClose:",
+                                           "WaveOutStart:",
+                                           "WaveOutPause:",
+                                           "WaveOutRestart:",
+                                           "WaveOutReset:",
+                                           "WaveOutWrite:",
+                                           "WaveOutGetPosition:",
+                                           "WaveOutUnprepareHeader:"};
+  return kNames[call];
 }
 
 void TMMWaveOut::Check(TOutputCall call, std::uint32_t result) {
@@ -192,28 +180,21 @@ void TMMWaveOut::PrepareHandOn(PWaveHdr h, PWaveHdr next) {
 
 // --- positions --------------------------------------------------------------
 
-bool TMMWaveOut::ReadDevicePosition(std::int64_t& samples, MMRESULT& result) {
+std::uint32_t TMMWaveOut::DevicePosition(std::int64_t& samples) {
   samples = 0;
-  result = MMSYSERR_NOERROR;
   HWAVEOUT d = Device();
-  if (!IsOpen() || !d) return true;
+  if (!IsOpen() || !d) return MMSYSERR_NOERROR;
   MMTIME t;
   t.wType = TIME_SAMPLES;
-  result = waveOutGetPosition(d, &t, sizeof(t));
+  MMRESULT result = waveOutGetPosition(d, &t, sizeof(t));
   if (result == MMSYSERR_NOERROR && t.wType == TIME_SAMPLES) {
     samples = t.u.sample;
-    return true;
+    return result;
   }
   t.wType = TIME_BYTES;
   result = waveOutGetPosition(d, &t, sizeof(t));
-  if (result != MMSYSERR_NOERROR) return false;
-  samples = BytesToSamples(GetPWaveFormat(), static_cast<std::int32_t>(t.u.cb));
-  return true;
-}
-
-std::uint32_t TMMWaveOut::DevicePosition(std::int64_t& samples) {
-  MMRESULT result = MMSYSERR_NOERROR;
-  ReadDevicePosition(samples, result);
+  if (result == MMSYSERR_NOERROR)
+    samples = BytesToSamples(GetPWaveFormat(), static_cast<std::int32_t>(t.u.cb));
   return result;
 }
 
@@ -245,9 +226,8 @@ void TMMWaveOut::ZeroPositions() {
 void TMMWaveOut::BeforeStopReset() {
   std::lock_guard<TCriticalSection> lock(lock_);
   std::int64_t samples = 0;
-  MMRESULT result = MMSYSERR_NOERROR;
   // A device that went away has no position: the last one read stands.
-  if (!ReadDevicePosition(samples, result)) samples = last_position_;
+  if (DevicePosition(samples) != MMSYSERR_NOERROR) samples = last_position_;
   stop_position_ = InTimeFormat(samples + accumulated_ + wrap_count_ * wrap_size_ - loop_start_);
   wrap_count_ = wrap_size_ = 0;
 }

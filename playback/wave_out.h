@@ -102,9 +102,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
 
  private:
   HWAVEOUT Device() const { return static_cast<HWAVEOUT>(Handle()); }
-  // The device's position in samples plus the counter's wraps; false when
-  // it cannot be read.
-  bool ReadDevicePosition(std::int64_t& samples, MMRESULT& result);
   std::int64_t InTimeFormat(std::int64_t samples) const;
 
   TMMWaveDeviceInfo device_{true};
