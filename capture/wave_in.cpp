@@ -22,7 +22,6 @@ namespace {
 constexpr std::int32_t kNoLimit = 2147483647;
 constexpr int kWaitRounds = 100;
 constexpr unsigned kWaitStepMs = 10;
-constexpr int kDonePolls = 65000;
 constexpr DWORD kThreadWaitMs = 5000;
 
 // Posted by a failed worker thread to the notification window (wParam = the
@@ -348,7 +347,7 @@ void TMMCustomWaveIn::Open() {
   if (IsOpen()) Close();
   if (IsOpen() || handshake_.closing) return;
   handshake_.ClearForOpen();
-  try {
+  Guarded(gcAsOpen, [&] {
     if (!QueryFormat(GetDeviceID(), GetPWaveFormat()))
       RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotRecordFormat));
     if (!window_) window_ = AllocateHWnd([this](TMessage& m) { WindowProc(m); });
@@ -375,13 +374,7 @@ void TMMCustomWaveIn::Open() {
       RaiseError("WaveInOpen:\n\r" + LoadMMString(kMMCannotOpenDevice));
     PrepareBuffers();
     FireEvent(OnOpen);
-  } catch (...) {
-    FireEvent(OnError);
-    state_ = dsOpen;
-    Close();
-    state_ = dsClosed;
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::PrepareBuffers() {
@@ -392,13 +385,7 @@ void TMMCustomWaveIn::PrepareBuffers() {
         GMEM_ZEROINIT, static_cast<std::uint32_t>(size) + static_cast<std::uint32_t>(kWaveHdrSize));
     if (!block) RaiseError(LoadMMString(kMMCannotAllocateHeader));
     auto* h = static_cast<PWaveHdr>(block);
-    h->lpData = WaveHdrData(h);
-    h->dwBufferLength = static_cast<DWORD>(size);
-    h->dwBytesRecorded = 0;
-    h->dwUser = 0;
-    h->dwFlags = 0;
-    h->dwLoops = 0;
-    h->lpNext = nullptr;
+    ResetDeviceHeader(h, size);
     headers_[i] = h;
   }
   for (std::int32_t i = 0; i < num_buffers_; ++i)
@@ -409,9 +396,7 @@ void TMMCustomWaveIn::PrepareBuffers() {
 void TMMCustomWaveIn::UnprepareBuffers() {
   for (PWaveHdr h : headers_) {
     if (!h) continue;
-    int polls = 0;
-    while (!(h->dwFlags & WHDR_DONE) && polls < kDonePolls) ++polls;
-    if (!(h->dwFlags & WHDR_DONE)) h->dwFlags = WHDR_DONE;
+    AwaitHeaderDone(h);
     Check("WaveInUnprepareHeader:", calls_.UnprepareHeader(handle_, h, sizeof(WAVEHDR)));
   }
 }
@@ -465,7 +450,7 @@ void TMMCustomWaveIn::FinishClose() {
 // --- start, pause, restart, stop --------------------------------------------
 
 void TMMCustomWaveIn::Start() {
-  try {
+  Guarded(gcAsStarted, [&] {
     if (!IsOpen()) Open();
     if (!IsOpen() || (state_.load() & dsStarted)) return;
     recorded_bytes_ = 0;
@@ -481,13 +466,7 @@ void TMMCustomWaveIn::Start() {
       ++queued_;
     }
     FinishStart();
-  } catch (...) {
-    FireEvent(OnError);
-    state_ |= dsStarted;
-    Close();
-    state_ = dsClosed;
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::FinishStart() {
@@ -498,16 +477,12 @@ void TMMCustomWaveIn::FinishStart() {
 }
 
 void TMMCustomWaveIn::Pause() {
-  try {
+  Guarded(gcAsIs, [&] {
     if (!IsOpen()) Open();
     if (!IsOpen() || (state_.load() & dsPaused)) return;
     if (state_.load() & dsStarted) Check("WaveInPause:", calls_.Stop(handle_));
     FinishPause();
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::FinishPause() {
@@ -517,16 +492,12 @@ void TMMCustomWaveIn::FinishPause() {
 }
 
 void TMMCustomWaveIn::Restart() {
-  try {
+  Guarded(gcAsIs, [&] {
     const std::uint32_t s = state_.load();
     if (!((s & dsStarted) && (s & dsPaused))) return;
     Check("WaveInRestart:", calls_.Start(handle_));
     FinishRestart();
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::FinishRestart() {
@@ -536,7 +507,7 @@ void TMMCustomWaveIn::FinishRestart() {
 }
 
 void TMMCustomWaveIn::Stop() {
-  try {
+  Guarded(gcAsIs, [&] {
     if (!(state_.load() & (dsStarted | dsPaused))) return;
     Locked([this] {
       handshake_.stopping = true;
@@ -546,11 +517,7 @@ void TMMCustomWaveIn::Stop() {
     });
     if (!InsideBufferDone()) WaitForBuffers();
     FinishStop();
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::WaitForBuffers() {
@@ -642,13 +609,8 @@ void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
 void TMMCustomWaveIn::WindowProc(TMessage& msg) {
   if (msg.WParam != reinterpret_cast<WPARAM>(handle_) || !handle_) return;
   try {
+    if (NoteOpenOrClose(state_, msg.Msg, MM_WIM_OPEN, MM_WIM_CLOSE)) return;
     switch (msg.Msg) {
-      case MM_WIM_OPEN:
-        state_ = dsOpen;
-        break;
-      case MM_WIM_CLOSE:
-        state_ = dsClosed;
-        break;
       case MM_WIM_DATA:
         BufferDone(reinterpret_cast<PWaveHdr>(msg.LParam));
         break;
@@ -680,38 +642,21 @@ void TMMCustomWaveIn::DriverCallback(void* hwave, UINT msg, DWORD_PTR instance, 
                                      DWORD_PTR) {
   auto* self = reinterpret_cast<TMMCustomWaveIn*>(instance);
   if (!self) return;
-  try {
-    switch (msg) {
-      case WIM_OPEN:
-        self->open_notified_ = true;
-        self->state_ = dsOpen;
-        break;
-      case WIM_CLOSE:
-        self->state_ = dsClosed;
-        break;
-      case WIM_DATA:
-        switch (self->callback_mode_) {
-          case cmWindow:
-            PostMessage(self->window_, MM_WIM_DATA, reinterpret_cast<WPARAM>(hwave),
-                        static_cast<LPARAM>(param1));
-            break;
-          case cmCallback:
-            self->BufferDone(reinterpret_cast<PWaveHdr>(param1));
-            break;
-          case cmThread:
-            if (self->thread_id_)
-              PostThreadMessage(self->thread_id_, MM_WIM_DATA, reinterpret_cast<WPARAM>(hwave),
-                                static_cast<LPARAM>(param1));
-            break;
-        }
-        break;
-      default:
-        break;
-    }
-  } catch (const std::exception& e) {
-    self->Close();
-    platform::ShowException(e);
-  }
+  HandleDriverNotification([&] { self->DriverNotified(hwave, msg, param1); },
+                           [self] { self->Close(); });
+}
+
+void TMMCustomWaveIn::DriverNotified(void* hwave, UINT msg, DWORD_PTR header) {
+  if (msg == WIM_OPEN) open_notified_ = true;
+  if (NoteOpenOrClose(state_, msg, WIM_OPEN, WIM_CLOSE) || msg != WIM_DATA) return;
+  const auto w = reinterpret_cast<WPARAM>(hwave);
+  const auto l = static_cast<LPARAM>(header);
+  if (callback_mode_ == cmWindow)
+    PostMessage(window_, MM_WIM_DATA, w, l);
+  else if (callback_mode_ == cmCallback)
+    BufferDone(reinterpret_cast<PWaveHdr>(header));
+  else if (thread_id_)
+    PostThreadMessage(thread_id_, MM_WIM_DATA, w, l);
 }
 
 // --- worker thread ----------------------------------------------------------

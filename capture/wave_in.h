@@ -167,6 +167,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // a failed stop, which left the device closed.
   std::exception_ptr StopForRelink(bool relinking);
   void WindowProc(TMessage& msg);
+  // A driver notification, on the driver's thread.
+  void DriverNotified(void* hwave, UINT msg, DWORD_PTR header);
   static void DriverCallback(void* hwave, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
                              DWORD_PTR param2);
 
@@ -176,6 +178,12 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void Check(const std::string& prefix, MMRESULT result);
   void CheckNotOpen();
   void FireEvent(const TNotifyEvent& event);
+  // Runs a guarded operation (see RunGuarded).
+  template <class F>
+  void Guarded(TMMGuardClose how, F op) {
+    RunGuarded(
+        state_, how, op, [this] { FireEvent(OnError); }, [this] { Close(); });
+  }
   void RebuildFormat();
   void ComputeMaxRecordBytes();
   void PrepareBuffers();

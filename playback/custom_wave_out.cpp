@@ -17,7 +17,7 @@ namespace {
 constexpr unsigned kWaitStepMs = 10;
 constexpr int kStopRounds = 500;
 constexpr int kRequeueRounds = 100;
-constexpr int kDonePolls = 65000;
+constexpr int kDoneSleeps = 65000;
 constexpr auto kDoneSleep = std::chrono::milliseconds(2);
 constexpr std::int64_t kHourGlassBytes = 100000;
 // How long a flush request or a running handler is waited for.
@@ -130,7 +130,7 @@ void TMMCustomWaveOutComponent::Open() {
   if (IsOpen()) Close();
   if (IsOpen() || handshake_.closing) return;
   handshake_.ClearForOpen();
-  try {
+  Guarded(gcAsOpen, [&] {
     if (!CanPlayFormat()) RaiseError(Prefixed(ocOpen, kMMCannotPlayFormat));
     CreateWindow();
     handle_ = nullptr;
@@ -142,13 +142,7 @@ void TMMCustomWaveOutComponent::Open() {
     if (!WaitForDeviceState(state_, dsOpen, StateWaitRounds(), PumpsWhileWaiting()))
       RaiseError(Prefixed(ocOpen, kMMCannotOpenDevice));
     FireEvent(OnOpen);
-  } catch (...) {
-    FireEvent(OnError);
-    state_ = dsOpen;
-    Close();
-    state_ = dsClosed;
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveOutComponent::Close() {
@@ -233,13 +227,7 @@ PWaveHdr TMMCustomWaveOutComponent::RingEntry(std::int32_t i) {
     const std::int32_t size = GetBufferSize();
     PWaveHdr h = NewRingBlock(size);
     ring_[i] = h;
-    h->lpData = WaveHdrData(h);
-    h->dwBufferLength = static_cast<DWORD>(size);
-    h->dwBytesRecorded = 0;
-    h->dwUser = 0;
-    h->dwFlags = 0;
-    h->dwLoops = 0;
-    h->lpNext = nullptr;
+    ResetDeviceHeader(h, size);
     PrepareHeader(h);
   }
   return ring_[i];
@@ -261,9 +249,7 @@ std::uint32_t TMMCustomWaveOutComponent::ReleaseRing() {
   std::uint32_t failure = 0;
   for (PWaveHdr& h : ring_) {
     if (!h) continue;
-    int polls = 0;
-    while (!(h->dwFlags & WHDR_DONE) && polls < kDonePolls) ++polls;
-    if (!(h->dwFlags & WHDR_DONE)) h->dwFlags = WHDR_DONE;
+    AwaitHeaderDone(h);
     const std::uint32_t result = UnprepareHeader(h);
     if (failure == 0) failure = result;
     FreeRingBlock(h);
@@ -274,7 +260,7 @@ std::uint32_t TMMCustomWaveOutComponent::ReleaseRing() {
 // --- start, pause, restart --------------------------------------------------
 
 void TMMCustomWaveOutComponent::Start() {
-  try {
+  Guarded(gcAsStarted, [&] {
     if (!IsOpen()) Open();
     if (!IsOpen() || (state_.load() & dsStarted)) return;
     Locked([this] { ZeroPositions(); });
@@ -300,17 +286,11 @@ void TMMCustomWaveOutComponent::Start() {
     }
     if (!(state_.load() & dsPaused)) Check(ocRestart, DeviceRestart());
     FireEvent(OnStart);
-  } catch (...) {
-    FireEvent(OnError);
-    state_ |= dsStarted;
-    Close();
-    state_ = dsClosed;
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveOutComponent::Pause() {
-  try {
+  Guarded(gcAsIs, [&] {
     if (!IsOpen()) Open();
     if (!IsOpen() || (state_.load() & dsPaused)) return;
     if (state_.load() & dsStarted) {
@@ -333,35 +313,27 @@ void TMMCustomWaveOutComponent::Pause() {
     state_ |= dsPaused;
     TMMCustomSoundComponent::Paused();
     FireEvent(OnPause);
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveOutComponent::Restart() {
   const std::uint32_t s = state_.load();
   if (!((s & dsStarted) && (s & dsPaused))) return;
   handshake_.resetting = false;
-  try {
+  Guarded(gcAsIs, [&] {
     const bool chain_first = ChainRestartsFirst();
     if (chain_first) TMMCustomSoundComponent::Restarted();
     Check(ocRestart, DeviceRestart());
     state_ &= ~static_cast<std::uint32_t>(dsPaused);
     if (!chain_first) TMMCustomSoundComponent::Restarted();
     FireEvent(OnRestart);
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveOutComponent::Requeue() {
   if (!(state_.load() & kStartedOrPaused) || handshake_.resetting) return;
   Locked([this] { handshake_.resetting = true; });
-  try {
+  Guarded(gcAsIs, [&] {
     if (RequeuePausesPausedDevice() || !(state_.load() & dsPaused)) Check(ocPause, DevicePause());
     DiscardPendingDone();
     WaitForWorkerHandler();
@@ -382,11 +354,7 @@ void TMMCustomWaveOutComponent::Requeue() {
     queued_ = FillRing();
     if (!(state_.load() & dsPaused)) Check(ocRestart, DeviceRestart());
     if (queued_ == 0) Stop();
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 // --- stop -------------------------------------------------------------------
@@ -397,17 +365,13 @@ void TMMCustomWaveOutComponent::Stop() {
     handshake_.stopping = true;
     handshake_.resetting = true;
   });
-  try {
+  Guarded(gcAsIs, [&] {
     BeforeStopReset();
     // The reset runs outside the lock: the done notifications it gives take
     // the lock on their way.
     Check(ocReset, DeviceReset());
     FinishStop();
-  } catch (...) {
-    FireEvent(OnError);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveOutComponent::FinishStop() {
@@ -489,7 +453,7 @@ void TMMCustomWaveOutComponent::BufferDone() {
 }
 
 void TMMCustomWaveOutComponent::AwaitDone(PWaveHdr h) {
-  for (int i = 0; i < kDonePolls && !(h->dwFlags & WHDR_DONE); ++i)
+  for (int i = 0; i < kDoneSleeps && !(h->dwFlags & WHDR_DONE); ++i)
     std::this_thread::sleep_for(kDoneSleep);
 }
 
@@ -553,24 +517,12 @@ void TMMCustomWaveOutComponent::DriverCallback(void* hwave, UINT msg, DWORD_PTR 
                                                DWORD_PTR param1, DWORD_PTR) {
   auto* self = reinterpret_cast<TMMCustomWaveOutComponent*>(instance);
   if (!self) return;
-  try {
-    switch (msg) {
-      case WOM_OPEN:
-        self->state_ = dsOpen;
-        break;
-      case WOM_CLOSE:
-        self->state_ = dsClosed;
-        break;
-      case WOM_DONE:
-        self->DriverDone(hwave, param1);
-        break;
-      default:
-        break;
-    }
-  } catch (const std::exception& e) {
-    self->Close();
-    platform::ShowException(e);
-  }
+  HandleDriverNotification(
+      [&] {
+        if (!NoteOpenOrClose(self->state_, msg, WOM_OPEN, WOM_CLOSE) && msg == WOM_DONE)
+          self->DriverDone(hwave, param1);
+      },
+      [self] { self->Close(); });
 }
 
 void TMMCustomWaveOutComponent::DriverDone(void* hwave, DWORD_PTR header) {
@@ -607,13 +559,8 @@ void TMMCustomWaveOutComponent::DriverDone(void* hwave, DWORD_PTR header) {
 void TMMCustomWaveOutComponent::WindowProc(TMessage& msg) {
   if (!Handle() || msg.WParam != HandleParam()) return;
   try {
+    if (NoteOpenOrClose(state_, msg.Msg, MM_WOM_OPEN, MM_WOM_CLOSE)) return;
     switch (msg.Msg) {
-      case MM_WOM_OPEN:
-        state_ = dsOpen;
-        break;
-      case MM_WOM_CLOSE:
-        state_ = dsClosed;
-        break;
       case MM_WOM_DONE:
         if (!FunctionCallbacks) {
           // The device posts to the window itself: count the return here.

@@ -207,6 +207,12 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   virtual TMMOutputThread* NewWorker() = 0;
 
   void FireEvent(const TNotifyEvent& event);
+  // Runs a guarded operation (see RunGuarded).
+  template <class F>
+  void Guarded(TMMGuardClose how, F op) {
+    RunGuarded(
+        state_, how, op, [this] { FireEvent(OnError); }, [this] { Close(); });
+  }
   void CheckNotOpen();
   bool Destroying() const { return HasState(csDestroying); }
   // "<call name>" LF CR "<text id>".

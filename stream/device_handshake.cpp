@@ -8,6 +8,10 @@ constexpr unsigned kWaitStepMs = 10;
 
 }  // namespace
 
+void ReportDeviceFailure(const std::exception& e) {
+  platform::ShowException(e);
+}
+
 bool WaitForDeviceState(const std::atomic<std::uint32_t>& state, TMMDeviceStateFlag flag,
                         int rounds, bool pump) {
   for (int i = 0; i < rounds; ++i) {

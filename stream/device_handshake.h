@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 
 #include "devices/device_state.h"
 
@@ -42,7 +43,59 @@ struct TMMDeviceHandshake {
   }
 };
 
+// A driver's open or close notification puts the device's state to exactly
+// {dsOpen} or {dsClosed}; false when msg is neither.
+inline bool NoteOpenOrClose(std::atomic<std::uint32_t>& state, unsigned msg, unsigned open_msg,
+                            unsigned close_msg) {
+  if (msg == open_msg)
+    state = dsOpen;
+  else if (msg == close_msg)
+    state = dsClosed;
+  else
+    return false;
+  return true;
+}
+
+// The application's report of a failure no caller can take.
+void ReportDeviceFailure(const std::exception& e);
+
+// Runs the handling of a driver notification on the driver's thread: an
+// exception closes the device and goes to the application's report.
+template <class Handle, class Close>
+void HandleDriverNotification(Handle handle, Close close) {
+  try {
+    handle();
+  } catch (const std::exception& e) {
+    close();
+    ReportDeviceFailure(e);
+  }
+}
+
 // Waits up to `rounds` steps of 10 ms until the driver's notification has put
 // `flag` in `state`; each step pumps the GUI thread's messages when `pump`.
 bool WaitForDeviceState(const std::atomic<std::uint32_t>& state, TMMDeviceStateFlag flag,
                         int rounds, bool pump);
+
+// How a failed guarded operation lets the close see the device.
+enum TMMGuardClose : std::uint8_t {
+  gcAsIs,       // as it is
+  gcAsOpen,     // as {dsOpen}, and exactly closed afterwards
+  gcAsStarted,  // with dsStarted added, and exactly closed afterwards
+};
+
+// Runs a guarded device operation: on any exception `fire_error` (OnError)
+// runs, the device is closed and the exception goes on.
+template <class Op, class FireError, class Close>
+void RunGuarded(std::atomic<std::uint32_t>& state, TMMGuardClose how, Op op, FireError fire_error,
+                Close close) {
+  try {
+    op();
+  } catch (...) {
+    fire_error();
+    if (how == gcAsOpen) state = dsOpen;
+    if (how == gcAsStarted) state |= dsStarted;
+    close();
+    if (how != gcAsIs) state = dsClosed;
+    throw;
+  }
+}

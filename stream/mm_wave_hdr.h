@@ -47,3 +47,23 @@ using TMMBufferEvent = std::function<void(TComponent* Sender, PWaveHdr lpWaveHdr
 // A buffer pulled from upstream; the source clears MoreBuffers at the end of its data.
 using TMMBufferLoadEvent =
     std::function<void(TComponent* Sender, PWaveHdr lpWaveHdr, bool& MoreBuffers)>;
+
+// A device's buffer block set up anew: the data follow the header, size
+// bytes of them, and the platform fields are clear.
+inline void ResetDeviceHeader(PWaveHdr h, std::int32_t size) {
+  h->lpData = WaveHdrData(h);
+  h->dwBufferLength = static_cast<DWORD>(size);
+  h->dwBytesRecorded = 0;
+  h->dwUser = 0;
+  h->dwFlags = 0;
+  h->dwLoops = 0;
+  h->lpNext = nullptr;
+}
+
+// Before a header is unprepared: its WHDR_DONE is polled (65000 times, not
+// sleeping) and set alone where the device never set it.
+inline void AwaitHeaderDone(PWaveHdr h) {
+  for (int polls = 0; !(h->dwFlags & WHDR_DONE) && polls < 65000; ++polls) {
+  }
+  if (!(h->dwFlags & WHDR_DONE)) h->dwFlags = WHDR_DONE;
+}

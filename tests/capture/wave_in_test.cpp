@@ -360,6 +360,21 @@ TEST_F(WaveInTest, StopFromABufferHandlerAndPropertyChangesWhileCapturing) {
   in.Restart();
   EXPECT_EQ(in.DeviceState(), static_cast<std::uint32_t>(dsOpen | dsStarted));
   ASSERT_TRUE(RunUntil([&] { return other.bytes.size() >= after_close + 2 * 2048; }));
+
+  // Chain notifications that reach the device run its own operations: a
+  // Stopped stops the driver and the chain, a Closed closes the device.
+  auto& as_component = static_cast<TMMDSPComponent&>(in);
+  as_component.Stopped();
+  EXPECT_EQ(in.DeviceState(), static_cast<std::uint32_t>(dsOpen));
+  EXPECT_EQ(stops, 4);
+  EXPECT_FALSE(other.IsStarted());
+  const std::size_t after_stopped = other.bytes.size();
+  RunFor(200);
+  EXPECT_EQ(other.bytes.size(), after_stopped);
+  as_component.Closed();
+  EXPECT_EQ(in.DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_FALSE(other.IsOpened());
+  EXPECT_EQ(closes, 2);
   in.Close();
   EXPECT_EQ(in.DeviceState(), static_cast<std::uint32_t>(dsClosed));
 }

@@ -9,19 +9,8 @@ set -euo pipefail
 bin=$1
 root=$2
 source "$root/tests/integration/lib/display.bash"
-
-work=$(mktemp -d /tmp/tessaline-lost.XXXXXX)
-app=""
-cleanup() {
-  [ -z "$app" ] || kill "$app" 2>/dev/null || true
-  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "display_lost: $*" >&2
-  exit 1
-}
+source "$root/tests/integration/lib/script.bash"
+begin_test display_lost
 
 export XDG_CONFIG_HOME="$work/config"
 
@@ -29,18 +18,12 @@ export XDG_CONFIG_HOME="$work/config"
 lose_display() {
   local how=$1 code=0
   start_xvfb 1600x1000x24
-  "$bin/tessaline" >"$work/$how.log" 2>&1 &
-  app=$!
-  wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "$how: no window"
+  start_program "$work/$how.log"
   case $how in
-    windowkill) xdotool windowkill "$(window_id "TESSALINE AUDIO DRIVER")" ;;
+    windowkill) xdotool windowkill "$wid" ;;
     server) kill "$XVFB_PID" ;;
   esac
-  for _ in $(seq 1 300); do
-    kill -0 "$app" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$app" 2>/dev/null && fail "$how: still running 30 s after losing its display"
+  wait_for 30 program_ended "$app" || fail "$how: still running 30 s after losing its display"
   wait "$app" || code=$?
   app=""
   kill "$XVFB_PID" 2>/dev/null || true

@@ -9,22 +9,15 @@ set -euo pipefail
 bin=$1
 root=$2
 source "$root/tests/integration/lib/display.bash"
+source "$root/tests/integration/lib/meters.bash"
+source "$root/tests/integration/lib/script.bash"
 tool="$root/tools/sound-server"
 
-work=$(mktemp -d /tmp/tessaline-meters.XXXXXX)
-app=""
+begin_test input_meters
 feeder=""
-cleanup() {
-  [ -z "$app" ] || kill "$app" 2>/dev/null || true
+on_cleanup() {
   [ -z "$feeder" ] || kill "$feeder" 2>/dev/null || true
-  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "input_meters: $*" >&2
-  exit 1
 }
 
 PULSE_SERVER=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
@@ -40,33 +33,25 @@ unset TESSALINE_AUDIO
 export XDG_CONFIG_HOME="$work/config"
 start_xvfb 1600x1000x24
 
-"$bin/tessaline" >"$work/out.log" 2>&1 &
-app=$!
-wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window"
-wid=$(window_id "TESSALINE AUDIO DRIVER")
+start_program "$work/out.log"
 # The info window opens over the middle rows; the user closes it first.
 close_info_window || fail "the info window did not close"
 
-# lit <x> <y>: lit spots along the middle line of the meter at (x, y): runs
-# of bright pixels in its inside (241 wide, a one-pixel bevel around it).
-lit() {
-  convert "$work/shot.png" -crop "239x1+$(($1 + 1))+$(($2 + 4))" +repage -colorspace gray \
-    -depth 8 txt:- |
-    awk -F'[(,)]' 'NR > 1 { v = $3 + 0; on = v > 100; if (on && !prev) runs++; prev = on }
-                   END { print runs + 0 }'
-}
 within() { [ "$1" -ge $(($2 - 1)) ] && [ "$1" -le $(($2 + 1)) ]; }
 
 # The meters settle within a few buffers; look until they read right.
 readings=""
+shot="$work/shot.png"
 for _ in $(seq 1 100); do
-  import -window "$wid" "$work/shot.png"
-  readings="$(lit 69 88) $(lit 69 118) $(lit 69 160) $(lit 69 190) $(lit 69 224) $(lit 69 254)"
-  readings+=" $(lit 69 291) $(lit 69 321) $(lit 386 88)"
+  import -window "$wid" "$shot"
+  readings=""
+  for point in 69,88 69,118 69,160 69,190 69,224 69,254 69,291 69,321 386,88; do
+    readings+="$(lit "$shot" ${point/,/ }) "
+  done
   read -r a b c d e f g h i <<<"$readings"
   if within "$a" 60 && within "$b" 60 && within "$c" 12 && within "$d" 12 &&
     within "$e" 60 && within "$f" 12 && [ "$g" = 0 ] && [ "$h" = 0 ] && [ "$i" = 0 ]; then
-    echo "input_meters: ok ($readings)"
+    echo "input_meters: ok (${readings% })"
     exit 0
   fi
   sleep 0.2

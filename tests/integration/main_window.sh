@@ -10,19 +10,8 @@ set -euo pipefail
 bin=$1
 root=$2
 source "$root/tests/integration/lib/display.bash"
-
-work=$(mktemp -d /tmp/tessaline-window.XXXXXX)
-app=""
-cleanup() {
-  [ -z "$app" ] || kill "$app" 2>/dev/null || true
-  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "main_window: $*" >&2
-  exit 1
-}
+source "$root/tests/integration/lib/script.bash"
+begin_test main_window
 
 export XDG_CONFIG_HOME="$work/config"
 export TESSALINE_AUDIO="virtual:in=Desk Mic@440:-6:-12|Line In;out=Speakers|Headset|HDMI"
@@ -43,16 +32,9 @@ no_display 'tessaline: cannot open the display ":9999"' DISPLAY=:9999
 
 start_xvfb 1600x1000x24
 
-"$bin/tessaline" >"$work/out.log" 2>&1 &
-app=$!
-wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window"
-wid=$(window_id "TESSALINE AUDIO DRIVER")
-info=$(xwininfo -id "$wid")
-width=$(awk '/^  Width:/ {print $2}' <<<"$info")
-height=$(awk '/^  Height:/ {print $2}' <<<"$info")
+start_program "$work/out.log"
+read -r x y width height <<<"$(window_geometry "TESSALINE AUDIO DRIVER")"
 [ "$width" = 719 ] && [ "$height" = 775 ] || fail "client area ${width}x${height}"
-x=$(awk '/Absolute upper-left X:/ {print $4}' <<<"$info")
-y=$(awk '/Absolute upper-left Y:/ {print $4}' <<<"$info")
 [ "$x" = 723 ] && [ "$y" = 129 ] || fail "window at $x,$y instead of the layout's 723,129"
 
 # The counts are drawn in orange where the layout puts them: a screenshot of
@@ -75,9 +57,7 @@ kill -0 "$app" 2>/dev/null || fail "closing the info window ended the program"
 [ -n "$(window_id "TESSALINE AUDIO DRIVER")" ] || fail "the main window went with the info window"
 
 # Click the close button in the middle of its face.
-close_main_window "$app" || fail "program still running after its close button"
-wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
-app=""
+end_program "$work/out.log"
 
 store="$XDG_CONFIG_HOME/tessaline/registry"
 [ -f "$store" ] || fail "no placement written"
@@ -88,22 +68,12 @@ grep -qiF '"Quorvane" "Tessaline"' "$store" || fail "placement not under Quorvan
 
 # The next start places the window where the store says.
 sed -i 's/"left" = dword:723/"left" = dword:40/' "$store"
-"$bin/tessaline" >"$work/out2.log" 2>&1 &
-app=$!
-wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window on the second start"
-wid=$(window_id "TESSALINE AUDIO DRIVER")
-x=$(xwininfo -id "$wid" | awk '/Absolute upper-left X:/ {print $4}')
+start_program "$work/out2.log"
+read -r x _ <<<"$(window_geometry "TESSALINE AUDIO DRIVER")"
 [ "$x" = 40 ] || fail "second start at x=$x, not the stored 40"
-
-# close_window <log>: clicks the close button and waits for a clean end.
-close_window() {
-  close_main_window "$app" || fail "program still running after its close button"
-  wait "$app" || fail "program exit code $?: $(cat "$1")"
-  app=""
-}
 # The info window is still open: it goes with the program.
 [ -n "$(window_id "$INFO_WINDOW")" ] || fail "no info window on the second start"
-close_window "$work/out2.log"
+end_program "$work/out2.log"
 grep -qF '"left" = dword:40' "$store" || fail "second close did not keep x=40: $(cat "$store")"
 
 # A stored placement off every screen and too narrow: the window opens where
@@ -111,16 +81,11 @@ grep -qF '"left" = dword:40' "$store" || fail "second close did not keep x=40: $
 # window closes and writes where it was.
 sed -i -e 's/"left" = dword:40/"left" = dword:5000/' -e 's/"wide" = dword:735/"wide" = dword:100/' \
   "$store"
-"$bin/tessaline" >"$work/out3.log" 2>&1 &
-app=$!
-wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window on the third start"
-wid=$(window_id "TESSALINE AUDIO DRIVER")
-info=$(xwininfo -id "$wid")
-geometry="$(awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4}
-  /^  Width:/ {w = $2} /^  Height:/ {h = $2} END {print x, y, w, h}' <<<"$info")"
+start_program "$work/out3.log"
+geometry=$(window_geometry "TESSALINE AUDIO DRIVER")
 [ "$geometry" = "723 129 719 775" ] || fail "unusable placement applied: $geometry"
 grep -qF '"wide" = dword:100' "$store" || fail "reading changed the store: $(cat "$store")"
-close_window "$work/out3.log"
+end_program "$work/out3.log"
 for entry in '"left" = dword:723' '"wide" = dword:735'; do
   grep -qF "$entry" "$store" || fail "third close did not write $entry: $(cat "$store")"
 done

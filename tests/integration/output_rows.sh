@@ -9,24 +9,18 @@ bin=$1
 root=$2
 source "$root/tests/integration/lib/display.bash"
 source "$root/tests/integration/lib/monitor.bash"
+source "$root/tests/integration/lib/meters.bash"
+source "$root/tests/integration/lib/script.bash"
 tool="$root/tools/sound-server"
 here=$(cd "$(dirname "$0")" && pwd)
 
-work=$(mktemp -d /tmp/tessaline-rows.XXXXXX)
-app=""
-cleanup() {
-  local pid
-  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -z "$app" ] || kill "$app" 2>/dev/null || true
-  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
+begin_test output_rows
+shot="$work/shot.png"
+# A failure keeps the last screenshot.
+on_cleanup() {
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "output_rows: $*" >&2
-  [ ! -f "$work/shot.png" ] || cp "$work/shot.png" /tmp/output_rows-failed.png 2>/dev/null || true
-  exit 1
+  [ "$1" = 0 ] || [ ! -f "$work/shot.png" ] ||
+    cp "$work/shot.png" /tmp/output_rows-failed.png 2>/dev/null || true
 }
 
 PULSE_SERVER=$("$tool" start "$work/server" --sink "First Out" --sink "Second Out" \
@@ -63,19 +57,9 @@ sys.exit(0 if loud and len(data) - loud[-1] > 88200 else 1)
 PY
 }
 
-"$bin/tessaline" >"$work/out.log" 2>&1 &
-app=$!
-wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no window"
-wid=$(window_id "TESSALINE AUDIO DRIVER")
+start_program "$work/out.log"
 close_info_window || fail "the info window did not close"
 
-# lit <x> <y>: lit spots along the middle line of the meter at (x, y).
-lit() {
-  convert "$work/shot.png" -crop "239x1+$(($1 + 1))+$(($2 + 4))" +repage -colorspace gray \
-    -depth 8 txt:- |
-    awk -F'[(,)]' 'NR > 1 { v = $3 + 0; on = v > 100; if (on && !prev) runs++; prev = on }
-                   END { print runs + 0 }'
-}
 # press <row>: the play button of that row.
 press() {
   local tops=(0 88 160 224 291 357 426 490 554 620)
@@ -94,11 +78,11 @@ watch_meters() {
     import -window "$wid" "$work/shot.png"
     local i all=1
     for ((i = 0; i < ${#want[@]}; i += 2)); do
-      [ "$(lit "${want[i]}" "${want[i + 1]}")" -gt 0 ] && seen[$i]=1
+      [ "$(lit "$shot" "${want[i]}" "${want[i + 1]}")" -gt 0 ] && seen[$i]=1
       [ -n "${seen[$i]:-}" ] || all=0
     done
     for point in $dark; do
-      [ "$(lit ${point/,/ })" -eq 0 ] || dark_seen="$dark_seen $point"
+      [ "$(lit "$shot" ${point/,/ })" -eq 0 ] || dark_seen="$dark_seen $point"
     done
     [ "$all" = 1 ] && return 0
     sleep 0.1
@@ -122,7 +106,8 @@ stop_recorders
 python3 "$here/lib/voice_halves.py" "$work/second.raw" \
   --silent "$work/first.raw" --silent "$work/third.raw" || fail "row 2 played wrongly"
 import -window "$wid" "$work/shot.png"
-[ "$(lit 386 160)" -eq 0 ] && [ "$(lit 386 190)" -eq 0 ] || fail "row 2's meters stayed lit"
+[ "$(lit "$shot" 386 160)" -eq 0 ] && [ "$(lit "$shot" 386 190)" -eq 0 ] ||
+  fail "row 2's meters stayed lit"
 
 # Row 2 again, and row 3 while it plays: the sound moves to the third sink
 # and the meters to row 3.
@@ -145,5 +130,6 @@ stop_recorders
 if sounding "$work/second.raw" $((moved + 176400)); then fail "the second sink went on playing"; fi
 [ -z "$dark_seen" ] || fail "row 1's meters lit:$dark_seen"
 import -window "$wid" "$work/shot.png"
-[ "$(lit 386 160)" -eq 0 ] && [ "$(lit 386 190)" -eq 0 ] || fail "row 2's meters were not cleared"
+[ "$(lit "$shot" 386 160)" -eq 0 ] && [ "$(lit "$shot" 386 190)" -eq 0 ] ||
+  fail "row 2's meters were not cleared"
 echo "output_rows: ok"

@@ -11,19 +11,8 @@ bin=$1
 root=$2
 build=$(dirname "$bin")
 source "$root/tests/integration/lib/display.bash"
-
-work=$(mktemp -d /tmp/tessaline-package.XXXXXX)
-app=""
-cleanup() {
-  [ -z "$app" ] || kill "$app" 2>/dev/null || true
-  [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "package: $*" >&2
-  exit 1
-}
+source "$root/tests/integration/lib/script.bash"
+begin_test package
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
   fail "cpack failed: $(tail -n 20 "$work/cpack.log")"
@@ -120,18 +109,14 @@ printf '%s' "\$1" >"$work/opened.tmp" && mv "$work/opened.tmp" "$work/opened"
 SCRIPT
 chmod +x "$work/opener/xdg-open"
 start_xvfb 1600x1000x24
-PATH="$work/opener:$PATH" "$usr/bin/$(field Exec)" >"$work/out.log" 2>&1 &
-app=$!
-wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "no main window: $(cat "$work/out.log")"
+PATH="$work/opener:$PATH" start_program "$work/out.log" "$usr/bin/$(field Exec)"
 wait_for 60 window_id "$INFO_WINDOW" || fail "no info window"
 # The web link ("Documentation") at (332, 129).
 click_until $((332 + 30)) $((129 + 8)) 30 test -f "$work/opened" || fail "the web link opened nothing"
 want="file://$usr/share/doc/tessaline/README.md"
 [ "$(cat "$work/opened")" = "$want" ] || fail "the web link opened $(cat "$work/opened"), not $want"
 
-close_main_window "$app" || fail "program still running after its close button"
-wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
-app=""
+end_program "$work/out.log"
 
 # Removed, it leaves nothing behind but dpkg's own records.
 dpkg_root --remove tessaline || fail "dpkg --remove failed: $(tail -n 20 "$work/dpkg.log")"
