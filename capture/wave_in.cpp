@@ -449,6 +449,30 @@ void TMMCustomWaveIn::FinishClose() {
 
 // --- start, pause, restart, stop --------------------------------------------
 
+void TMMCustomWaveIn::Opened() {
+  Open();
+}
+
+void TMMCustomWaveIn::Closed() {
+  Close();
+}
+
+void TMMCustomWaveIn::Started() {
+  Start();
+}
+
+void TMMCustomWaveIn::Paused() {
+  Pause();
+}
+
+void TMMCustomWaveIn::Restarted() {
+  Restart();
+}
+
+void TMMCustomWaveIn::Stopped() {
+  Stop();
+}
+
 void TMMCustomWaveIn::Start() {
   Guarded(gcAsStarted, [&] {
     if (!IsOpen()) Open();

@@ -126,13 +126,14 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // A new format closes the device; a supported PCM format also sets
   // SampleRate, BitLength and Channels.
   void SetPWaveFormat(const WAVEFORMATEX* format) override;
-  // Notifications reaching the device run its own operations.
-  void Opened() override { Open(); }
-  void Closed() override { Close(); }
-  void Started() override { Start(); }
-  void Paused() override { Pause(); }
-  void Restarted() override { Restart(); }
-  void Stopped() override { Stop(); }
+  // Notifications reaching the device (from a link or format change) run its
+  // own operations, as on the outputs.
+  void Opened() override;
+  void Closed() override;
+  void Started() override;
+  void Paused() override;
+  void Restarted() override;
+  void Stopped() override;
   void BufferReady(PWaveHdr lpWaveHdr) override;
 
   TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
