@@ -1,7 +1,5 @@
 #include "files/wave_file.h"
 
-#include <sys/statvfs.h>
-
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -15,10 +13,12 @@ namespace {
 
 // Bytes free on the file system that holds `name`; -1 when it cannot be told.
 std::int64_t FreeBytesFor(const std::string& name) {
-  const std::string folder = std::filesystem::path(name).parent_path().string();
-  struct statvfs st {};
-  if (::statvfs(folder.empty() ? "." : folder.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize);
+  const std::filesystem::path folder = std::filesystem::path(name).parent_path();
+  std::error_code error;
+  const std::filesystem::space_info space =
+      std::filesystem::space(folder.empty() ? std::filesystem::path(".") : folder, error);
+  if (error) return -1;
+  return static_cast<std::int64_t>(space.available);
 }
 
 void Fire(const TNotifyEvent& event, TComponent* sender) {

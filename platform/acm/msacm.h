@@ -88,6 +88,9 @@ inline constexpr DWORD ACMSTREAMHEADER_STATUSF_DONE = 0x00010000;
 inline constexpr DWORD ACMSTREAMHEADER_STATUSF_PREPARED = 0x00020000;
 inline constexpr DWORD ACMSTREAMHEADER_STATUSF_INQUEUE = 0x00100000;
 
+// The driver's reserved words of a stream header: 15 in a 64-bit build, 10 in a 32-bit one.
+inline constexpr int kAcmDriverReserved = sizeof(void*) == 8 ? 15 : 10;
+
 // One conversion request: source bytes in, destination bytes out. Pointer-sized fields
 // follow this build's pointer width; cbStruct is sizeof(ACMSTREAMHEADER).
 struct ACMSTREAMHEADER {
@@ -102,8 +105,9 @@ struct ACMSTREAMHEADER {
   DWORD cbDstLength = 0;
   DWORD cbDstLengthUsed = 0;
   DWORD_PTR dwDstUser = 0;
-  DWORD dwReservedDriver[10] = {};
+  DWORD dwReservedDriver[kAcmDriverReserved] = {};
 };
+static_assert(sizeof(void*) != 8 || sizeof(ACMSTREAMHEADER) == 128);
 using LPACMSTREAMHEADER = ACMSTREAMHEADER*;
 
 // Whether the library is present for this process.

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/audio/pulse/pulse_backend.h"
+#include "platform/audio/system_backend.h"
 #include "platform/audio/virtual/virtual_backend.h"
 
 namespace platform {
@@ -37,13 +37,13 @@ std::string current_problem;  // why the named back-end could not be had
 std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection,
                                                  std::string* reason) {
   if (selection.empty()) {
-    // Automatic: the sound server when one answers, else no devices.
-    std::unique_ptr<AudioBackend> pulse = PulseAudioBackend::Connect(nullptr);
-    if (pulse) return pulse;
+    // Automatic: the system's back-end when it answers, else no devices.
+    std::unique_ptr<AudioBackend> system = ConnectSystemAudioBackend(nullptr);
+    if (system) return system;
     return std::make_unique<NoAudioBackend>();
   }
   if (selection == "none") return std::make_unique<NoAudioBackend>();
-  if (selection == "pulse") return PulseAudioBackend::Connect(reason);
+  if (selection == SystemAudioBackendName()) return ConnectSystemAudioBackend(reason);
   if (selection == "virtual") return std::make_unique<VirtualAudioBackend>(DemoVirtualDeviceSet());
   const std::string prefix = "virtual:";
   if (selection.compare(0, prefix.size(), prefix) == 0) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/dsound/standin.h"
 #include "platform/wave/wave_caps.h"
 #include "platform/wave/wave_device.h"
 
@@ -114,6 +115,8 @@ GUID OutputGuid(const std::string& endpoint_id) {
 
 }  // namespace platform
 
+namespace platform::standin {
+
 HRESULT DirectSoundCreate(LPCGUID guid, LPDIRECTSOUND* device, void* outer) {
   if (device == nullptr) return DSERR_INVALIDPARAM;
   *device = nullptr;
@@ -147,3 +150,5 @@ HRESULT DirectSoundEnumerateA(LPDSENUMCALLBACKA callback, LPVOID context) {
   }
   return DS_OK;
 }
+
+}  // namespace platform::standin

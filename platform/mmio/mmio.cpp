@@ -1,9 +1,5 @@
 #include "platform/mmio/mmio.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/mmio/file_store.h"
+
 namespace {
 
 // Chunk offsets and sizes are 32-bit fields: no chunk's data starts beyond 4 GiB - 1, and
@@ -25,65 +23,7 @@ constexpr std::int64_t kMaxPosition = kMaxChunkOffset + 0xFFFFFFFF + 1;
 // Memory images are described by a 32-bit signed length.
 constexpr std::int64_t kMaxMemorySize = std::numeric_limits<LONG>::max();
 
-// Where the bytes live: a file or a memory image. Offsets are absolute.
-class Store {
- public:
-  virtual ~Store() = default;
-  // Bytes read (0 at the end) or -1.
-  virtual std::int64_t ReadAt(std::int64_t offset, char* dst, std::int64_t count) = 0;
-  virtual bool WriteAt(std::int64_t offset, const char* src, std::int64_t count) = 0;
-  virtual std::int64_t Size() = 0;
-  virtual bool Close() { return true; }
-  virtual bool IsMemory() const { return false; }
-};
-
-class FileStore : public Store {
- public:
-  explicit FileStore(int fd) : fd_(fd) {}
-  ~FileStore() override { Close(); }
-  std::int64_t ReadAt(std::int64_t offset, char* dst, std::int64_t count) override {
-    std::int64_t done = 0;
-    while (done < count) {
-      const ssize_t r = ::pread(fd_, dst + done, static_cast<std::size_t>(count - done),
-                                static_cast<off_t>(offset + done));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return done > 0 ? done : -1;
-      }
-      if (r == 0) break;
-      done += r;
-    }
-    return done;
-  }
-  bool WriteAt(std::int64_t offset, const char* src, std::int64_t count) override {
-    std::int64_t done = 0;
-    while (done < count) {
-      const ssize_t r = ::pwrite(fd_, src + done, static_cast<std::size_t>(count - done),
-                                 static_cast<off_t>(offset + done));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (r == 0) return false;
-      done += r;
-    }
-    return true;
-  }
-  std::int64_t Size() override {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return -1;
-    return st.st_size;
-  }
-  bool Close() override {
-    if (fd_ < 0) return true;
-    const int r = ::close(fd_);
-    fd_ = -1;
-    return r == 0;
-  }
-
- private:
-  int fd_;
-};
+using platform::Store;
 
 class MemoryStore : public Store {
  public:
@@ -261,27 +201,6 @@ bool Valid(HMMIO h) {
   return Handles().count(h) != 0;
 }
 
-MMRESULT ErrnoToResult(int error) {
-  switch (error) {
-    case ENOENT:
-      return MMIOERR_FILENOTFOUND;
-    case ENOTDIR:
-      return MMIOERR_PATHNOTFOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return MMIOERR_ACCESSDENIED;
-    case EMFILE:
-    case ENFILE:
-      return MMIOERR_TOOMANYOPENFILES;
-    case ENOMEM:
-      return MMIOERR_OUTOFMEMORY;
-    default:
-      return MMIOERR_CANNOTOPEN;
-  }
-}
-
 HMMIO Fail(LPMMIOINFO info, MMRESULT code) {
   if (info != nullptr) info->wErrorRet = code;
   return nullptr;
@@ -332,11 +251,10 @@ HMMIO mmioOpenA(char* name, LPMMIOINFO info, DWORD flags) {
       return MMIO_SUCCESS_HANDLE;
     }
     if (flags & MMIO_DELETE) {
-      if (::unlink(name) != 0) return Fail(info, ErrnoToResult(errno));
-      return MMIO_SUCCESS_HANDLE;
+      const MMRESULT r = platform::DeleteStoreFile(name);
+      return r == MMSYSERR_NOERROR ? MMIO_SUCCESS_HANDLE : Fail(info, r);
     }
-    struct stat st {};
-    if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return Fail(info, MMIOERR_FILENOTFOUND);
+    if (!platform::IsRegularFile(name)) return Fail(info, MMIOERR_FILENOTFOUND);
     return MMIO_SUCCESS_HANDLE;
   }
 
@@ -360,18 +278,9 @@ HMMIO mmioOpenA(char* name, LPMMIOINFO info, DWORD flags) {
   }
 
   if (name == nullptr || name[0] == '\0') return Fail(info, MMIOERR_FILENOTFOUND);
-  int mode = O_RDONLY;
-  if ((flags & 3) == MMIO_WRITE) mode = O_WRONLY;
-  if ((flags & 3) == MMIO_READWRITE) mode = O_RDWR;
-  if (flags & MMIO_CREATE) {
-    if (mode == O_RDONLY) mode = O_RDWR;
-    mode |= O_CREAT | O_TRUNC;
-  }
-  struct stat st {};
-  if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) return Fail(info, MMIOERR_ACCESSDENIED);
-  const int fd = ::open(name, mode | O_CLOEXEC, 0644);
-  if (fd < 0) return Fail(info, ErrnoToResult(errno));
-  instance->store = std::make_unique<FileStore>(fd);
+  MMRESULT error = MMSYSERR_NOERROR;
+  instance->store = platform::OpenFileStore(name, flags, &error);
+  if (!instance->store) return Fail(info, error);
   if (flags & MMIO_ALLOCBUF) {
     LONG size = info != nullptr && info->cchBuffer > 0 ? info->cchBuffer : MMIO_DEFAULTBUFFER;
     if (size > MMIO_MAXBUFFER) return Fail(info, MMIOERR_OUTOFMEMORY);

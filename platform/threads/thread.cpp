@@ -1,17 +1,12 @@
 #include "platform/threads/thread.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 
 #include "platform/framework/exception.h"
+#include "platform/threads/gui_thread.h"
 #include "platform/threads/thread_messages.h"
 
 namespace {
@@ -29,9 +24,11 @@ struct SyncCall {
 std::mutex sync_lock;
 std::condition_variable sync_changed;
 std::deque<std::shared_ptr<SyncCall>> sync_queue;
-QCoreApplication* sync_app = nullptr;  // the application the shutdown hook is set for
 
-// The application is going away: nobody will run what is still waiting.
+}  // namespace
+
+namespace platform {
+
 void AbandonPendingSynchronize() {
   std::lock_guard<std::mutex> lock(sync_lock);
   for (auto& call : sync_queue) {
@@ -39,17 +36,7 @@ void AbandonPendingSynchronize() {
     call->done = true;
   }
   sync_queue.clear();
-  sync_app = nullptr;
   sync_changed.notify_all();
-}
-
-}  // namespace
-
-namespace platform {
-
-bool IsGuiThread() {
-  auto* app = QCoreApplication::instance();
-  return app && QThread::currentThread() == app->thread();
 }
 
 void CheckSynchronize() {
@@ -132,7 +119,7 @@ bool TThread::Finished() const {
 void TThread::Run(TThread* self) {
   { std::lock_guard<std::mutex> lock(sync_lock); }
   platform::AdoptThreadId(self->thread_id_);
-  self->os_tid_.store(static_cast<int>(gettid()));
+  self->os_tid_.store(platform::CurrentOsThreadId());
   self->ApplyPriority();
   try {
     self->Execute();
@@ -169,8 +156,7 @@ int TThread::WaitFor() {
 }
 
 void TThread::Synchronize(const TThreadMethod& method) {
-  auto* app = QCoreApplication::instance();
-  if (!app || platform::IsGuiThread()) {
+  if (!platform::GuiThreadExists() || platform::IsGuiThread()) {
     method();
     return;
   }
@@ -178,17 +164,12 @@ void TThread::Synchronize(const TThreadMethod& method) {
   call->method = method;
   {
     std::lock_guard<std::mutex> lock(sync_lock);
-    if (sync_app != app) {
-      qAddPostRoutine(AbandonPendingSynchronize);
-      sync_app = app;
-    }
     sync_queue.push_back(call);
     sync_changed.notify_all();
   }
-  // The posted call carries no data: the GUI thread takes the work from the
+  // The request carries no data: the GUI thread takes the work from the
   // queue above, under its lock.
-  QMetaObject::invokeMethod(
-      app, [] { platform::CheckSynchronize(); }, Qt::QueuedConnection);
+  platform::RequestSynchronize();
   std::exception_ptr error;
   {
     std::unique_lock<std::mutex> lock(sync_lock);
@@ -209,7 +190,5 @@ void TThread::SetPlatformPriority(int priority) {
 void TThread::ApplyPriority() {
   const int tid = os_tid_.load();
   if (tid == 0) return;  // not running yet: applied at start
-  // Raising needs privileges the program normally lacks; then the thread
-  // keeps its current priority.
-  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), platform::NiceForPriority(priority_));
+  platform::SetOsThreadPriority(tid, priority_);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/audio/audio_backend.h"
+#include "platform/wave/standin.h"
 
 namespace platform {
 
@@ -68,6 +69,8 @@ MMRESULT FillCaps(AudioDirection direction, UINT_PTR id, Caps* caps, UINT size) 
 }  // namespace
 }  // namespace platform
 
+namespace platform::standin {
+
 UINT waveInGetNumDevs() {
   return static_cast<UINT>(platform::Enumerate(platform::AudioDirection::kInput).size());
 }
@@ -86,3 +89,5 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR id, WAVEOUTCAPSA* caps, UINT size) {
   if (result == MMSYSERR_NOERROR) caps->dwSupport = 0;
   return result;
 }
+
+}  // namespace platform::standin

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/wave/standin.h"
 #include "platform/wave/wave_caps.h"
 
 namespace {
@@ -80,6 +81,8 @@ MMRESULT GetErrorText(MMRESULT error, LPSTR text, UINT size) {
 
 }  // namespace
 
+namespace platform::standin {
+
 MMRESULT waveInGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
   return GetErrorText(error, text, size);
 }
@@ -87,3 +90,5 @@ MMRESULT waveInGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
 MMRESULT waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
   return GetErrorText(error, text, size);
 }
+
+}  // namespace platform::standin

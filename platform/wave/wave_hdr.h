@@ -10,14 +10,14 @@
 using DWORD_PTR = std::uintptr_t;
 
 struct WAVEHDR {
-  char* lpData = nullptr;        // the data bytes
-  DWORD dwBufferLength = 0;      // capacity in bytes
-  DWORD dwBytesRecorded = 0;     // valid bytes (input)
-  DWORD_PTR dwUser = 0;          // for the owner of the buffer
-  DWORD dwFlags = 0;             // WHDR_*
-  DWORD dwLoops = 0;             // loop count (output)
-  WAVEHDR* lpNext = nullptr;     // reserved for the driver
-  DWORD_PTR reserved = 0;        // reserved for the driver
+  char* lpData = nullptr;     // the data bytes
+  DWORD dwBufferLength = 0;   // capacity in bytes
+  DWORD dwBytesRecorded = 0;  // valid bytes (input)
+  DWORD_PTR dwUser = 0;       // for the owner of the buffer
+  DWORD dwFlags = 0;          // WHDR_*
+  DWORD dwLoops = 0;          // loop count (output)
+  WAVEHDR* lpNext = nullptr;  // reserved for the driver
+  DWORD_PTR reserved = 0;     // reserved for the driver
 };
 using PWAVEHDR = WAVEHDR*;
 using LPWAVEHDR = WAVEHDR*;
@@ -74,12 +74,27 @@ inline constexpr UINT TIME_MS = 0x0001;
 inline constexpr UINT TIME_SAMPLES = 0x0002;
 inline constexpr UINT TIME_BYTES = 0x0004;
 
+inline constexpr UINT TIME_SMPTE = 0x0008;
+inline constexpr UINT TIME_MIDI = 0x0010;
+inline constexpr UINT TIME_TICKS = 0x0020;
+
+// The union holds every kind of position the interface has, so that the record
+// has the interface's size; the wave calls answer in ms, sample and cb only.
 struct MMTIME {
   UINT wType = TIME_BYTES;
   union {
     DWORD ms;
     DWORD sample;
     DWORD cb;
+    DWORD ticks;
+    struct {
+      BYTE hour, min, sec, frame, fps, dummy;
+      BYTE pad[2];
+    } smpte;
+    struct {
+      DWORD songptrpos;
+    } midi;
   } u{};
 };
+static_assert(sizeof(MMTIME) == 12);
 using LPMMTIME = MMTIME*;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/audio/audio_backend.h"
+#include "platform/wave/standin.h"
 #include "platform/wave/wave_device.h"
 
 namespace platform {
@@ -74,6 +75,8 @@ std::shared_ptr<WaveInDevice> Find(HWAVEIN hwi) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform::standin {
 
 using platform::Find;
 using platform::WaveInDevice;
@@ -190,3 +193,5 @@ MMRESULT waveInGetPosition(HWAVEIN hwi, LPMMTIME time, UINT size) {
 MMRESULT waveInGetID(HWAVEIN hwi, UINT* deviceId) {
   return platform::WaveGetID(Find(hwi), deviceId);
 }
+
+}  // namespace platform::standin

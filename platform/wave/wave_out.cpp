@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/audio/audio_backend.h"
+#include "platform/wave/standin.h"
 #include "platform/wave/wave_device.h"
 
 namespace platform {
@@ -113,6 +114,8 @@ std::shared_ptr<WaveOutDevice> Find(HWAVEOUT hwo) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform::standin {
 
 using platform::Find;
 using platform::WaveOutDevice;
@@ -243,3 +246,5 @@ MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME time, UINT size) {
 MMRESULT waveOutGetID(HWAVEOUT hwo, UINT* deviceId) {
   return platform::WaveGetID(Find(hwo), deviceId);
 }
+
+}  // namespace platform::standin

@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "platform/framework/button.h"
-#include "platform/framework/control_widget.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/qt/control_widget.h"
 #include "platform/framework/status_bar.h"
 #include "platform/messages/messages.h"
 

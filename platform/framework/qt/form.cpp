@@ -13,9 +13,9 @@
 #include <algorithm>
 
 #include "platform/framework/application.h"
-#include "platform/framework/control_widget.h"
 #include "platform/framework/layout_reader.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/qt/control_widget.h"
 #include "platform/framework/toolkit_platform.h"
 #include "platform/messages/messages.h"
 

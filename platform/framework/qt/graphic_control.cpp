@@ -2,9 +2,9 @@
 
 #include <QPainter>
 
-#include "platform/framework/control_widget.h"
 #include "platform/framework/properties.h"
-#include "platform/gdi/gdi_painter.h"
+#include "platform/framework/qt/control_widget.h"
+#include "platform/gdi/qt/gdi_painter.h"
 #include "platform/messages/messages.h"
 
 TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {

@@ -3,8 +3,8 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "platform/framework/control_widget.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/qt/control_widget.h"
 
 namespace {
 

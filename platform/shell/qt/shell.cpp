@@ -3,32 +3,21 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <mutex>
+
+#include "platform/shell/shell_hook.h"
 
 namespace {
 
-std::mutex hook_lock;
-platform::ShellHook shell_hook;
-
 // Any value above 32 reports success.
 constexpr HINSTANCE kHandedOver = 42;
-
-std::string Text(const char* s) {
-  return s ? s : "";
-}
 
 }  // namespace
 
 HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, const char* parameters,
                         const char* directory, int show) {
-  const platform::ShellRequest request{
-      owner, Text(operation), Text(file), Text(parameters), Text(directory), show};
-  platform::ShellHook hook;
-  {
-    std::lock_guard<std::mutex> lock(hook_lock);
-    hook = shell_hook;
-  }
-  if (hook) return hook(request);
+  const platform::ShellRequest request =
+      platform::MakeShellRequest(owner, operation, file, parameters, directory, show);
+  if (HINSTANCE answer; platform::AnswerShellByHook(request, &answer)) return answer;
 
   if (!request.Operation.empty() && request.Operation != "open") return SE_ERR_NOASSOC;
   if (!request.Parameters.empty()) return SE_ERR_NOASSOC;
@@ -41,12 +30,3 @@ HINSTANCE ShellExecuteA(HWND owner, const char* operation, const char* file, con
                                                QString::fromStdString(request.Directory));
   return started ? kHandedOver : ERROR_FILE_NOT_FOUND;
 }
-
-namespace platform {
-
-void SetShellHook(ShellHook hook) {
-  std::lock_guard<std::mutex> lock(hook_lock);
-  shell_hook = std::move(hook);
-}
-
-}  // namespace platform

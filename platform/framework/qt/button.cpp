@@ -2,8 +2,8 @@
 
 #include <QPainter>
 
-#include "platform/framework/control_widget.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/qt/control_widget.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "platform/gdi/gdi_painter.h"
+#include "platform/gdi/qt/gdi_painter.h"
 
 TRect IntersectRect(const TRect& a, const TRect& b) {
   TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),

@@ -9,15 +9,15 @@
 #include <QObject>
 #include <QThread>
 #include <QTimer>
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/messages/message_hook.h"
 
 namespace {
 
@@ -212,10 +212,6 @@ FrameTick* TheFrameTick() {
   return tick;
 }
 
-std::mutex hook_lock;
-platform::MessageBoxHook box_hook;
-std::atomic<bool> display_lost{false};
-
 bool OnGuiThread() {
   auto* app = QCoreApplication::instance();
   return app && QThread::currentThread() == app->thread();
@@ -223,7 +219,7 @@ bool OnGuiThread() {
 
 bool Headless() {
   auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-  return !app || display_lost || QGuiApplication::platformName() == "offscreen" ||
+  return !app || platform::DisplayLost() || QGuiApplication::platformName() == "offscreen" ||
          QGuiApplication::platformName() == "minimal";
 }
 
@@ -288,7 +284,7 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   }
   auto* app = QCoreApplication::instance();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  if (display_lost) {
+  if (platform::DisplayLost()) {
     // The toolkit's event loop would end the process at once.
     while (std::chrono::steady_clock::now() < deadline) {
       platform::DeliverPostedMessages();
@@ -316,14 +312,8 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
 }
 
 int MessageBox(const std::string& text, const std::string& caption, UINT type) {
-  {
-    std::lock_guard<std::mutex> lock(hook_lock);
-    if (box_hook) return box_hook(text, caption, type);
-  }
-  if (Headless() || !OnGuiThread()) {
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
-  }
+  if (int answer; platform::AnswerByHook(text, caption, type, &answer)) return answer;
+  if (Headless() || !OnGuiThread()) return platform::AnswerOnStandardError(text, caption, type);
   QMessageBox box;
   box.setWindowTitle(QString::fromStdString(caption));
   box.setText(QString::fromStdString(text));
@@ -348,19 +338,6 @@ int MessageBox(const std::string& text, const std::string& caption, UINT type) {
 }
 
 namespace platform {
-
-void SetMessageBoxHook(MessageBoxHook hook) {
-  std::lock_guard<std::mutex> lock(hook_lock);
-  box_hook = std::move(hook);
-}
-
-void SetDisplayLost() {
-  display_lost = true;
-}
-
-bool DisplayLost() {
-  return display_lost;
-}
 
 void DeliverPostedMessages() {
   if (!QCoreApplication::instance()) return;
@@ -389,14 +366,6 @@ void ShowException(const std::exception& e) {
                             ? QCoreApplication::applicationName().toStdString()
                             : std::string();
   MessageBox(e.what(), caption, MB_OK | MB_ICONERROR);
-}
-
-void Guarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    ShowException(e);
-  }
 }
 
 }  // namespace platform

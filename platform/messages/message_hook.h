@@ -1,0 +1,18 @@
+#pragma once
+
+// What every binding of the messages shares: the message-box hook and the
+// answer of a run that shows no dialog.
+
+#include <string>
+
+#include "platform/messages/messages.h"
+
+namespace platform {
+
+// True, with the hook's answer, while a message-box hook is set.
+bool AnswerByHook(const std::string& text, const std::string& caption, UINT type, int* answer);
+// Writes "caption: text" to standard error and answers as the default button
+// would (IDYES for MB_YESNO, else IDOK).
+int AnswerOnStandardError(const std::string& text, const std::string& caption, UINT type);
+
+}  // namespace platform
