@@ -1,7 +1,5 @@
 #include "files/mm_wave.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -29,9 +27,10 @@ std::string ExpandName(const std::string& name) {
 
 // Size of the file on disk, or -1 when there is none.
 std::int64_t SizeOnDisk(const std::string& name) {
-  struct stat st {};
-  if (name.empty() || ::stat(name.c_str(), &st) != 0) return -1;
-  return st.st_size;
+  if (name.empty()) return -1;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(name, error);
+  return error ? -1 : static_cast<std::int64_t>(size);
 }
 
 }  // namespace

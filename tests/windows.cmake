@@ -1,0 +1,107 @@
+# The unit tests of the Windows build, run under Wine (tools/wine-run) with the
+# virtual audio devices. One CTest entry per test program; tests that cannot
+# apply on Windows are left out below, each with its reason.
+
+# Sources that are not built on Windows.
+set(windows_excluded_sources
+  # The window framework, its visual controls and the windows are the next step
+  # of the Windows port (they are Qt widgets on Linux).
+  app/info_window_test.cpp
+  app/main_window_test.cpp
+  app/device_components_test.cpp
+  app/placement_store_test.cpp
+  app/test_sound_test.cpp
+  controls/level_test.cpp
+  platform/framework_test.cpp
+  # The connector drives level meters, which are visual controls of the window
+  # framework: every test that builds a chain with a connector waits for it.
+  capture/wave_in_test.cpp
+  stream/connector_test.cpp
+  stream/device_walk_test.cpp
+  # The sound server's client (PulseAudio) is Linux's audio back-end; on Windows
+  # the system's services are reached through Wine's own sound-server client.
+  platform/pulse_backend_test.cpp
+  platform/pulse_backlog_test.cpp
+  platform/dsound_sound_server_test.cpp
+  platform/wave_in_sound_server_test.cpp
+  platform/wave_out_sound_server_test.cpp
+  # The stand-in compression manager with its codec module is Linux's; on
+  # Windows the compression manager is the system's (tests/integration
+  # decode_wine.sh compares its results with Linux's).
+  platform/acm_test.cpp
+  files/acm_converter_test.cpp
+  # Nice values are Linux's; on Windows the platform's priorities are the
+  # system's own values.
+  platform/threads_priority_test.cpp
+  # The desktop opener (xdg-open) and the file-backed registry are Linux's.
+  platform/shell_test.cpp
+  platform/registry_test.cpp
+)
+
+# Tests left out by name, per test program (gtest filter patterns, ':'-separated).
+# The ADPCM decoders' fuzz corpus checks the stand-in compression manager's own
+# decoders, which Windows' compression manager replaces.
+set(windows_excluded_tests_files "FuzzCorpora.EveryCommittedInputPassesItsTarget")
+# The stand-in multimedia file layer parses names as Linux paths (its longest
+# name is measured from '/'); Windows names start with a drive.
+set(windows_excluded_tests_platform "Mmio.ExistDeleteParseAndOpenErrors")
+
+function(tessaline_windows_tests folder)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  foreach(excluded ${windows_excluded_sources})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  if(NOT srcs)
+    return()
+  endif()
+  set(target tests_${folder})
+  add_executable(${target} ${srcs} ${CMAKE_CURRENT_SOURCE_DIR}/support/test_environment.cpp)
+  target_compile_options(${target} PRIVATE ${TESSALINE_WARNINGS}
+    -include ${CMAKE_CURRENT_SOURCE_DIR}/support/posix_compat.h)
+  target_compile_definitions(${target} PRIVATE _FILE_OFFSET_BITS=64)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main)
+  set(filter "-*WithSoundServer*")
+  if(DEFINED windows_excluded_tests_${folder})
+    string(APPEND filter ":${windows_excluded_tests_${folder}}")
+  endif()
+  add_test(NAME windows_${target}
+    COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-run ${CMAKE_BINARY_DIR}/wine-prefix
+      $<TARGET_FILE:${target}> --gtest_filter=${filter}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(windows_${target} PROPERTIES LABELS "unit;windows" TIMEOUT 900
+    FIXTURES_REQUIRED wine_prefix ENVIRONMENT "TESSALINE_AUDIO=virtual")
+endfunction()
+
+# One Wine prefix for the run, made fresh before the first test and ended after
+# the last one.
+add_test(NAME windows_wine_prefix_start
+  COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-run --start ${CMAKE_BINARY_DIR}/wine-prefix)
+add_test(NAME windows_wine_prefix_stop
+  COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-run --stop ${CMAKE_BINARY_DIR}/wine-prefix)
+set_tests_properties(windows_wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix
+  LABELS "unit;windows" TIMEOUT 300)
+set_tests_properties(windows_wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix
+  LABELS "unit;windows" TIMEOUT 120)
+
+tessaline_windows_tests(devices devices platform)
+tessaline_windows_tests(platform platform)
+tessaline_windows_tests(stream stream controls devices platform)
+tessaline_windows_tests(capture capture stream devices platform)
+tessaline_windows_tests(playback playback files stream devices platform)
+tessaline_windows_tests(app app)
+tessaline_windows_tests(controls controls devices platform)
+tessaline_windows_tests(files files stream controls devices platform)
+target_sources(tests_files PRIVATE fuzz/wave_open_fuzz.cpp fuzz/adpcm_decoders_fuzz.cpp
+  fuzz/audio_file_chain_fuzz.cpp)
+
+# The programs under Wine against a private sound server (a Wine prefix of
+# their own), compared with the Linux build in build/ of the same checkout.
+add_test(NAME integration_windows_programs
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_programs.sh ${CMAKE_BINARY_DIR}/app
+    ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app)
+set_tests_properties(integration_windows_programs PROPERTIES LABELS "integration;windows"
+  TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+
+configure_file(${PROJECT_SOURCE_DIR}/app/assets/YesLR.wav ${CMAKE_CURRENT_BINARY_DIR}/YesLR.wav
+  COPYONLY)

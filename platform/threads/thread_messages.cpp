@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/threads/thread_exit.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -64,30 +66,31 @@ std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>& Queues() {
   return *queues;
 }
 
-// The calling thread's own queue; removed from the table when the thread ends.
-struct QueueHolder {
-  std::shared_ptr<ThreadQueue> queue;
-  DWORD id = 0;
-  ~QueueHolder() { Drop(); }
-  void Drop() {
-    if (!queue) return;
-    std::lock_guard<std::mutex> lock(queues_lock);
-    Queues().erase(id);
-    queue.reset();
-  }
-};
-thread_local QueueHolder own_queue;
+// The calling thread's own queue (the table holds it); removed from the table
+// when the thread ends.
+thread_local ThreadQueue* own_queue = nullptr;
+
+void DropQueue(void* id) {
+  std::shared_ptr<ThreadQueue> queue;  // goes outside the lock
+  std::lock_guard<std::mutex> lock(queues_lock);
+  auto it = Queues().find(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(id)));
+  if (it == Queues().end()) return;
+  queue = std::move(it->second);
+  Queues().erase(it);
+}
 
 ThreadQueue& OwnQueue() {
-  if (!own_queue.queue) {
+  if (!own_queue) {
     auto q = std::make_shared<ThreadQueue>();
     DWORD id = GetCurrentThreadId();
-    std::lock_guard<std::mutex> lock(queues_lock);
-    Queues()[id] = q;
-    own_queue.queue = q;
-    own_queue.id = id;
+    {
+      std::lock_guard<std::mutex> lock(queues_lock);
+      Queues()[id] = q;
+    }
+    own_queue = q.get();
+    platform::AtThreadExit(DropQueue, reinterpret_cast<void*>(std::uintptr_t{id}));
   }
-  return *own_queue.queue;
+  return *own_queue;
 }
 
 DWORD NowMs() {
@@ -177,7 +180,9 @@ void AdoptThreadId(DWORD id) {
 }
 
 void DestroyThreadQueue() {
-  own_queue.Drop();
+  if (!own_queue) return;
+  own_queue = nullptr;
+  DropQueue(reinterpret_cast<void*>(std::uintptr_t{GetCurrentThreadId()}));
 }
 
 }  // namespace platform

@@ -81,7 +81,7 @@ TEST(WaveCorpus, EveryFileOpensOrFailsCleanlyFromFileAndMemory) {
     const std::vector<char> image = ReadAll(entry.path());
 
     PWaveIOBlock fromFile = nullptr;
-    const int fileResult = WaveOpen(fromFile, entry.path().c_str(), FOURCC_WAVE, wioRead);
+    const int fileResult = WaveOpen(fromFile, entry.path().string().c_str(), FOURCC_WAVE, wioRead);
     PWaveIOBlock fromMemory = nullptr;
     const int memoryResult =
         WaveOpenMemory(fromMemory, image.data(), static_cast<std::int32_t>(image.size()));
@@ -105,7 +105,7 @@ TEST(WaveCorpus, EveryFileOpensOrFailsCleanlyFromFileAndMemory) {
 
 TEST(WaveCorpus, SeedsReadAsWritten) {
   PWaveIOBlock b = nullptr;
-  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "info_disp.wav").c_str(), FOURCC_WAVE, wioRead), 0);
+  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "info_disp.wav").string().c_str(), FOURCC_WAVE, wioRead), 0);
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "Tone");  // INAM
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 3), "abc");    // ICMT
   ASSERT_NE(b->DispList->First, nullptr);
@@ -114,22 +114,28 @@ TEST(WaveCorpus, SeedsReadAsWritten) {
   EXPECT_EQ(b->DataSamples, 20);
   WaveFree(b);
   // The first "fmt " and "data" chunks count; the second pair ends the walk.
-  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "two_fmt_two_data.wav").c_str(), FOURCC_WAVE, wioRead), 0);
+  ASSERT_EQ(
+      WaveOpen(b, (CorpusDir() / "two_fmt_two_data.wav").string().c_str(), FOURCC_WAVE, wioRead),
+      0);
   EXPECT_EQ(b->Format.nChannels, 1);
   EXPECT_EQ(b->DataBytes, 10u);
   WaveFree(b);
   // Sizes never written: the data runs to the end of the file.
-  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "interrupted.wav").c_str(), FOURCC_WAVE, wioRead), 0);
+  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "interrupted.wav").string().c_str(), FOURCC_WAVE, wioRead),
+            0);
   EXPECT_EQ(b->DataBytes, 40u);
   WaveFree(b);
   // Two lists merge; a tag without its pad byte hides nothing.
-  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "two_lists_no_pad.wav").c_str(), FOURCC_WAVE, wioRead), 0);
+  ASSERT_EQ(
+      WaveOpen(b, (CorpusDir() / "two_lists_no_pad.wav").string().c_str(), FOURCC_WAVE, wioRead),
+      0);
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "New name");  // INAM
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 1), "Band");       // IART
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 4), "(c)");        // ICOP
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 3), "abc");        // ICMT
   WaveFree(b);
-  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "empty_data_then_list.wav").c_str(), FOURCC_WAVE, wioRead),
+  ASSERT_EQ(WaveOpen(b, (CorpusDir() / "empty_data_then_list.wav").string().c_str(), FOURCC_WAVE,
+                     wioRead),
             0);
   EXPECT_EQ(b->DataBytes, 0u);
   EXPECT_EQ(WaveInfoGetText(b->InfoList, 14), "x");

@@ -5,10 +5,14 @@
 // by its descriptor. Whatever the image, loading and playing either end with the system's
 // error or deliver whole buffers that never exceed the buffer, and the end stays the end.
 
+#ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
@@ -20,6 +24,29 @@
 
 namespace {
 
+#ifdef _WIN32
+// Windows has no file in memory that a name reaches: a temporary file holds the
+// image, removed with the object.
+class MemoryFile {
+ public:
+  MemoryFile(const std::uint8_t* data, std::size_t size)
+      : path_(
+            std::filesystem::temp_directory_path() /
+            ("tessaline-fuzz-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".wav")) {
+    std::ofstream out(path_, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    FUZZ_CHECK(out.good());
+  }
+  ~MemoryFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  std::string Name() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+#else
 // An in-memory file holding the image; closed with the object.
 class MemoryFile {
  public:
@@ -38,6 +65,7 @@ class MemoryFile {
  private:
   int fd_;
 };
+#endif
 
 // A stream buffer record followed by exactly `size` bytes of data.
 struct Buffer {

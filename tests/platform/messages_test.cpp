@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <chrono>
 #include <stdexcept>
 #include <thread>

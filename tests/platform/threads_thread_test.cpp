@@ -1,7 +1,6 @@
 #include "platform/threads/thread.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,27 +11,9 @@
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 #include "platform/threads/thread_messages.h"
+#include "tests/platform/body_thread.h"
 
 namespace {
-
-// A thread whose body is given as a function.
-class TBodyThread : public TThread {
- public:
-  explicit TBodyThread(std::function<void(TBodyThread&)> body, TEvent* freed = nullptr)
-      : body_(std::move(body)), freed_(freed) {}
-  ~TBodyThread() override {
-    EndThread();
-    if (freed_) freed_->SetEvent();
-  }
-  using TThread::SetReturnValue;
-
- protected:
-  void Execute() override { body_(*this); }
-
- private:
-  std::function<void(TBodyThread&)> body_;
-  TEvent* freed_;
-};
 
 class ThreadTest : public ::testing::Test {
  protected:
@@ -132,34 +113,6 @@ TEST_F(ThreadTest, WaitingOnTheGuiThreadServesSynchronize) {
   self_wait.Start();
   self_wait.WaitFor();
   EXPECT_TRUE(refused);
-}
-
-TEST_F(ThreadTest, PriorityReachesTheOperatingSystem) {
-  TEvent ready, go;
-  std::atomic<int> nice_seen{-100};
-  TBodyThread t([&](TBodyThread&) {
-    ready.SetEvent();
-    go.WaitFor(INFINITE);
-    errno = 0;
-    nice_seen = getpriority(PRIO_PROCESS, 0);
-  });
-  // Set before the start: applied when the thread starts.
-  t.SetPlatformPriority(THREAD_PRIORITY_LOWEST);
-  t.Start();
-  ASSERT_EQ(ready.WaitFor(5000), wrSignaled);
-  go.SetEvent();
-  t.WaitFor();
-  EXPECT_EQ(t.GetPlatformPriority(), THREAD_PRIORITY_LOWEST);
-  EXPECT_EQ(nice_seen.load(), platform::NiceForPriority(THREAD_PRIORITY_LOWEST));
-  EXPECT_EQ(platform::NiceForPriority(THREAD_PRIORITY_IDLE), 19);
-  EXPECT_EQ(platform::NiceForPriority(THREAD_PRIORITY_NORMAL), 0);
-  EXPECT_LT(platform::NiceForPriority(THREAD_PRIORITY_TIME_CRITICAL), 0);
-  // Raising without privileges is not an error.
-  TBodyThread high([](TBodyThread&) {});
-  high.SetPlatformPriority(THREAD_PRIORITY_TIME_CRITICAL);
-  high.Start();
-  high.WaitFor();
-  EXPECT_EQ(high.GetPlatformPriority(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <chrono>
+
 namespace platform::win32 {
 namespace {
 
@@ -109,12 +111,14 @@ bool PumpPending() {
 }
 
 bool PumpFor(unsigned milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  // The tick count moves in steps of about 16 ms: the steady clock tells the time.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
     if (!PumpPending()) return false;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return true;
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left.count()), QS_ALLINPUT,
                                 MWMO_INPUTAVAILABLE);
   }
 }
