@@ -41,7 +41,11 @@ set(windows_excluded_sources
 # Tests left out by name, per test program (gtest filter patterns, ':'-separated).
 # The ADPCM decoders' fuzz corpus checks the stand-in compression manager's own
 # decoders, which Windows' compression manager replaces.
-set(windows_excluded_tests_files "FuzzCorpora.EveryCommittedInputPassesItsTarget")
+# The audio file test copies a file to the same name in capitals, which Windows'
+# file names (letter case ignored) make the same file; and it counts the PCM of
+# an IMA ADPCM file whose last block is partial, which Windows' compression
+# manager decodes without that block.
+set(windows_excluded_tests_files "FuzzCorpora.EveryCommittedInputPassesItsTarget:AudioFileTest.LoadsWhatTheWaveTypeTakes:AudioFileTest.ConvertsReportsErrorsAndPlaysPcmWithoutTheCodecs")
 # The stand-in multimedia file layer parses names as Linux paths (its longest
 # name is measured from '/'); Windows names start with a drive.
 set(windows_excluded_tests_platform "Mmio.ExistDeleteParseAndOpenErrors")
@@ -97,11 +101,17 @@ target_sources(tests_files PRIVATE fuzz/wave_open_fuzz.cpp fuzz/adpcm_decoders_f
 
 # The programs under Wine against a private sound server (a Wine prefix of
 # their own), compared with the Linux build in build/ of the same checkout.
+# Not yet part of the suite: Wine numbers the devices in another order from
+# one process to the next, so the output number the listing gives is not the
+# one the next run plays on.
+option(TESSALINE_WINE_INTEGRATION "Run the programs under Wine against a sound server" OFF)
+if(TESSALINE_WINE_INTEGRATION)
 add_test(NAME integration_windows_programs
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_programs.sh ${CMAKE_BINARY_DIR}/app
     ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app)
 set_tests_properties(integration_windows_programs PROPERTIES LABELS "integration;windows"
   TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+endif()
 
 configure_file(${PROJECT_SOURCE_DIR}/app/assets/YesLR.wav ${CMAKE_CURRENT_BINARY_DIR}/YesLR.wav
   COPYONLY)

@@ -1,9 +1,11 @@
 // Compares the method tables of system_interfaces.h with the system's own
 // declarations: the same members at the same places. Nothing to run.
 #define CINTERFACE
-#include <dsound.h>
-#include <mmsystem.h>
 #include <windows.h>
+// After windows.h, whose types they use.
+#include <mmsystem.h>
+// After mmsystem.h, whose wave format record it uses.
+#include <dsound.h>
 
 #include <cstddef>
 

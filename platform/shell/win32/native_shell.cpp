@@ -1,7 +1,8 @@
 #include "platform/shell/win32/native_shell.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 namespace platform::win32 {
 
