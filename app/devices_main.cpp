@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/json_writer.h"
@@ -31,9 +32,10 @@ constexpr char kUsage[] =
     "Lists the wave input and output devices: their count, then each name.\n"
     "--levels records every input for the given time (default 1 s) at 44100 Hz,\n"
     "16-bit stereo and prints the peak of each channel after its name.\n"
-    "--play plays FILE on output device K (1 ... number of outputs) as the play\n"
-    "buttons do, through the sound-buffer output (--wave: the wave output), waits\n"
-    "for its end and prints how long it took.\n"
+    "--play plays FILE on output device K (1 ... number of outputs, or the name\n"
+    "of exactly one output as listed) as the play buttons do, through the\n"
+    "sound-buffer output (--wave: the wave output), waits for its end and prints\n"
+    "how long it took.\n"
     "--check plays the test sound YesLR.wav (beside the program) on output OUT\n"
     "while recording input IN, and tells on which input channels its left word\n"
     "and its right word arrived, how loud (the peak of what matches the word, in\n"
@@ -53,6 +55,7 @@ struct Options {
   double seconds = 1.0;
   bool play = false;
   long device = 0;
+  std::string device_name;  // --play's K when it is not a number
   std::string file;
   bool wave = false;
   bool check = false;
@@ -88,10 +91,16 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
         *error = "--play needs a device number and a file";
         return false;
       }
+      // A number names the device by its place; anything else by its name.
       options->device = DeviceNumber(argv[i + 1]);
       if (options->device == 0) {
-        *error = std::string("invalid device number: ") + argv[i + 1];
-        return false;
+        const char* text = argv[i + 1];
+        if (text[0] == '\0' || text[0] == '-' ||
+            std::strspn(text, "+0123456789") == std::strlen(text)) {
+          *error = std::string("invalid device number: ") + text;
+          return false;
+        }
+        options->device_name = text;
       }
       options->play = true;
       options->file = argv[i + 2];
@@ -252,8 +261,19 @@ void WriteDevice(JsonWriter& json, const char* key, long number, const std::stri
 
 // Plays options.file on output device options.device with a player set up as
 // the main window sets up its own, and waits for the end of the sound.
-int PlayFile(const Options& options) {
+int PlayFile(Options options) {
   platform::EnsureToolkit();
+  if (!options.device_name.empty()) {
+    const std::vector<std::int32_t> named = WaveOutDevicesNamed(options.device_name);
+    if (named.size() != 1) {
+      return Fail(options,
+                  std::string(named.empty() ? "there is no output device named \""
+                                            : "more than one output device is named \"") +
+                      options.device_name + "\"",
+                  2);
+    }
+    options.device = named.front() + 1;
+  }
   if (!DeviceExists(options, "output", options.device, static_cast<long>(waveOutGetNumDevs()))) {
     return 2;
   }

@@ -36,6 +36,16 @@ std::string WaveOutDeviceName(std::int32_t index) {
   return DeviceName<WAVEOUTCAPSA>(index, waveOutGetNumDevs, waveOutGetDevCapsA);
 }
 
+std::vector<std::int32_t> WaveOutDevicesNamed(const std::string& name) {
+  std::vector<std::int32_t> found;
+  const UINT count = waveOutGetNumDevs();
+  for (UINT i = 0; i < count && i <= INT32_MAX; ++i) {
+    const auto index = static_cast<std::int32_t>(i);
+    if (WaveOutDeviceName(index) == name) found.push_back(index);
+  }
+  return found;
+}
+
 TMMWaveDeviceInfo::TMMWaveDeviceInfo(bool output) : output_(output) {
   Recount();
   Select(0);

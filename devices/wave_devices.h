@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "devices/device_id.h"
 #include "platform/wave/wave_caps.h"
@@ -11,6 +12,9 @@
 std::string WaveInDeviceName(std::int32_t index);
 // The same for wave output devices.
 std::string WaveOutDeviceName(std::int32_t index);
+// Indexes (0 ... count-1) of the wave output devices whose product name is
+// exactly `name`, in the catalogue's order; the mapper is not among them.
+std::vector<std::int32_t> WaveOutDevicesNamed(const std::string& name);
 
 // The device fields of a wave input or wave output component: the device count
 // taken once at construction, the selected device, its product name, driver

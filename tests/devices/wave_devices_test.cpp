@@ -28,6 +28,17 @@ TEST(WaveDeviceName, IndexRange) {
   EXPECT_EQ(WaveOutDeviceName(3), "");
   EXPECT_EQ(WaveOutDeviceName(-1), "Default playback device");
 
+  // By name: exact, every match in order, never the mapper or an input.
+  EXPECT_EQ(WaveOutDevicesNamed("Headset"), std::vector<std::int32_t>{1});
+  EXPECT_TRUE(WaveOutDevicesNamed("headset").empty());
+  EXPECT_TRUE(WaveOutDevicesNamed("Head").empty());
+  EXPECT_TRUE(WaveOutDevicesNamed("Default playback device").empty());
+  EXPECT_TRUE(WaveOutDevicesNamed("Line In").empty());
+  EXPECT_TRUE(WaveOutDevicesNamed("").empty());
+  Select("virtual:out=Twin|Solo|Twin");
+  EXPECT_EQ(WaveOutDevicesNamed("Twin"), (std::vector<std::int32_t>{0, 2}));
+  Select("virtual:in=Desk Mic@440:-6:-12|Line In;out=Speakers|Headset|Third");
+
   // Each call asks afresh.
   Select("virtual:in=Other");
   EXPECT_EQ(WaveInDeviceName(0), "Other");
