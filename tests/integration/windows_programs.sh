@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# The Windows programs under Wine, in a fresh Wine prefix, against a private
-# sound server whose sinks and sources Wine's multimedia library reports as
-# wave devices (the server's default first, then one per device):
-# tessaline-devices.exe lists them, reads a -6.02 dBFS sine as -6.0 dBFS on
-# both channels, plays a file on the second sink only (left and right in
-# place, the whole file) through the wave output; tessaline-decode.exe decodes sox's IMA ADPCM, Microsoft
-# ADPCM, mu-law and A-law files through Windows' compression manager as the
-# Linux build does (the same samples, but for Microsoft ADPCM, whose decoders
-# round differently: close, not equal).
+# The Windows programs under Wine, in a fresh Wine prefix on an X server of
+# their own, against a private sound server whose sinks and sources Wine's
+# multimedia library reports as wave devices (the server's default first,
+# then one per device): tessaline-devices.exe lists them, reads a -6.02 dBFS
+# sine as -6.0 dBFS on both channels, plays a file on the second sink only
+# (left and right in place, the whole file) through the sound-buffer output
+# and through the wave output, and ends with its message and exit code 1 when
+# that sink goes away while it plays; tessaline-decode.exe decodes sox's IMA
+# ADPCM, Microsoft ADPCM, mu-law and A-law files through Windows' compression
+# manager as the Linux build does (the same samples, but for Microsoft ADPCM,
+# whose decoders round differently: close, not equal).
+# Wine numbers the devices anew in every process, so the sink is played by
+# its name.
 set -euo pipefail
 bin=$1          # the Windows build's app folder
 root=$2
@@ -24,6 +28,7 @@ cleanup() {
   for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$wine_run" --stop "$work/prefix" >/dev/null 2>&1 || true
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,12 +37,20 @@ fail() {
   exit 1
 }
 wine() { "$wine_run" "$work/prefix" "$@"; }
+# heard <raw recording> <byte offset>: a sample beyond the offset is loud.
+heard() {
+  python3 -c 'import array, sys
+data = open(sys.argv[1], "rb").read()[int(sys.argv[2]):]
+data = array.array("h", data[: len(data) // 2 * 2])
+sys.exit(0 if any(abs(v) > 1000 for v in data) else 1)' "$1" "$2"
+}
 
 [ -x "$linux_bin/tessaline-decode" ] || fail "no Linux build in $linux_bin to compare with"
 PULSE_SERVER=$("$tool" start "$work/server" --sink "First Out" --sink "Second Out" \
   --sine "Sine In" 1000 0.5)
 export PULSE_SERVER
 unset TESSALINE_AUDIO
+start_xvfb 640x480x24 || fail "no X server for Wine"
 "$wine_run" --start "$work/prefix" || fail "Wine did not start"
 
 # The device list: the server's default, then every sink (outputs) and every
@@ -66,29 +79,59 @@ left, right = (float(v) for v in re.findall(r"[LR] (-?[0-9.]+) dBFS", sys.argv[1
 sys.exit(0 if abs(left + 6.02) <= 0.3 and abs(right + 6.02) <= 0.3 else 1)
 PY
 
-# The number the program gives the second sink.
-second=$(sed -n '/^Output Drivers/,$p' "$work/list.txt" | tr -d '\r' | sed -n 's/^  \([0-9]*\): Second Out$/\1/p')
-[ -n "$second" ] || fail "no output number for Second Out"
 sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-500 vol 0.5
-sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 6 sine 300 sine 500 vol 0.5
-# Through Wine's sound-buffer service the sweep arrives about 55 ms short and
-# correlates at 0.98: not yet as on Linux, so only the wave output is held to
-# the file here.
-for output in wave; do
+sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 4 sine 300 sine 500 vol 0.5
+for output in sound-buffer wave; do
   flag=()
   [ "$output" = wave ] && flag=(--wave)
   record 1 "$work/first.raw"
   record 2 "$work/second.raw"
-  wine "$bin/tessaline-devices.exe" --play "$second" "$work/sweep.wav" "${flag[@]}" \
+  wine "$bin/tessaline-devices.exe" --play "Second Out" "$work/sweep.wav" "${flag[@]}" \
     >"$work/out.txt" 2>"$work/err.txt" || fail "$output: exit code $?: $(cat "$work/err.txt")"
   cat "$work/out.txt"
   grep -Eq "^Played .*sweep.wav on Second Out: [0-9]+ ms" "$work/out.txt" ||
     fail "$output: unexpected report: $(cat "$work/out.txt")"
+  # What was heard last reaches the monitor a moment later.
   after=$(($(size "$work/second.raw") + 35280))
   wait_for 30 holds "$work/second.raw" "$after" || fail "$output: recording stalled"
   stop_recorders
+  # Through Wine's sound-buffer service about 5 ms (211 frames) go missing
+  # some 55 ms into the sound and about 40 ms at its end, also when the device
+  # stays open after the end: the sweep arrives about 55 ms short and
+  # correlates at 0.98. Held here to what it does (second sink only, left and
+  # right in place, length within 80 ms); the wave output is held to the file.
+  loose=()
+  [ "$output" = sound-buffer ] && loose=(--loose 0.97 80)
   python3 "$here/lib/match_recording.py" "$work/sweep.wav" "$work/second.raw" \
-    --silent "$work/first.raw" || fail "$output: the second sink did not play the file"
+    --silent "$work/first.raw" "${loose[@]}" || fail "$output: the second sink did not play the file"
+done
+
+# The second sink goes away while it plays: a message, exit code 1, no hang.
+for output in sound-buffer wave; do
+  flag=()
+  [ "$output" = wave ] && flag=(--wave)
+  grep -qw sink2 <<<"$(pactl list short sinks)" || "$tool" add-sink "$work/server" sink2 "Second Out"
+  record 2 "$work/second.raw"
+  start=$(size "$work/second.raw")
+  timeout 60 "$wine_run" "$work/prefix" "$bin/tessaline-devices.exe" --play "Second Out" \
+    "$work/long.wav" "${flag[@]}" >"$work/out.txt" 2>"$work/err.txt" &
+  player=$!
+  # Unloaded once the sound is being heard (Wine takes a second or two to
+  # start the program, and the monitor records silence until then).
+  wait_for 60 heard "$work/second.raw" "$start" || fail "$output: nothing heard on the second sink"
+  "$tool" remove-sink "$work/server" sink2
+  rc=0
+  wait "$player" || rc=$?
+  stop_recorders
+  [ "$rc" -eq 1 ] || fail "$output: exit code $rc after the sink went away: $(cat "$work/err.txt")"
+  # Wine's sound-buffer service reports no failure when its device goes away:
+  # the sound never ends, and the program gives up after its length and 30 s
+  # with its own message. The wave output reports the system's message.
+  message="^tessaline-devices: [A-Za-z]+: .+"
+  [ "$output" = sound-buffer ] && message="^tessaline-devices: the sound did not end within [0-9]+ ms"
+  tr -d '\r' <"$work/err.txt" | grep -Eq "$message" ||
+    fail "$output: no message: $(cat "$work/err.txt")"
+  cat "$work/err.txt"
 done
 
 # Decoding through Windows' compression manager, compared with the Linux build.
