@@ -93,6 +93,8 @@ class IDirectSoundBuffer : public platform::SoundObject {
   virtual HRESULT Unlock(LPVOID part1, DWORD bytes1, LPVOID part2, DWORD bytes2) = 0;
   // DSERR_BUFFERLOST when the output went away: a lost buffer stays lost.
   virtual HRESULT Restore() = 0;
+  // What platform::OutputLatencyBytes answers for this buffer.
+  virtual DWORD HeldByOutput() { return 0; }
 };
 using LPDIRECTSOUNDBUFFER = IDirectSoundBuffer*;
 

@@ -55,7 +55,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
   }
 
   // What passed the play cursor and is not yet heard.
-  DWORD InOutput() {
+  DWORD HeldByOutput() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return playing_ ? static_cast<DWORD>(fetched_ - consumed_) : 0;
   }
@@ -415,8 +415,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
 }  // namespace
 
 DWORD OutputLatencyBytes(IDirectSoundBuffer* buffer) {
-  auto* secondary = dynamic_cast<SecondaryBuffer*>(buffer);
-  return secondary != nullptr ? secondary->InOutput() : 0;
+  return buffer != nullptr ? buffer->HeldByOutput() : 0;
 }
 
 HRESULT CreateSecondaryBuffer(const std::shared_ptr<SoundDevice>& device, const DSBUFFERDESC& desc,

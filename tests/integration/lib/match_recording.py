@@ -2,7 +2,7 @@
 """Compares what a sink's monitor recorded with the wave file that was played.
 
 Usage: match_recording.py FILE.wav RECORDING.raw [--silent OTHER.raw ...]
-                          [--loose CORRELATION MS]
+                          [--exact]
 
 FILE is 16-bit stereo; the recordings are raw s16le stereo at the file's rate.
 The recording is aligned to the file by correlation near its onset;
@@ -11,8 +11,8 @@ then, over the whole file:
     not with the other one (left stays left, right stays right);
   - the sound lasts as long as the file's, within 50 ms.
 Every --silent recording must hold nothing but near silence.
---loose lowers the correlation required to CORRELATION and widens the length
-allowed to MS, for an output known to lose a few milliseconds.
+--exact requires every sample of the file, in order, from where the recording
+aligns.
 Prints one line of figures; exits 1 when a check fails.
 """
 
@@ -26,6 +26,8 @@ import wave
 THRESHOLD = 1000  # onset and end of the sound
 SEARCH = 64  # frames around the onset searched for the best alignment
 HEAD_LOSS = 1500  # frames a monitor may miss at the start of a stream
+MIN_CORRELATION = 0.99
+LENGTH_TOLERANCE_MS = 50.0
 
 
 def read_wave(path):
@@ -58,11 +60,9 @@ def correlation(a, b, lag, n):
 def main():
     args = sys.argv[1:]
     silent = take_silent(args)
-    min_correlation, length_tolerance = 0.99, 50.0
-    if "--loose" in args:
-        at = args.index("--loose")
-        min_correlation, length_tolerance = float(args[at + 1]), float(args[at + 2])
-        del args[at : at + 3]
+    exact = "--exact" in args
+    if exact:
+        args.remove("--exact")
     if len(args) != 2:
         sys.exit(__doc__)
     rate, file_l, file_r = read_wave(args[0])
@@ -112,12 +112,22 @@ def main():
         f"L {ll:.4f} R {rr:.4f} (crossed {lr:.3f} {rl:.3f}), "
         f"sound {rec_ms:.1f} ms for {file_ms:.1f} ms"
     )
-    if ll < min_correlation or rr < min_correlation:
+    if ll < MIN_CORRELATION or rr < MIN_CORRELATION:
         failures.append("a channel does not match the file")
     if abs(lr) > 0.5 or abs(rl) > 0.5:
         failures.append("the channels are crossed")
-    if abs(rec_ms - file_ms) > length_tolerance:
-        failures.append(f"the sound's length differs by more than {length_tolerance:g} ms")
+    if abs(rec_ms - file_ms) > LENGTH_TOLERANCE_MS:
+        failures.append(f"the sound's length differs by more than {LENGTH_TOLERANCE_MS:g} ms")
+    if exact:
+        differ = [
+            i
+            for i in range(n)
+            if rec_l[best_lag + i] != file_l[i] or rec_r[best_lag + i] != file_r[i]
+        ]
+        if differ:
+            failures.append(
+                f"{len(differ)} of {n} frames differ from the file, the first at frame {differ[0]}"
+            )
     failures += silence_failures(silent)
     for f in failures:
         print(f"match_recording: {f}")
