@@ -16,12 +16,6 @@ namespace {
 using win32::SystemSound;
 using win32::SystemSoundBuffer;
 
-// How long a playing buffer's play cursor may stand still before the buffer
-// counts as lost: the service under Wine reports nothing when its output goes
-// away (its mixer's device calls fail, it mixes no more), and the play cursor
-// stops where it was.
-constexpr auto kStalledAfter = std::chrono::milliseconds(1000);
-
 // How long after passing the play cursor a buffer's sound is heard: the
 // service mixes ahead into its output (under Wine 50 ms), and the sound
 // server holds some more (about 25 ms).
@@ -38,7 +32,8 @@ constexpr auto kKeepAliveStart = std::chrono::milliseconds(200);
 // layouts. A buffer found lost stays lost, as dsound.h describes.
 class SystemBuffer : public IDirectSoundBuffer {
  public:
-  explicit SystemBuffer(SystemSoundBuffer* buffer) : b_(buffer) {}
+  SystemBuffer(SystemSoundBuffer* buffer, std::chrono::milliseconds stalled_after)
+      : b_(buffer), stalled_after_(stalled_after) {}
   ~SystemBuffer() override { b_->methods->Release(b_); }
 
   HRESULT GetCaps(LPDSBCAPS caps) override { return b_->methods->GetCaps(b_, caps); }
@@ -127,7 +122,7 @@ class SystemBuffer : public IDirectSoundBuffer {
 
  private:
   // Whether a playing buffer's play cursor has stood at `cursor` for
-  // kStalledAfter; holds mutex_.
+  // stalled_after_; holds mutex_.
   bool Stalled(DWORD cursor) {
     DWORD status = 0;
     if (FAILED(b_->methods->GetStatus(b_, &status)) || (status & DSBSTATUS_PLAYING) == 0) {
@@ -141,10 +136,11 @@ class SystemBuffer : public IDirectSoundBuffer {
       moved_at_ = now;
       return false;
     }
-    return now - moved_at_ >= kStalledAfter;
+    return now - moved_at_ >= stalled_after_;
   }
 
   SystemSoundBuffer* b_;
+  const std::chrono::milliseconds stalled_after_;
   std::mutex mutex_;
   bool lost_ = false;
   bool watching_ = false;  // playing, with last_cursor_ seen at moved_at_
@@ -155,7 +151,8 @@ class SystemBuffer : public IDirectSoundBuffer {
 // A system sound device as the platform layer's device object.
 class SystemDevice : public IDirectSound {
  public:
-  explicit SystemDevice(SystemSound* device) : d_(device) {}
+  SystemDevice(SystemSound* device, std::chrono::milliseconds stalled_after)
+      : d_(device), stalled_after_(stalled_after) {}
   ~SystemDevice() override {
     if (keep_alive_) keep_alive_->methods->Release(keep_alive_);
     d_->methods->Release(d_);
@@ -168,7 +165,7 @@ class SystemDevice : public IDirectSound {
     SystemSoundBuffer* created = nullptr;
     const HRESULT hr = d_->methods->CreateSoundBuffer(d_, desc, &created, outer);
     if (SUCCEEDED(hr) && created != nullptr) {
-      *buffer = new SystemBuffer(created);
+      *buffer = new SystemBuffer(created, stalled_after_);
       if (desc && (desc->dwFlags & DSBCAPS_PRIMARYBUFFER) == 0 && !keep_alive_) KeepAlive();
     }
     return hr;
@@ -220,6 +217,7 @@ class SystemDevice : public IDirectSound {
   }
 
   SystemSound* d_;
+  const std::chrono::milliseconds stalled_after_;
   SystemSoundBuffer* keep_alive_ = nullptr;
 };
 
@@ -245,6 +243,11 @@ const SoundLibrary* Library() {
 
 }  // namespace
 
+IDirectSound* WrapSystemDevice(win32::SystemSound* device,
+                               std::chrono::milliseconds stalled_after) {
+  return new SystemDevice(device, stalled_after);
+}
+
 HRESULT SystemDirectSoundCreate(LPCGUID guid, LPDIRECTSOUND* device, void* outer) {
   if (device == nullptr) return DSERR_INVALIDPARAM;
   *device = nullptr;
@@ -252,7 +255,7 @@ HRESULT SystemDirectSoundCreate(LPCGUID guid, LPDIRECTSOUND* device, void* outer
   if (!library) return DSERR_NODRIVER;
   SystemSound* created = nullptr;
   const HRESULT hr = library->create(guid, &created, outer);
-  if (SUCCEEDED(hr) && created != nullptr) *device = new SystemDevice(created);
+  if (SUCCEEDED(hr) && created != nullptr) *device = WrapSystemDevice(created);
   return hr;
 }
 
