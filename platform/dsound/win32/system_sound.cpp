@@ -1,6 +1,5 @@
 #include "platform/dsound/win32/system_sound.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
