@@ -18,12 +18,13 @@ class ERegistryException : public Exception {
 // Type of a stored value as the accessor reports it.
 enum TRegDataType : std::uint8_t { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
 
-// Accessor of the per-user registry (see platform/registry/registry_store.h for the file
-// behind it). It works on one root key (HKEY_CURRENT_USER unless changed) and one current
-// key, which is the root itself until OpenKey succeeds and again after CloseKey. Key paths
-// are always relative to the root, backslash separated; key and value names ignore ASCII
-// letter case. Every call reads the file afresh, and every write replaces it atomically,
-// so several accessors (and processes) see each other's completed writes.
+// Accessor of the per-user registry: on Windows the system's registry, on Linux a file
+// (see platform/registry/registry_store.h). It works on one root key (HKEY_CURRENT_USER
+// unless changed) and one current key, which is the root itself until OpenKey succeeds and
+// again after CloseKey. Key paths are always relative to the root, backslash separated;
+// key and value names ignore ASCII letter case. Every call reads the store afresh, and
+// every write is complete or not done at all, so several accessors (and processes) see
+// each other's completed writes.
 class TRegistry {
  public:
   TRegistry() = default;
@@ -52,13 +53,20 @@ class TRegistry {
   void WriteBinaryData(const std::string& name, const void* data, std::size_t size);
 
   // Readers raise ERegistryException when the value is missing or of another type.
+  // Integers are REG_DWORD, strings REG_SZ, binary data REG_BINARY.
   std::int32_t ReadInteger(const std::string& name) const;
   std::string ReadString(const std::string& name) const;
   std::vector<std::uint8_t> ReadBinaryData(const std::string& name) const;
 
  private:
-  std::string ReadRaw(const std::string& name, std::uint32_t type) const;
+  // The binding's part (linux/ or win32/ registry.cpp). QueryRaw gives the current key's
+  // value (false when it or the key is missing); REG_SZ data is the text without a
+  // terminating null. WriteRaw creates the current key should it have vanished meanwhile
+  // and raises ERegistryException when the store cannot be written.
+  bool QueryRaw(const std::string& name, std::uint32_t& type, std::string& data) const;
   void WriteRaw(const std::string& name, std::uint32_t type, std::string data);
+
+  std::string ReadRaw(const std::string& name, std::uint32_t type) const;
 
   HKEY root_ = HKEY_CURRENT_USER;
   std::vector<std::string> path_;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/registry_path.h"
 #include "platform/registry/registry_types.h"
 
 // The per-user file behind TRegistry: an in-memory tree of keys and typed values, its
@@ -42,10 +43,6 @@ struct RegistryKey {
 
 // Key and value names compare without regard to ASCII letter case.
 std::string FoldRegistryName(const std::string& name);
-
-// Splits "A\\B\\C" into segments. One leading and one trailing backslash are ignored;
-// an empty path is the root itself. Empty segments ("A\\\\B") make the path invalid.
-bool SplitRegistryPath(const std::string& path, std::vector<std::string>& segments);
 
 // Name of a predefined root ("HKEY_CURRENT_USER"); empty for other handles.
 const char* RegistryRootName(HKEY root);

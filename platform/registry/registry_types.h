@@ -18,8 +18,9 @@ constexpr bool IsPredefinedRootKey(HKEY key) {
   return key >= HKEY_CLASSES_ROOT && key <= HKEY_DYN_DATA;
 }
 
-// Value types that the store keeps.
+// Value types (the file store of Linux keeps all but REG_EXPAND_SZ).
 inline constexpr std::uint32_t REG_NONE = 0;
 inline constexpr std::uint32_t REG_SZ = 1;
+inline constexpr std::uint32_t REG_EXPAND_SZ = 2;
 inline constexpr std::uint32_t REG_BINARY = 3;
 inline constexpr std::uint32_t REG_DWORD = 4;

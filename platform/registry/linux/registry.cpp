@@ -4,6 +4,8 @@
 
 #include "platform/registry/registry_store.h"
 
+// The accessor over the file store: every call reads the file afresh.
+
 namespace {
 
 // Serialises read-modify-write cycles of the accessors of this process.
@@ -12,22 +14,7 @@ std::mutex& StoreMutex() {
   return mutex;
 }
 
-const platform::RegistryValue* FindValue(platform::RegistryStore& store, HKEY root,
-                                         const std::vector<std::string>& path,
-                                         const std::string& name) {
-  platform::RegistryKey* key = store.Find(root, path);
-  if (key == nullptr) return nullptr;
-  const auto it = key->values.find(platform::FoldRegistryName(name));
-  return it == key->values.end() ? nullptr : &it->second;
-}
-
 }  // namespace
-
-void TRegistry::SetRootKey(HKEY root) {
-  if (!IsPredefinedRootKey(root)) throw ERegistryException("Invalid registry root key");
-  root_ = root;
-  path_.clear();
-}
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   std::vector<std::string> path;
@@ -43,19 +30,6 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   return true;
 }
 
-void TRegistry::CloseKey() {
-  path_.clear();
-}
-
-std::string TRegistry::GetCurrentPath() const {
-  std::string result;
-  for (const std::string& segment : path_) {
-    if (!result.empty()) result += '\\';
-    result += segment;
-  }
-  return result;
-}
-
 bool TRegistry::KeyExists(const std::string& key) const {
   std::vector<std::string> path;
   if (!platform::SplitRegistryPath(key, path)) return false;
@@ -63,34 +37,16 @@ bool TRegistry::KeyExists(const std::string& key) const {
   return platform::LoadRegistryFile().store.Exists(root_, path);
 }
 
-bool TRegistry::ValueExists(const std::string& name) const {
-  return GetDataType(name) != rdUnknown;
-}
-
-TRegDataType TRegistry::GetDataType(const std::string& name) const {
+bool TRegistry::QueryRaw(const std::string& name, std::uint32_t& type, std::string& data) const {
   std::lock_guard lock(StoreMutex());
   platform::RegistryFile file = platform::LoadRegistryFile();
-  const platform::RegistryValue* value = FindValue(file.store, root_, path_, name);
-  if (value == nullptr) return rdUnknown;
-  switch (value->type) {
-    case REG_SZ:
-      return rdString;
-    case REG_DWORD:
-      return rdInteger;
-    case REG_BINARY:
-      return rdBinary;
-    default:
-      return rdUnknown;
-  }
-}
-
-std::string TRegistry::ReadRaw(const std::string& name, std::uint32_t type) const {
-  std::lock_guard lock(StoreMutex());
-  platform::RegistryFile file = platform::LoadRegistryFile();
-  const platform::RegistryValue* value = FindValue(file.store, root_, path_, name);
-  if (value == nullptr) throw ERegistryException("Failed to get data for '" + name + "'");
-  if (value->type != type) throw ERegistryException("Invalid data type for '" + name + "'");
-  return value->data;
+  platform::RegistryKey* key = file.store.Find(root_, path_);
+  if (key == nullptr) return false;
+  const auto it = key->values.find(platform::FoldRegistryName(name));
+  if (it == key->values.end()) return false;
+  type = it->second.type;
+  data = std::move(it->second.data);
+  return true;
 }
 
 void TRegistry::WriteRaw(const std::string& name, std::uint32_t type, std::string data) {
@@ -105,38 +61,4 @@ void TRegistry::WriteRaw(const std::string& name, std::uint32_t type, std::strin
   if (!platform::SaveRegistryFile(file, file.store)) {
     throw ERegistryException("Failed to set data for '" + name + "'");
   }
-}
-
-void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  std::string data;
-  for (int i = 0; i < 4; ++i) data += static_cast<char>(bits >> (8 * i) & 0xFF);
-  WriteRaw(name, REG_DWORD, std::move(data));
-}
-
-void TRegistry::WriteString(const std::string& name, const std::string& value) {
-  WriteRaw(name, REG_SZ, value);
-}
-
-void TRegistry::WriteBinaryData(const std::string& name, const void* data, std::size_t size) {
-  WriteRaw(name, REG_BINARY,
-           size == 0 ? std::string() : std::string(static_cast<const char*>(data), size));
-}
-
-std::int32_t TRegistry::ReadInteger(const std::string& name) const {
-  const std::string data = ReadRaw(name, REG_DWORD);
-  std::uint32_t bits = 0;
-  for (int i = 3; i >= 0; --i) {
-    bits = bits << 8 | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
-  }
-  return static_cast<std::int32_t>(bits);
-}
-
-std::string TRegistry::ReadString(const std::string& name) const {
-  return ReadRaw(name, REG_SZ);
-}
-
-std::vector<std::uint8_t> TRegistry::ReadBinaryData(const std::string& name) const {
-  const std::string data = ReadRaw(name, REG_BINARY);
-  return std::vector<std::uint8_t>(data.begin(), data.end());
 }

@@ -1,0 +1,75 @@
+#include "platform/registry/win32/native_registry.h"
+
+#include <windows.h>
+
+namespace platform::win32 {
+namespace {
+
+// The predefined keys are the 32-bit values sign-extended to a handle.
+HKEY RootHandle(std::uint32_t root) {
+  return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
+}
+
+// Opens (or creates) the key for the duration of one call.
+class OpenedKey {
+ public:
+  OpenedKey(std::uint32_t root, const std::string& path, REGSAM access, bool create) {
+    result_ = create ? RegCreateKeyExA(RootHandle(root), path.c_str(), 0, nullptr,
+                                       REG_OPTION_NON_VOLATILE, access, nullptr, &key_, nullptr)
+                     : RegOpenKeyExA(RootHandle(root), path.c_str(), 0, access, &key_);
+    if (result_ != ERROR_SUCCESS) key_ = nullptr;
+  }
+  ~OpenedKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+
+  LSTATUS Result() const { return result_; }
+  HKEY Handle() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+  LSTATUS result_;
+};
+
+}  // namespace
+
+long RegistryOpenKey(std::uint32_t root, const std::string& path) {
+  return OpenedKey(root, path, KEY_READ, false).Result();
+}
+
+long RegistryCreateKey(std::uint32_t root, const std::string& path) {
+  return OpenedKey(root, path, KEY_READ | KEY_WRITE, true).Result();
+}
+
+long RegistryQueryValue(std::uint32_t root, const std::string& path, const std::string& name,
+                        std::uint32_t& type, std::string& data) {
+  const OpenedKey key(root, path, KEY_QUERY_VALUE, false);
+  if (key.Result() != ERROR_SUCCESS) return key.Result();
+  // The value may grow between asking its size and reading it: ask again then.
+  for (;;) {
+    DWORD found = REG_NONE, size = 0;
+    LSTATUS result = RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &found, nullptr, &size);
+    if (result != ERROR_SUCCESS) return result;
+    data.assign(size, '\0');
+    result = RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &found,
+                              reinterpret_cast<BYTE*>(data.data()), &size);
+    if (result == ERROR_MORE_DATA) continue;
+    if (result != ERROR_SUCCESS) return result;
+    data.resize(size);
+    type = found;
+    return ERROR_SUCCESS;
+  }
+}
+
+long RegistrySetValue(std::uint32_t root, const std::string& path, const std::string& name,
+                      std::uint32_t type, const std::string& data) {
+  const OpenedKey key(root, path, KEY_SET_VALUE, true);
+  if (key.Result() != ERROR_SUCCESS) return key.Result();
+  return RegSetValueExA(key.Handle(), name.c_str(), 0, type,
+                        reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size()));
+}
+
+}  // namespace platform::win32

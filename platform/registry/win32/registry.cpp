@@ -1,0 +1,52 @@
+#include "platform/registry/registry.h"
+
+#include <limits>
+
+#include "platform/registry/registry_path.h"
+#include "platform/registry/win32/native_registry.h"
+
+// The accessor over the system's registry. Keys are opened for each call, as the file
+// store of Linux is read for each call; the system keeps concurrent calls consistent.
+
+namespace {
+
+constexpr long kDone = 0;
+
+}  // namespace
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+  std::vector<std::string> path;
+  if (!platform::SplitRegistryPath(key, path)) return false;
+  const std::string joined = platform::JoinRegistryPath(path);
+  if (platform::win32::RegistryOpenKey(root_, joined) != kDone &&
+      (!canCreate || platform::win32::RegistryCreateKey(root_, joined) != kDone)) {
+    return false;
+  }
+  path_ = std::move(path);
+  return true;
+}
+
+bool TRegistry::KeyExists(const std::string& key) const {
+  std::vector<std::string> path;
+  return platform::SplitRegistryPath(key, path) &&
+         platform::win32::RegistryOpenKey(root_, platform::JoinRegistryPath(path)) == kDone;
+}
+
+bool TRegistry::QueryRaw(const std::string& name, std::uint32_t& type, std::string& data) const {
+  if (platform::win32::RegistryQueryValue(root_, GetCurrentPath(), name, type, data) != kDone) {
+    return false;
+  }
+  // The system stores strings with their terminating null.
+  if ((type == REG_SZ || type == REG_EXPAND_SZ) && !data.empty() && data.back() == '\0') {
+    data.pop_back();
+  }
+  return true;
+}
+
+void TRegistry::WriteRaw(const std::string& name, std::uint32_t type, std::string data) {
+  if (type == REG_SZ) data += '\0';
+  if (data.size() > std::numeric_limits<std::uint32_t>::max() ||
+      platform::win32::RegistrySetValue(root_, GetCurrentPath(), name, type, data) != kDone) {
+    throw ERegistryException("Failed to set data for '" + name + "'");
+  }
+}
