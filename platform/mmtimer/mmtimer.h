@@ -4,7 +4,7 @@
 
 // Multimedia timers: every callback of every timer runs on one shared timer
 // thread. Periodic timers are scheduled from their start time, so they do not
-// drift.
+// drift. On Windows these are the system's (win32/), on Linux our own (linux/).
 
 using UINT = std::uint32_t;
 using DWORD = std::uint32_t;
@@ -27,7 +27,8 @@ inline constexpr UINT kTimerPeriodMax = 1000000;
 
 // Starts a timer that calls proc after uDelay ms (TIME_ONESHOT) or every
 // uDelay ms (TIME_PERIODIC) on the timer thread. Returns its id, 0 on failure
-// (no callback, a delay outside the accepted range).
+// (no callback, a delay outside the accepted range; on Windows also a delay the
+// system's service refuses).
 UINT timeSetEvent(UINT uDelay, UINT uResolution, LPTIMECALLBACK proc, DWORD_PTR dwUser,
                   UINT fuEvent);
 // Stops a timer. When it returns, the timer's callback is not running and
@@ -37,7 +38,8 @@ MMRESULT timeKillEvent(UINT uTimerID);
 // Requests and releases a minimum timer resolution; calls must be paired.
 MMRESULT timeBeginPeriod(UINT uPeriod);
 MMRESULT timeEndPeriod(UINT uPeriod);
-// Milliseconds since the process started (wraps after 49.7 days).
+// Milliseconds of a steady clock, counted from the process's start on Linux and
+// from the system's start on Windows (wraps after 49.7 days).
 DWORD timeGetTime();
 
 // The high-resolution counter: ticks of a steady clock and their frequency (per second).

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -35,16 +36,19 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
 
 TEST(MMTimer, PeriodicTimerFiresRepeatedlyOnTheSharedThreadUntilKilled) {
   Counter a, b;
+  const int before = platform::ActiveTimerCount();
   UINT ta = timeSetEvent(10, 10, CountCall, reinterpret_cast<DWORD_PTR>(&a), TIME_PERIODIC);
   UINT tb = timeSetEvent(10, 10, CountCall, reinterpret_cast<DWORD_PTR>(&b), TIME_PERIODIC);
   ASSERT_NE(ta, 0u);
   ASSERT_NE(tb, 0u);
   ASSERT_NE(ta, tb);
+  EXPECT_EQ(platform::ActiveTimerCount(), before + 2);
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(WaitFor([&] { return a.calls >= 5 && b.calls >= 5; }, 5s));
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(timeKillEvent(ta), TIMERR_NOERROR);
   EXPECT_EQ(timeKillEvent(tb), TIMERR_NOERROR);
+  EXPECT_EQ(platform::ActiveTimerCount(), before);
   auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - start)
                      .count();
@@ -63,12 +67,31 @@ TEST(MMTimer, PeriodicTimerFiresRepeatedlyOnTheSharedThreadUntilKilled) {
 
 TEST(MMTimer, OneShotFiresOnceAndRefusesBadArguments) {
   Counter c;
+  const int before = platform::ActiveTimerCount();
   UINT t = timeSetEvent(5, 1, CountCall, reinterpret_cast<DWORD_PTR>(&c), TIME_ONESHOT);
   ASSERT_NE(t, 0u);
   ASSERT_TRUE(WaitFor([&] { return c.calls == 1; }, 5s));
+  // A one-shot timer is gone once it has fired.
+  EXPECT_TRUE(WaitFor([&] { return platform::ActiveTimerCount() == before; }, 5s));
   std::this_thread::sleep_for(40ms);
   EXPECT_EQ(c.calls, 1);
   EXPECT_EQ(timeKillEvent(t), TIMERR_NOCANDO);  // already gone
+
+  // Many timers at once (the outputs keep one per waiting buffer), more than Wine's
+  // service holds: each fires once, on the one timer thread.
+  constexpr int kMany = 40;
+  std::vector<Counter> many(kMany);
+  for (int i = 0; i < kMany; ++i) {
+    ASSERT_NE(timeSetEvent(static_cast<UINT>(5 + 2 * i), 1, CountCall,
+                           reinterpret_cast<DWORD_PTR>(&many[i]), TIME_ONESHOT),
+              0u)
+        << i;
+  }
+  ASSERT_TRUE(WaitFor([&] { return many.back().calls == 1; }, 10s));
+  for (const Counter& m : many) {
+    EXPECT_EQ(m.calls, 1);
+    EXPECT_EQ(m.thread.load(), many.front().thread.load());
+  }
   EXPECT_EQ(timeSetEvent(0, 1, CountCall, 0, TIME_ONESHOT), 0u);
   EXPECT_EQ(timeSetEvent(10, 1, nullptr, 0, TIME_PERIODIC), 0u);
 }
