@@ -1,13 +1,11 @@
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <vector>
+#include <memory>
 
 // Events and critical sections shaped like the operating-system objects the
-// components were written against.
+// components were written against: on Windows the system's own (win32/), on
+// Linux our own over the C++ library (linux/).
 
 using DWORD = std::uint32_t;
 
@@ -20,31 +18,30 @@ inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 enum TWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
 
+class TEvent;
+
 namespace platform {
 
-// Wakes one thread blocked in a wait for several objects at once. Objects
-// keep a list of the waiters currently interested in them.
-class Waiter {
- public:
-  void Wake();
-  // Blocks until Wake was called since the last return, or until the
-  // deadline (none: no time-out). False on time-out.
-  bool WaitUntil(const std::chrono::steady_clock::time_point* deadline);
+// The binding's state of an event and of a critical section.
+struct EventState;
+struct CriticalSectionState;
 
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool woken_ = false;
-};
+// Waits until one of the events is signalled and gives WAIT_OBJECT_0 + its index
+// (an auto-reset event is reset by it; when several are, the lowest index), or
+// WAIT_TIMEOUT when the time is up (INFINITE: none; no events: the wait is only a
+// pause). WAIT_FAILED for a null event or more than the system waits for at once (64).
+DWORD WaitForEvents(DWORD count, TEvent* const* events, DWORD milliseconds);
 
 }  // namespace platform
 
 // An event object. An auto-reset event lets exactly one wait through per
 // SetEvent and then falls back to non-signalled; a manual-reset event stays
-// signalled until ResetEvent.
+// signalled until ResetEvent. An event the system could not make is never
+// signalled, and waits for it give wrError (WAIT_FAILED).
 class TEvent {
  public:
   explicit TEvent(bool manualReset = false, bool initialState = false);
+  ~TEvent();
   TEvent(const TEvent&) = delete;
   TEvent& operator=(const TEvent&) = delete;
 
@@ -53,30 +50,22 @@ class TEvent {
   // Waits until the event is signalled (INFINITE: no time-out).
   TWaitResult WaitFor(DWORD milliseconds);
 
-  // For multi-object waits: takes the signal if there is one (an auto-reset
-  // event is reset by it), and registers interest in the next SetEvent.
-  bool TryAcquire();
-  void AddWaiter(platform::Waiter* waiter);
-  void RemoveWaiter(platform::Waiter* waiter);
-
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  const bool manual_;
-  bool signaled_;
-  std::vector<platform::Waiter*> waiters_;
+  friend DWORD platform::WaitForEvents(DWORD, TEvent* const*, DWORD);
+  std::unique_ptr<platform::EventState> state_;
 };
 
 // A critical section: a lock the owning thread may enter again.
 class TCriticalSection {
  public:
-  TCriticalSection() = default;
+  TCriticalSection();
+  ~TCriticalSection();
   TCriticalSection(const TCriticalSection&) = delete;
   TCriticalSection& operator=(const TCriticalSection&) = delete;
 
-  void Enter() { mutex_.lock(); }
-  void Leave() { mutex_.unlock(); }
-  bool TryEnter() { return mutex_.try_lock(); }
+  void Enter();
+  void Leave();
+  bool TryEnter();
   void Acquire() { Enter(); }
   void Release() { Leave(); }
   // So that std::lock_guard / std::unique_lock can hold it.
@@ -85,5 +74,5 @@ class TCriticalSection {
   bool try_lock() { return TryEnter(); }
 
  private:
-  std::recursive_mutex mutex_;
+  std::unique_ptr<platform::CriticalSectionState> state_;
 };

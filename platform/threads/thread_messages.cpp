@@ -15,12 +15,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A thread's queue; its event is signalled while it holds messages, so that a
+// wait for events can wait for messages too.
 class ThreadQueue {
  public:
   void Push(const MSG& msg) {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.push_back(msg);
-    for (platform::Waiter* w : waiters_) w->Wake();
+    not_empty_.SetEvent();
   }
 
   bool Peek(MSG* out, HWND wnd, UINT filterMin, UINT filterMax, bool remove) {
@@ -31,30 +33,21 @@ class ThreadQueue {
           (it->message < filterMin || it->message > filterMax))
         continue;
       if (out) *out = *it;
-      if (remove) messages_.erase(it);
+      if (remove) {
+        messages_.erase(it);
+        if (messages_.empty()) not_empty_.ResetEvent();
+      }
       return true;
     }
     return false;
   }
 
-  bool HasMessages() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !messages_.empty();
-  }
-
-  void AddWaiter(platform::Waiter* w) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    waiters_.push_back(w);
-  }
-  void RemoveWaiter(platform::Waiter* w) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::erase(waiters_, w);
-  }
+  TEvent* NotEmpty() { return &not_empty_; }
 
  private:
   std::mutex mutex_;
   std::deque<MSG> messages_;
-  std::vector<platform::Waiter*> waiters_;
+  TEvent not_empty_{true, false};
 };
 
 std::atomic<DWORD> next_thread_id{1};
@@ -127,38 +120,9 @@ DWORD MsgWaitForMultipleObjects(DWORD count, TEvent* const* events, DWORD millis
   for (DWORD i = 0; i < count; ++i)
     if (!events[i]) return WAIT_FAILED;
   ThreadQueue& queue = OwnQueue();
-  const bool messages = (wakeMask & QS_POSTMESSAGE) != 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-
-  // Interest is registered before the first look, so that a signal or post
-  // between the look and the wait wakes the wait instead of being missed.
-  platform::Waiter waiter;
-  for (DWORD i = 0; i < count; ++i) events[i]->AddWaiter(&waiter);
-  if (messages) queue.AddWaiter(&waiter);
-
-  DWORD result = WAIT_TIMEOUT;
-  for (;;) {
-    bool found = false;
-    for (DWORD i = 0; i < count && !found; ++i) {
-      if (events[i]->TryAcquire()) {
-        result = WAIT_OBJECT_0 + i;
-        found = true;
-      }
-    }
-    if (!found && messages && queue.HasMessages()) {
-      result = WAIT_OBJECT_0 + count;
-      found = true;
-    }
-    if (found) break;
-    if (!waiter.WaitUntil(milliseconds == INFINITE ? nullptr : &deadline)) {
-      result = WAIT_TIMEOUT;
-      break;
-    }
-  }
-
-  if (messages) queue.RemoveWaiter(&waiter);
-  for (DWORD i = 0; i < count; ++i) events[i]->RemoveWaiter(&waiter);
-  return result;
+  std::vector<TEvent*> all(events, events + count);
+  if ((wakeMask & QS_POSTMESSAGE) != 0) all.push_back(queue.NotEmpty());
+  return platform::WaitForEvents(static_cast<DWORD>(all.size()), all.data(), milliseconds);
 }
 
 bool TranslateMessage(const MSG*) {

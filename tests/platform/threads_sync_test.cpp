@@ -118,8 +118,16 @@ TEST(ThreadMessages, WaitEndsOnEventOrMessageOrTimeOut) {
   EXPECT_EQ(MsgWaitForMultipleObjects(2, events, 0, 0), WAIT_TIMEOUT);
   TEvent* none[] = {nullptr};
   EXPECT_EQ(MsgWaitForMultipleObjects(1, none, 0, QS_ALLINPUT), WAIT_FAILED);
+  // A message looked at stays waiting; once the queue is empty it wakes nothing.
+  ASSERT_TRUE(PeekMessage(&msg, 0, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, events, 0, QS_ALLINPUT), WAIT_OBJECT_0 + 2);
   while (PeekMessage(&msg, 0, 0, 0, PM_REMOVE)) {
   }
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, events, 0, QS_ALLINPUT), WAIT_TIMEOUT);
+  // Without events or messages the wait is a pause.
+  const auto t0 = Clock::now();
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, 30, 0), WAIT_TIMEOUT);
+  EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(25));
 }
 
 TEST(ThreadMessages, WorkerSleepsUntilPostedToAndEndsOnItsEvent) {
