@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/mmtimer/timer_periods.h"
+#include "platform/mmtimer/timer_service.h"
 
 namespace {
 
@@ -13,6 +13,16 @@ std::vector<UINT> periods;  // requested resolutions, in request order
 
 }  // namespace
 
+UINT timeSetEvent(UINT uDelay, UINT /*uResolution*/, LPTIMECALLBACK proc, DWORD_PTR dwUser,
+                  UINT fuEvent) {
+  if (!proc || uDelay < kTimerPeriodMin || uDelay > kTimerPeriodMax) return 0;
+  return platform::StartTimer(uDelay, proc, dwUser, (fuEvent & TIME_PERIODIC) != 0);
+}
+
+MMRESULT timeKillEvent(UINT uTimerID) {
+  return platform::StopTimer(uTimerID) ? TIMERR_NOERROR : TIMERR_NOCANDO;
+}
+
 std::int64_t NowMicroseconds() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -20,6 +30,10 @@ std::int64_t NowMicroseconds() {
 }
 
 namespace platform {
+
+int ActiveTimerCount() {
+  return RunningTimers();
+}
 
 void RememberTimerPeriod(UINT period) {
   std::lock_guard<std::mutex> lock(period_mutex);

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/mmtimer/timer_periods.h"
 #include "platform/mmtimer/timer_schedule.h"
+#include "platform/mmtimer/timer_service.h"
 
 namespace {
 
@@ -97,16 +97,6 @@ TimerService& Service() {
 
 }  // namespace
 
-UINT timeSetEvent(UINT uDelay, UINT /*uResolution*/, LPTIMECALLBACK proc, DWORD_PTR dwUser,
-                  UINT fuEvent) {
-  if (!proc || uDelay < kTimerPeriodMin || uDelay > kTimerPeriodMax) return 0;
-  return Service().Add(uDelay, proc, dwUser, (fuEvent & TIME_PERIODIC) != 0);
-}
-
-MMRESULT timeKillEvent(UINT uTimerID) {
-  return Service().Kill(uTimerID) ? TIMERR_NOERROR : TIMERR_NOCANDO;
-}
-
 MMRESULT timeBeginPeriod(UINT uPeriod) {
   if (uPeriod < kTimerPeriodMin || uPeriod > kTimerPeriodMax) return TIMERR_NOCANDO;
   platform::RememberTimerPeriod(uPeriod);
@@ -137,7 +127,15 @@ bool QueryPerformanceFrequency(std::int64_t* frequency) {
 
 namespace platform {
 
-int ActiveTimerCount() {
+UINT StartTimer(UINT delay, LPTIMECALLBACK proc, DWORD_PTR user, bool periodic) {
+  return Service().Add(delay, proc, user, periodic);
+}
+
+bool StopTimer(UINT id) {
+  return Service().Kill(id);
+}
+
+int RunningTimers() {
   return Service().Count();
 }
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/mmtimer/timer_periods.h"
 #include "platform/mmtimer/timer_schedule.h"
+#include "platform/mmtimer/timer_service.h"
 #include "platform/mmtimer/win32/system_timers.h"
 
 // The timers run on the system's multimedia timer thread, woken by the system's one-shot
@@ -111,16 +111,6 @@ void Wake(UINT wake, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 
 }  // namespace
 
-UINT timeSetEvent(UINT uDelay, UINT /*uResolution*/, LPTIMECALLBACK proc, DWORD_PTR dwUser,
-                  UINT fuEvent) {
-  if (!proc || uDelay < kTimerPeriodMin || uDelay > kTimerPeriodMax) return 0;
-  return Service().Add(uDelay, proc, dwUser, (fuEvent & TIME_PERIODIC) != 0);
-}
-
-MMRESULT timeKillEvent(UINT uTimerID) {
-  return Service().Kill(uTimerID) ? TIMERR_NOERROR : TIMERR_NOCANDO;
-}
-
 MMRESULT timeBeginPeriod(UINT uPeriod) {
   if (uPeriod < kTimerPeriodMin || uPeriod > kTimerPeriodMax) return TIMERR_NOCANDO;
   const MMRESULT result = platform::winmm::timeBeginPeriod(uPeriod);
@@ -148,7 +138,15 @@ bool QueryPerformanceFrequency(std::int64_t* frequency) {
 
 namespace platform {
 
-int ActiveTimerCount() {
+UINT StartTimer(UINT delay, LPTIMECALLBACK proc, DWORD_PTR user, bool periodic) {
+  return Service().Add(delay, proc, user, periodic);
+}
+
+bool StopTimer(UINT id) {
+  return Service().Kill(id);
+}
+
+int RunningTimers() {
   return Service().Count();
 }
 
