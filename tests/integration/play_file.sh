@@ -34,8 +34,7 @@ sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-5
 sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 6 sine 300 sine 500 vol 0.5
 
 for output in sound-buffer wave; do
-  flag=()
-  [ "$output" = wave ] && flag=(--wave)
+  output_flag "$output"
   record 1 "$work/first.raw"
   record 2 "$work/second.raw"
   "$bin/tessaline-devices" --play 2 "$work/sweep.wav" "${flag[@]}" >"$work/out.txt" \
@@ -53,11 +52,8 @@ done
 
 # The second sink goes away while it plays: a message, exit code 1, no hang.
 for output in sound-buffer wave; do
-  flag=()
-  [ "$output" = wave ] && flag=(--wave)
-  grep -qw sink2 <<<"$(pactl list short sinks)" || "$tool" add-sink "$work/server" sink2 "Second Out"
-  record 2 "$work/second.raw"
-  start=$(size "$work/second.raw")
+  output_flag "$output"
+  record_second_sink
   timeout 30 "$bin/tessaline-devices" --play 2 "$work/long.wav" "${flag[@]}" >"$work/out.txt" \
     2>"$work/err.txt" &
   player=$!
