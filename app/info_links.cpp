@@ -36,7 +36,8 @@ std::string DocumentationAddress(const std::string& program_dir) {
   if (!IsFile(installed) && IsFile(TESSALINE_SOURCE_README)) readme = TESSALINE_SOURCE_README;
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(readme, ec);
-  return FileAddress((ec ? readme : canonical).lexically_normal().string());
+  // With '/' between the names, also where the system writes a backslash.
+  return FileAddress((ec ? readme : canonical).lexically_normal().generic_string());
 }
 
 // The address as a reader would write it: without its scheme and closing '/'.
@@ -71,7 +72,14 @@ TInfoLinks BuiltInfoLinks(const std::string& program_dir) {
 
 std::string FileAddress(const std::string& path) {
   std::string address = "file://";
-  for (const unsigned char c : path) {
+  std::size_t start = 0;
+  // A path that starts with a drive ("C:/...") is written "file:///C:/...".
+  if (path.size() >= 2 && path[1] == ':' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+    address += "/" + path.substr(0, 2);
+    start = 2;
+  }
+  for (const unsigned char c : path.substr(start)) {
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                        c == '/' || c == '-' || c == '.' || c == '_' || c == '~';
     if (plain) {

@@ -18,6 +18,7 @@ struct TInfoLinks {
 // donation button where the web link leads.
 TInfoLinks BuiltInfoLinks(const std::string& program_dir);
 
-// The "file://" address of an absolute path; every byte other than letters,
+// The "file://" address of an absolute path with '/' between its names
+// ("file:///C:/..." for one on a drive); every other byte than letters,
 // digits, '/', '-', '.', '_' and '~' is percent-encoded.
 std::string FileAddress(const std::string& path);

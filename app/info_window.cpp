@@ -73,9 +73,9 @@ const TClassInfo& TFrmInfo::StaticClassInfo() {
 
 std::string CurrentYear() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  // The C library's shared result: the info window is made on the GUI thread only.
+  const std::tm* local = std::localtime(&now);
   char year[16];
-  std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
+  std::snprintf(year, sizeof year, "%04d", local ? local->tm_year + 1900 : 1970);
   return year;
 }

@@ -4,20 +4,8 @@
 
 # Sources that are not built on Windows.
 set(windows_excluded_sources
-  # The window framework, its visual controls and the windows are the next step
-  # of the Windows port (they are Qt widgets on Linux).
-  app/info_window_test.cpp
-  app/main_window_test.cpp
-  app/device_components_test.cpp
-  app/placement_store_test.cpp
-  app/test_sound_test.cpp
-  controls/level_test.cpp
-  platform/framework_test.cpp
-  # The connector drives level meters, which are visual controls of the window
-  # framework: every test that builds a chain with a connector waits for it.
-  capture/wave_in_test.cpp
-  stream/connector_test.cpp
-  stream/device_walk_test.cpp
+  # The toolkit's platform choice and the end-of-program signals are Linux's.
+  platform/toolkit_platform_test.cpp
   # The sound server's client (PulseAudio) is Linux's audio back-end; on Windows
   # the system's services are reached through Wine's own sound-server client.
   platform/pulse_backend_test.cpp
@@ -51,6 +39,12 @@ set(windows_excluded_tests_files "FuzzCorpora.EveryCommittedInputPassesItsTarget
 # The stand-in multimedia file layer parses names as Linux paths (its longest
 # name is measured from '/'); Windows names start with a drive.
 set(windows_excluded_tests_platform "Mmio.ExistDeleteParseAndOpenErrors")
+# A store that cannot be written is the file store's case (its folder a file);
+# the system's registry has no such place.
+# Wine's compression manager converts no IEEE float sound to PCM ("Unable to
+# convert to destination format" from tessaline-decode.exe for a six-channel
+# float file), which the odd test sound's playing needs.
+set(windows_excluded_tests_app "PlacementStoreTest.UnwritableStoreFailsSilently:MainWindowTest.AnOddTestSoundPlaysConvertedOrSaysWhyOnce")
 
 function(tessaline_windows_tests folder)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
@@ -71,8 +65,12 @@ function(tessaline_windows_tests folder)
   if(DEFINED windows_excluded_tests_${folder})
     string(APPEND filter ":${windows_excluded_tests_${folder}}")
   endif()
+  # Windows draws its windows through the X server under Wine: each test program
+  # gets one of its own, of the window tests' left screen (Wine takes a second
+  # screen of the X server for a screen at the same place).
   add_test(NAME windows_${target}
-    COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-run ${CMAKE_BINARY_DIR}/wine-prefix
+    COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"
+      ${PROJECT_SOURCE_DIR}/tools/wine-run ${CMAKE_BINARY_DIR}/wine-prefix
       $<TARGET_FILE:${target}> --gtest_filter=${filter}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(windows_${target} PROPERTIES LABELS "unit;windows" TIMEOUT 900
@@ -98,6 +96,8 @@ tessaline_windows_tests(stream stream controls devices platform)
 tessaline_windows_tests(capture capture stream devices platform)
 tessaline_windows_tests(playback playback files stream devices platform)
 tessaline_windows_tests(app app)
+# The windows' tests give each test a registry of its own.
+target_sources(tests_app PRIVATE support/win32/native_registry.cpp)
 tessaline_windows_tests(controls controls devices platform)
 tessaline_windows_tests(files files stream controls devices platform)
 target_sources(tests_files PRIVATE fuzz/wave_open_fuzz.cpp fuzz/adpcm_decoders_fuzz.cpp

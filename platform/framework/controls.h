@@ -6,8 +6,19 @@
 #include "platform/framework/component.h"
 #include "platform/framework/graphics.h"
 
-class QWidget;
 class TWinControl;
+
+// What stands behind a visual control on the screen: a toolkit widget on
+// Linux, a drawing surface of its window on Windows. For the platform layer only.
+#ifdef _WIN32
+namespace platform::win32 {
+class ControlSurface;
+}
+using TNativeControl = platform::win32::ControlSurface;
+#else
+class QWidget;
+using TNativeControl = QWidget;
+#endif
 
 enum TCursor : std::int32_t { crDefault = 0, crHandPoint = -21 };
 
@@ -65,15 +76,15 @@ class TControl : public TComponent {
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
-  // The control's widget; for the platform layer only.
-  QWidget* Widget() const { return widget_; }
+  // What stands for the control on the screen; for the platform layer only.
+  TNativeControl* Widget() const { return widget_; }
 
  protected:
-  // Subclasses create their widget in their constructor and hand it over.
-  void SetWidget(QWidget* widget);
+  // Subclasses create their surface in their constructor and hand it over.
+  void SetWidget(TNativeControl* widget);
   virtual void FontChanged() { Invalidate(); }
   void ParentFontChanged();
-  // Puts the widget where the control's bounds say.
+  // Puts the surface where the control's bounds say.
   virtual void PlaceWidget();
   bool visible_ = true;
 
@@ -87,7 +98,7 @@ class TControl : public TComponent {
     SetFont(f);
   }
 
-  QWidget* widget_ = nullptr;
+  TNativeControl* widget_ = nullptr;
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   TCursor cursor_ = crDefault;
@@ -105,8 +116,8 @@ class TWinControl : public TControl {
 
   int ControlCount() const { return static_cast<int>(controls_.size()); }
   TControl* Controls(int i) const { return controls_.at(i); }
-  // The widget child controls are placed in.
-  virtual QWidget* ClientWidget() const { return Widget(); }
+  // Where child controls are placed.
+  virtual TNativeControl* ClientWidget() const { return Widget(); }
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }

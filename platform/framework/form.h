@@ -77,7 +77,7 @@ class TCustomForm : public TWinControl {
   // Asks OnClose what to do and then hides (or frees) the window; closing the
   // application's main window ends the application.
   void Close();
-  QWidget* ClientWidget() const override;
+  TNativeControl* ClientWidget() const override;
   // The desktop's handle of the window, for requests made on its behalf.
   HWND Handle() const;
   // The colours (0x00BBGGRR) of the client area's pixels in area (client
@@ -103,6 +103,12 @@ class TCustomForm : public TWinControl {
 
  private:
   friend class FormWidget;
+  // What every binding's constructor does once the window exists: the
+  // window's default font, size and flags.
+  void StartWindow(TNativeControl* window);
+  // What every binding's destructor does first: OnDestroy, then the child
+  // controls go, while the window they sit in still exists.
+  void EndWindow();
   void DoShow();
   void DoHide();
   void ApplyWindowFlags();

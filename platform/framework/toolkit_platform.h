@@ -4,7 +4,7 @@
 
 namespace platform {
 
-// The toolkit platform to start on, from the environment's DISPLAY,
+// Linux: the toolkit platform to start on, from the environment's DISPLAY,
 // WAYLAND_DISPLAY and QT_QPA_PLATFORM (null or empty when unset). Empty keeps
 // the platform the user chose. Wherever an X display is named it is used,
 // also in a Wayland session: only there can the program place its windows and

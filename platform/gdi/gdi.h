@@ -95,11 +95,28 @@ class TDIBSection {
 struct TDeviceContext;
 using HDC = TDeviceContext*;
 
+// The origin and clip rectangle of a device context, kept by every binding's
+// device context.
+struct TDeviceContextState {
+  int origin_x = 0, origin_y = 0;
+  TRect clip{0, 0, 1 << 20, 1 << 20};  // in origin coordinates
+  bool clipped = false;
+};
+// The state of a device context (null for a null one); defined by the binding.
+TDeviceContextState* StateOf(HDC dc);
+
 // Fills a rectangle in one colour (system colours are resolved).
 void GdiFillRect(HDC dc, const TRect& rect, TColor color);
 // Block transfer: copies the DIB's part at (sx, sy) (picture coordinates)
 // of the destination's size to dest. Nothing for a null dc.
 void GdiBlt(HDC dc, const TRect& dest, const platform::TDIBSection& dib, int sx, int sy);
+namespace platform {
+// The part of a block transfer (as GdiBlt takes it) that lands inside the
+// clip rectangle and the DIB: target (origin coordinates) and the picture
+// coordinates (sx, sy) of its top-left pixel; false when nothing does.
+bool BltPart(HDC dc, const TRect& dest, const TDIBSection& dib, TRect& target, int& sx, int& sy);
+}  // namespace platform
+
 // Moves the origin by (dx, dy); the clip rectangle is in origin coordinates.
 void GdiOffsetOrigin(HDC dc, int dx, int dy);
 void GdiSetClip(HDC dc, const TRect& clip);

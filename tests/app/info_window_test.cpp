@@ -14,6 +14,7 @@
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 #include "platform/shell/shell.h"
+#include "tests/support/isolated_store.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ class InfoWindowTest : public ::testing::Test {
     config_ =
         std::filesystem::temp_directory_path() / ("tessaline-info-" + std::to_string(::getpid()));
     std::filesystem::remove_all(config_);
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    ASSERT_TRUE(test_support::IsolateStore(config_));
     platform::SetMessageBoxHook([this](const std::string& text, const std::string&, UINT) {
       messages_.push_back(text);
       return IDOK;
@@ -43,6 +44,7 @@ class InfoWindowTest : public ::testing::Test {
   void TearDown() override {
     platform::SetShellHook(nullptr);
     platform::SetMessageBoxHook(nullptr);
+    test_support::EndIsolatedStore();
     std::filesystem::remove_all(config_);
   }
 
@@ -198,26 +200,44 @@ TEST_F(InfoWindowTest, LinksGoToTheShellAndFailuresStaySilent) {
 
 TEST_F(InfoWindowTest, BuiltLinksLeadToTheInstalledDocumentation) {
   // This test build configures no addresses: no mail link, and the web link
-  // and the donation button lead to the README installed beside the program's
-  // folder (lib/tessaline -> share/doc/tessaline).
+  // and the donation button lead to the README installed with the program:
+  // beside the program's folder (lib/tessaline -> share/doc/tessaline) on
+  // Linux, in the program's folder on Windows.
   const std::filesystem::path prefix = config_ / "prefix with space";
-  std::filesystem::create_directories(prefix / "lib/tessaline");
+#ifdef _WIN32
+  const std::filesystem::path program = prefix;
+  const std::string readme = "/prefix%20with%20space/README.md";
+  // A drive's path is written after a third '/', with '/' between the names.
+  const std::string config = "/" + config_.generic_string();
+#else
+  const std::filesystem::path program = prefix / "lib/tessaline";
+  const std::string readme = "/prefix%20with%20space/share/doc/tessaline/README.md";
+  const std::string config = config_.string();
+#endif
+  std::filesystem::create_directories(program);
   std::filesystem::create_directories(prefix / "share/doc/tessaline");
   std::ofstream(prefix / "share/doc/tessaline/README.md") << "# Tessaline\n";
-  TInfoLinks links = BuiltInfoLinks((prefix / "lib/tessaline/").string());
+  std::ofstream(prefix / "README.md") << "# Tessaline\n";
+  TInfoLinks links = BuiltInfoLinks((program / "").string());
   EXPECT_EQ(links.Mail, "");
   EXPECT_EQ(links.WebText, "Documentation");
-  EXPECT_EQ(links.Web,
-            "file://" + config_.string() + "/prefix%20with%20space/share/doc/tessaline/README.md");
+  EXPECT_EQ(links.Web, "file://" + config + readme);
   EXPECT_EQ(links.Donation, links.Web);
 
   // A program that was not installed leads to the README of its sources.
   links = BuiltInfoLinks((config_ / "elsewhere/").string());
   ASSERT_EQ(links.Web.rfind("file:///", 0), 0u) << links.Web;
-  EXPECT_TRUE(std::filesystem::is_regular_file(links.Web.substr(7))) << links.Web;
+  EXPECT_EQ(links.Web.find('\\'), std::string::npos) << links.Web;
+#ifdef _WIN32
+  const std::string source_readme = links.Web.substr(8);  // "C:/..."
+#else
+  const std::string source_readme = links.Web.substr(7);
+#endif
+  EXPECT_TRUE(std::filesystem::is_regular_file(source_readme)) << links.Web;
   EXPECT_EQ(std::filesystem::path(links.Web).filename(), "README.md");
 
   EXPECT_EQ(FileAddress("/tmp/a b/\xc3\xbc#?%.md"), "file:///tmp/a%20b/%C3%BC%23%3F%25.md");
+  EXPECT_EQ(FileAddress("C:/Program Files/t/README.md"), "file:///C:/Program%20Files/t/README.md");
 }
 
 TEST_F(InfoWindowTest, ClosingItLeavesTheMainWindowAndTheMainWindowEndsBoth) {

@@ -1,6 +1,7 @@
 #include "app/placement_store.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "platform/registry/registry.h"
+#include "tests/support/isolated_store.h"
 
 namespace fs = std::filesystem;
 
@@ -21,12 +23,13 @@ class PlacementStoreTest : public ::testing::Test {
   void SetUp() override {
     had_ = std::getenv("XDG_CONFIG_HOME") != nullptr;
     if (had_) saved_ = std::getenv("XDG_CONFIG_HOME");
-    std::string tmpl = (fs::temp_directory_path() / "placement-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    root_ = fs::temp_directory_path() / ("placement-test-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    ASSERT_TRUE(fs::create_directories(root_));
+    ASSERT_TRUE(test_support::IsolateStore(root_ / "config"));
   }
   void TearDown() override {
+    test_support::EndIsolatedStore();
     if (had_) {
       setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
     } else {
@@ -160,7 +163,7 @@ TEST_F(PlacementStoreTest, RootsSelectTheirOwnValues) {
 
 TEST_F(PlacementStoreTest, UnwritableStoreFailsSilently) {
   std::ofstream(root_ / "file") << "x";
-  setenv("XDG_CONFIG_HOME", (root_ / "file" / "config").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root_ / "file" / "config").string().c_str(), 1);
   EXPECT_NO_THROW(Write("top", 10));
   EXPECT_NO_THROW(Write("text", "x"));
   EXPECT_EQ(Read("top", 129), TVariant(129));

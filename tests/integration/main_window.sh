@@ -44,14 +44,8 @@ orange=$(convert "$work/count.png" -fx 'r>0.8 && g>0.35 && g<0.65 && b<0.2 ? 1 :
   -format '%[fx:mean*w*h]' info:)
 [ "${orange%.*}" -gt 10 ] || fail "no orange count drawn ($orange pixels)"
 
-# The info window: 525 x 290, centred on the 1600 x 1000 screen, above the
-# main window: where both lie, its gray face shows.
-wait_for 60 window_id "$INFO_WINDOW" || fail "no info window"
-[ "$(window_geometry "$INFO_WINDOW")" = "537 355 525 290" ] ||
-  fail "info window at $(window_geometry "$INFO_WINDOW")"
-face=$(import -window root -crop 1x1+$((537 + 270))+$((355 + 150)) +repage -depth 8 txt:- |
-  awk 'NR == 2 {print $3}')
-[ "$face" = "#808080" ] || fail "the info window is not above the main window ($face)"
+# The info window: centred above the main window.
+check_info_window
 close_info_window || fail "the info window's close button did not hide it"
 kill -0 "$app" 2>/dev/null || fail "closing the info window ended the program"
 [ -n "$(window_id "TESSALINE AUDIO DRIVER")" ] || fail "the main window went with the info window"

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -13,8 +9,6 @@
 #include "platform/framework/layout_reader.h"
 #include "platform/framework/properties.h"
 #include "platform/framework/status_bar.h"
-#include "platform/framework/termination_requests.h"
-#include "platform/framework/toolkit_platform.h"
 
 namespace {
 
@@ -260,55 +254,6 @@ TEST_F(FrameworkTest, LayoutErrorsNameTheLine) {
   TProbe j(nullptr);
   EXPECT_EQ(ErrorOf(j, "object A: TProbe\n  object B: TStatusBar\n    Panels = 3\n  end\nend\n"),
             "Layout line 3: invalid value for property Panels");
-}
-
-TEST(ToolkitPlatform, XWhereverNamedThenWaylandAndTheUsersChoiceKept) {
-  using platform::ToolkitPlatformFor;
-  // A Wayland session with XWayland: X, with Wayland should X not open.
-  EXPECT_EQ(ToolkitPlatformFor(":0", "wayland-0", nullptr), "xcb;wayland");
-  EXPECT_EQ(ToolkitPlatformFor(":0", "", ""), "xcb");
-  EXPECT_EQ(ToolkitPlatformFor("", "wayland-0", ""), "wayland");
-  EXPECT_EQ(ToolkitPlatformFor(nullptr, nullptr, nullptr), "offscreen");
-  EXPECT_EQ(ToolkitPlatformFor(":0", "wayland-0", "wayland"), "");
-  EXPECT_EQ(ToolkitPlatformFor(nullptr, nullptr, "offscreen"), "");
-  // The tests' off-screen platform keeps the positions it is given.
-  platform::EnsureToolkit();
-  EXPECT_TRUE(platform::WindowPositionsKnown());
-}
-
-TEST(TerminationRequests, EachSignalIsTakenOnceOnTheGuiThreadAndTheOldHandlingComesBack) {
-  platform::EnsureToolkit();
-  struct sigaction before {};
-  sigaction(SIGINT, nullptr, &before);
-  const auto gui_thread = std::this_thread::get_id();
-  int requests = 0;
-  bool on_gui_thread = false;
-  const auto pump_until = [&](int count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (requests < count && std::chrono::steady_clock::now() < deadline)
-      Application->ProcessMessages();
-    return requests == count;
-  };
-  {
-    platform::TerminationRequests watch([&] {
-      ++requests;
-      on_gui_thread = std::this_thread::get_id() == gui_thread;
-    });
-    std::thread([] { kill(getpid(), SIGTERM); }).join();
-    ASSERT_TRUE(pump_until(1));
-    EXPECT_TRUE(on_gui_thread);
-    // Taken once: a second SIGTERM would end the process; SIGINT is still asked.
-    struct sigaction now {};
-    sigaction(SIGTERM, nullptr, &now);
-    EXPECT_EQ(now.sa_handler, SIG_DFL);
-    raise(SIGINT);
-    ASSERT_TRUE(pump_until(2));
-  }
-  struct sigaction after {};
-  sigaction(SIGINT, nullptr, &after);
-  EXPECT_EQ(after.sa_handler, before.sa_handler);
-  Application->ProcessMessages();
-  EXPECT_EQ(requests, 2);
 }
 
 }  // namespace

@@ -44,17 +44,3 @@ TButton::TButton(TComponent* owner) : TControl(owner) {
   SetWidget(w);
   SetBounds(0, 0, 75, 25);
 }
-
-void TButton::SetCaption(const std::string& caption) {
-  if (caption == caption_) return;
-  caption_ = caption;
-  Invalidate();
-}
-
-const TClassInfo& TButton::StaticClassInfo() {
-  static const TClassInfo info = TClassInfoBuilder<TButton>("TButton", &TControl::StaticClassInfo())
-                                     .Creatable()
-                                     .Str("Caption", &TButton::GetCaption, &TButton::SetCaption)
-                                     .Build();
-  return info;
-}

@@ -63,8 +63,6 @@ QColor ToQColor(std::int32_t color) {
 
 // --- TControl ---------------------------------------------------------------
 
-TControl::TControl(TComponent* owner) : TComponent(owner) {}
-
 TControl::~TControl() {
   SetParent(nullptr);
   delete widget_;
@@ -79,17 +77,6 @@ void TControl::PlaceWidget() {
   if (widget_) widget_->setGeometry(left_, top_, width_, height_);
 }
 
-void TControl::SetBounds(int left, int top, int width, int height) {
-  width = std::max(width, 0);
-  height = std::max(height, 0);
-  if (left == left_ && top == top_ && width == width_ && height == height_) return;
-  left_ = left;
-  top_ = top;
-  width_ = width;
-  height_ = height;
-  PlaceWidget();
-}
-
 void TControl::SetVisible(bool v) {
   if (v == visible_) return;
   visible_ = v;
@@ -102,45 +89,12 @@ void TControl::SetCursor(TCursor c) {
   if (widget_) widget_->setCursor(c == crHandPoint ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
 
-void TControl::SetColor(TColor c) {
-  if (c == color_) return;
-  color_ = c;
-  Invalidate();
-}
-
 void TControl::ApplyFont(const TFont& font, bool from_parent) {
   parent_font_ = from_parent;
   if (font == font_) return;
   font_ = font;
   if (widget_) widget_->setFont(ToQFont(font_));
   FontChanged();
-}
-
-void TControl::SetFont(const TFont& font) {
-  ApplyFont(font, false);
-}
-
-void TControl::SetParentFont(bool v) {
-  if (v == parent_font_) return;
-  parent_font_ = v;
-  if (v) ParentFontChanged();
-}
-
-void TControl::ParentFontChanged() {
-  if (parent_font_ && parent_) ApplyFont(parent_->Font(), true);
-}
-
-void TControl::SetFontName(const std::string& v) {
-  SetFontField(&TFont::Name, v);
-}
-void TControl::SetFontHeight(int v) {
-  SetFontField(&TFont::Height, v);
-}
-void TControl::SetFontStyle(std::uint32_t v) {
-  SetFontField(&TFont::Style, v);
-}
-void TControl::SetFontColor(TColor v) {
-  SetFontField(&TFont::Color, v);
 }
 
 void TControl::SetParent(TWinControl* parent) {
@@ -161,63 +115,13 @@ void TControl::SetParent(TWinControl* parent) {
   }
 }
 
-void TControl::SetParentComponent(TComponent* parent) {
-  if (auto* p = dynamic_cast<TWinControl*>(parent)) SetParent(p);
-}
-
-void TControl::Notification(TComponent* component, TOperation operation) {
-  TComponent::Notification(component, operation);
-  if (operation == opRemove && component == parent_) SetParent(nullptr);
-}
-
 void TControl::Invalidate() {
   if (widget_) widget_->update();
-}
-
-void TControl::Click() {
-  if (OnClick) platform::Guarded([this] { OnClick(this); });
-}
-
-const TClassInfo& TControl::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TControl>("TControl", &TComponent::StaticClassInfo())
-          .Int("Left", &TControl::GetLeft, &TControl::SetLeft)
-          .Int("Top", &TControl::GetTop, &TControl::SetTop)
-          .Int("Width", &TControl::GetWidth, &TControl::SetWidth)
-          .Int("Height", &TControl::GetHeight, &TControl::SetHeight)
-          .Bool("Visible", &TControl::GetVisible, &TControl::SetVisible)
-          .Int("Cursor", &TControl::GetCursor, &TControl::SetCursor, "TCursor")
-          .Int("Color", &TControl::GetColor, &TControl::SetColor, "TColor")
-          .Bool("ParentFont", &TControl::GetParentFont, &TControl::SetParentFont)
-          .Str("Font.Name", &TControl::GetFontName, &TControl::SetFontName)
-          .Int("Font.Height", &TControl::GetFontHeight, &TControl::SetFontHeight)
-          .Set("Font.Style", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"},
-               &TControl::GetFontStyle, &TControl::SetFontStyle)
-          .Int("Font.Color", &TControl::GetFontColor, &TControl::SetFontColor, "TColor")
-          .Event("OnClick", &TControl::OnClick)
-          .Build();
-  return info;
 }
 
 // --- TWinControl ------------------------------------------------------------
 
 TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
-
-TWinControl::~TWinControl() {
-  auto children = controls_;
-  for (TControl* c : children) c->SetParent(nullptr);
-}
-
-void TWinControl::FontChanged() {
-  TControl::FontChanged();
-  for (TControl* c : controls_) c->ParentFontChanged();
-}
-
-const TClassInfo& TWinControl::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TWinControl>("TWinControl", &TControl::StaticClassInfo()).Build();
-  return info;
-}
 
 // --- TLabel -----------------------------------------------------------------
 
@@ -236,46 +140,11 @@ TLabel::TLabel(TComponent* owner) : TControl(owner) {
   SetBounds(0, 0, 65, 13);
 }
 
-void TLabel::SetCaption(const std::string& caption) {
-  if (caption == caption_) return;
-  caption_ = caption;
-  AdjustSize();
-  Invalidate();
-}
-
-void TLabel::SetTransparent(bool v) {
-  if (v == transparent_) return;
-  transparent_ = v;
-  Invalidate();
-}
-
-void TLabel::SetAutoSize(bool v) {
-  if (v == auto_size_) return;
-  auto_size_ = v;
-  AdjustSize();
-}
-
-void TLabel::FontChanged() {
-  AdjustSize();
-  TControl::FontChanged();
-}
-
 void TLabel::AdjustSize() {
   if (!auto_size_) return;
   QFontMetrics metrics(ToQFont(Font()));
   SetBounds(GetLeft(), GetTop(), metrics.horizontalAdvance(QString::fromStdString(caption_)),
             metrics.height());
-}
-
-const TClassInfo& TLabel::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TLabel>("TLabel", &TControl::StaticClassInfo())
-          .Creatable()
-          .Str("Caption", &TLabel::GetCaption, &TLabel::SetCaption)
-          .Bool("Transparent", &TLabel::GetTransparent, &TLabel::SetTransparent)
-          .Bool("AutoSize", &TLabel::GetAutoSize, &TLabel::SetAutoSize)
-          .Build();
-  return info;
 }
 
 // --- TImage -----------------------------------------------------------------
@@ -320,12 +189,6 @@ void TImage::SetPicture(const std::string& file) {
   Invalidate();
 }
 
-void TImage::SetStretch(bool v) {
-  if (v == stretch_) return;
-  stretch_ = v;
-  Invalidate();
-}
-
 int TImage::PictureWidth() const {
   return PixmapOf(Widget()).width();
 }
@@ -333,26 +196,9 @@ int TImage::PictureHeight() const {
   return PixmapOf(Widget()).height();
 }
 
-const TClassInfo& TImage::StaticClassInfo() {
-  static const TClassInfo info = TClassInfoBuilder<TImage>("TImage", &TControl::StaticClassInfo())
-                                     .Creatable()
-                                     .Str("Picture", &TImage::GetPicture, &TImage::SetPicture)
-                                     .Bool("Stretch", &TImage::GetStretch, &TImage::SetStretch)
-                                     .Build();
-  return info;
-}
-
 TPictureButton::TPictureButton(TComponent* owner) : TImage(owner) {
   static_cast<ControlWidget*>(Widget())->click = [this] { Click(); };
   SetCursor(crHandPoint);
-}
-
-const TClassInfo& TPictureButton::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TPictureButton>("TPictureButton", &TImage::StaticClassInfo())
-          .Creatable()
-          .Build();
-  return info;
 }
 
 // --- TBevel -----------------------------------------------------------------
@@ -405,59 +251,4 @@ TBevel::TBevel(TComponent* owner) : TControl(owner) {
   };
   SetWidget(w);
   SetBounds(0, 0, 50, 50);
-}
-
-void TBevel::SetShape(TBevelShape v) {
-  if (v == shape_) return;
-  shape_ = v;
-  Invalidate();
-}
-
-void TBevel::SetStyle(TBevelStyle v) {
-  if (v == style_) return;
-  style_ = v;
-  Invalidate();
-}
-
-const TClassInfo& TBevel::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TBevel>("TBevel", &TControl::StaticClassInfo())
-          .Creatable()
-          .Enum("Shape",
-                {"bsBox", "bsFrame", "bsTopLine", "bsBottomLine", "bsLeftLine", "bsRightLine",
-                 "bsSpacer"},
-                &TBevel::GetShape, &TBevel::SetShape)
-          .Enum("Style", {"bsLowered", "bsRaised"}, &TBevel::GetStyle, &TBevel::SetStyle)
-          .Build();
-  return info;
-}
-
-void RegisterStandardControls() {
-  RegisterColorIdents();
-  RegisterIntegerConsts(
-      "TCursor",
-      [](const std::string& ident, std::int64_t& value) {
-        if (ident == "crDefault")
-          value = crDefault;
-        else if (ident == "crHandPoint")
-          value = crHandPoint;
-        else
-          return false;
-        return true;
-      },
-      [](std::int64_t value, std::string& ident) {
-        if (value == crDefault)
-          ident = "crDefault";
-        else if (value == crHandPoint)
-          ident = "crHandPoint";
-        else
-          return false;
-        return true;
-      });
-  RegisterClass(TLabel::StaticClassInfo());
-  RegisterClass(TImage::StaticClassInfo());
-  RegisterClass(TPictureButton::StaticClassInfo());
-  RegisterClass(TBevel::StaticClassInfo());
-  RegisterClass(TStatusBar::StaticClassInfo());
-  RegisterClass(TButton::StaticClassInfo());
 }

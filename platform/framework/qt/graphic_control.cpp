@@ -33,19 +33,6 @@ bool TGraphicControl::Showing() const {
   return GetVisible() && GetParent() && Widget() && Widget()->isVisible();
 }
 
-void TGraphicControl::RunPaint(HDC dc, const std::function<void()>& routine) {
-  HDC previous = canvas_;
-  canvas_ = dc;
-  try {
-    routine();
-  } catch (const std::exception& e) {
-    canvas_ = previous;
-    platform::ShowException(e);
-    return;
-  }
-  canvas_ = previous;
-}
-
 bool TGraphicControl::PaintNow(const TRect& area, const std::function<void()>& routine) {
   if (!Showing()) return false;
   TRect r = IntersectRect(area, TRect{0, 0, GetWidth(), GetHeight()});
@@ -61,14 +48,4 @@ void TGraphicControl::PaintSoon(const TRect& area) {
   if (!Showing()) return;
   TRect r = IntersectRect(area, TRect{0, 0, GetWidth(), GetHeight()});
   if (!r.IsEmpty()) Widget()->update(r.Left, r.Top, r.Width(), r.Height());
-}
-
-void TGraphicControl::PaintTo(HDC dc) {
-  RunPaint(dc, [this] { Paint(); });
-}
-
-const TClassInfo& TGraphicControl::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TGraphicControl>("TGraphicControl", &TControl::StaticClassInfo()).Build();
-  return info;
 }

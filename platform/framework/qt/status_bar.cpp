@@ -8,8 +8,7 @@
 
 namespace {
 
-// Panels are separated by this gap; their text keeps this margin to the edge.
-constexpr int kGap = 2;
+// Panel texts keep this margin to the field's edge.
 constexpr int kMargin = 2;
 
 void DrawField(QPainter& p, const QRect& r, TStatusPanelBevel bevel) {
@@ -38,44 +37,6 @@ void DrawText(QPainter& p, const QRect& field, const std::string& text, TAlignme
 
 TStatusPanel::TStatusPanel(TStatusBar* bar) : TComponent(nullptr), bar_(bar) {}
 
-void TStatusPanel::SetText(const std::string& v) {
-  if (v == text_) return;
-  text_ = v;
-  bar_->Invalidate();
-}
-
-void TStatusPanel::SetWidth(int v) {
-  v = std::max(v, 0);
-  if (v == width_) return;
-  width_ = v;
-  bar_->Invalidate();
-}
-
-void TStatusPanel::SetAlignment(TAlignment v) {
-  if (v == alignment_) return;
-  alignment_ = v;
-  bar_->Invalidate();
-}
-
-void TStatusPanel::SetBevel(TStatusPanelBevel v) {
-  if (v == bevel_) return;
-  bevel_ = v;
-  bar_->Invalidate();
-}
-
-const TClassInfo& TStatusPanel::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TStatusPanel>("TStatusPanel", &TComponent::StaticClassInfo())
-          .Str("Text", &TStatusPanel::GetText, &TStatusPanel::SetText)
-          .Int("Width", &TStatusPanel::GetWidth, &TStatusPanel::SetWidth)
-          .Enum("Alignment", {"taLeftJustify", "taRightJustify", "taCenter"},
-                &TStatusPanel::GetAlignment, &TStatusPanel::SetAlignment)
-          .Enum("Bevel", {"pbNone", "pbLowered", "pbRaised"}, &TStatusPanel::GetBevel,
-                &TStatusPanel::SetBevel)
-          .Build();
-  return info;
-}
-
 TStatusBar::TStatusBar(TComponent* owner) : TControl(owner) {
   auto* w = new ControlWidget();
   w->paint = [this, w](QPainter& p) {
@@ -100,49 +61,3 @@ TStatusBar::TStatusBar(TComponent* owner) : TControl(owner) {
 }
 
 TStatusBar::~TStatusBar() = default;
-
-TStatusPanel* TStatusBar::AddPanel() {
-  panels_.push_back(std::make_unique<TStatusPanel>(this));
-  Invalidate();
-  return panels_.back().get();
-}
-
-void TStatusBar::ClearPanels() {
-  panels_.clear();
-  Invalidate();
-}
-
-int TStatusBar::PanelLeft(int i) const {
-  int left = 0;
-  for (int k = 0; k < i; ++k) left += Panels(k)->GetWidth() + kGap;
-  return std::min(left, GetWidth());
-}
-
-int TStatusBar::PanelRight(int i) const {
-  if (i == PanelCount() - 1) return GetWidth();
-  return std::min(PanelLeft(i) + Panels(i)->GetWidth(), GetWidth());
-}
-
-void TStatusBar::SetSimplePanel(bool v) {
-  if (v == simple_panel_) return;
-  simple_panel_ = v;
-  Invalidate();
-}
-
-void TStatusBar::SetSimpleText(const std::string& v) {
-  if (v == simple_text_) return;
-  simple_text_ = v;
-  Invalidate();
-}
-
-const TClassInfo& TStatusBar::StaticClassInfo() {
-  static const TClassInfo info =
-      TClassInfoBuilder<TStatusBar>("TStatusBar", &TControl::StaticClassInfo())
-          .Creatable()
-          .Collection("Panels", &TStatusBar::PanelCount, &TStatusBar::ClearPanels,
-                      &TStatusBar::AddPanel)
-          .Bool("SimplePanel", &TStatusBar::GetSimplePanel, &TStatusBar::SetSimplePanel)
-          .Str("SimpleText", &TStatusBar::GetSimpleText, &TStatusBar::SetSimpleText)
-          .Build();
-  return info;
-}

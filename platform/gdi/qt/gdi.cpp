@@ -6,23 +6,7 @@
 
 #include "platform/gdi/qt/gdi_painter.h"
 
-TRect IntersectRect(const TRect& a, const TRect& b) {
-  TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-          std::min(a.Bottom, b.Bottom)};
-  if (r.IsEmpty()) return TRect{};
-  return r;
-}
-
 namespace {
-
-// red, green, blue
-const PALETTEENTRY kStatic[kStaticColors] = {
-    {0, 0, 0, 0},       {128, 0, 0, 0},     {0, 128, 0, 0},     {128, 128, 0, 0},
-    {0, 0, 128, 0},     {128, 0, 128, 0},   {0, 128, 128, 0},   {192, 192, 192, 0},
-    {192, 220, 192, 0}, {166, 202, 240, 0}, {255, 251, 240, 0}, {160, 160, 164, 0},
-    {128, 128, 128, 0}, {255, 0, 0, 0},     {0, 255, 0, 0},     {255, 255, 0, 0},
-    {0, 0, 255, 0},     {255, 0, 255, 0},   {0, 255, 255, 0},   {255, 255, 255, 0},
-};
 
 QColor ToColor(TColor c) {
   TColor rgb = ColorToRGB(c);
@@ -30,65 +14,6 @@ QColor ToColor(TColor c) {
 }
 
 }  // namespace
-
-bool ScreenIsPaletteDevice() {
-  return false;
-}
-
-const PALETTEENTRY* SystemStaticColors() {
-  return kStatic;
-}
-
-int GetNearestPaletteIndex(const PALETTEENTRY* palette, int count, TColor rgb) {
-  int r = rgb & 0xFF, g = (rgb >> 8) & 0xFF, b = (rgb >> 16) & 0xFF;
-  int best = 0;
-  long best_dist = -1;
-  for (int i = 0; i < count; ++i) {
-    long dr = palette[i].peRed - r, dg = palette[i].peGreen - g, db = palette[i].peBlue - b;
-    long d = dr * dr + dg * dg + db * db;
-    if (best_dist < 0 || d < best_dist) {
-      best = i;
-      best_dist = d;
-      if (d == 0) break;
-    }
-  }
-  return best;
-}
-
-namespace platform {
-
-TDIBSection::TDIBSection(int width, int height, int bits_per_pixel)
-    : width_(std::max(width, 1)),
-      height_(std::max(height, 1)),
-      bpp_(bits_per_pixel > 8 ? 24 : 8),
-      stride_((width_ * (bpp_ / 8) + 3) / 4 * 4),
-      bits_(static_cast<size_t>(stride_) * height_, 0),
-      table_(bpp_ == 8 ? kPaletteSize : 0),
-      pixels_(bpp_ == 8 ? kPaletteSize : 0, 0xFF000000u) {}
-
-TDIBSection::~TDIBSection() = default;
-
-void TDIBSection::SetColorTable(const PALETTEENTRY* entries, int count) {
-  if (bpp_ != 8) return;
-  for (int i = 0; i < std::min(count, kPaletteSize); ++i) {
-    table_[i] = entries[i];
-    pixels_[i] = 0xFF000000u | (std::uint32_t{entries[i].peRed} << 16) |
-                 (std::uint32_t{entries[i].peGreen} << 8) | entries[i].peBlue;
-  }
-}
-
-TColor TDIBSection::PixelColor(int x, int y) const {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return -1;
-  const std::uint8_t* row = bits_.data() + static_cast<size_t>(height_ - 1 - y) * stride_;
-  if (bpp_ == 8) {
-    const PALETTEENTRY& e = table_[row[x]];
-    return RGB(e.peRed, e.peGreen, e.peBlue);
-  }
-  const std::uint8_t* p = row + x * 3;
-  return RGB(p[2], p[1], p[0]);
-}
-
-}  // namespace platform
 
 TDeviceContext::TDeviceContext(QPainter* p) : painter(p) {}
 
@@ -101,16 +26,10 @@ void GdiFillRect(HDC dc, const TRect& rect, TColor color) {
 }
 
 void GdiBlt(HDC dc, const TRect& dest, const platform::TDIBSection& dib, int sx, int sy) {
-  if (!dc || !dc->painter || dest.IsEmpty()) return;
-  TRect target = dest;
-  if (dc->clipped) target = IntersectRect(dest, dc->clip);
-  if (target.IsEmpty()) return;
-  sx += target.Left - dest.Left;
-  sy += target.Top - dest.Top;
-  // Only the part of the DIB that exists is copied.
-  const int w = std::min(target.Width(), dib.Width() - sx);
-  const int h = std::min(target.Height(), dib.Height() - sy);
-  if (w <= 0 || h <= 0 || sx < 0 || sy < 0) return;
+  if (!dc || !dc->painter) return;
+  TRect target;
+  if (!platform::BltPart(dc, dest, dib, target, sx, sy)) return;
+  const int w = target.Width(), h = target.Height();
   // The bottom-up rows are converted once into top-down 32-bit pixels (through
   // the colour table at 8 bits), which the painter copies without scaling.
   // Painting happens on the GUI thread only, so one scratch picture serves.
@@ -136,22 +55,8 @@ void GdiBlt(HDC dc, const TRect& dest, const platform::TDIBSection& dib, int sx,
   dc->painter->drawImage(QPoint(target.Left + dc->origin_x, target.Top + dc->origin_y), picture);
 }
 
-void GdiOffsetOrigin(HDC dc, int dx, int dy) {
-  if (!dc) return;
-  dc->origin_x += dx;
-  dc->origin_y += dy;
-  if (dc->clipped) dc->clip = OffsetRect(dc->clip, -dx, -dy);
-}
-
-void GdiSetClip(HDC dc, const TRect& clip) {
-  if (!dc) return;
-  dc->clip = clip;
-  dc->clipped = true;
-}
-
-TRect GdiGetClip(HDC dc) {
-  if (!dc) return TRect{};
-  return dc->clip;
+TDeviceContextState* StateOf(HDC dc) {
+  return dc;
 }
 
 void GdiFlush(HDC /*dc*/) {

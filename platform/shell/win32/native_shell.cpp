@@ -3,6 +3,8 @@
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <shellapi.h>
+// The header names the A or W call by this name; ours is the function below.
+#undef ShellExecute
 
 namespace platform::win32 {
 

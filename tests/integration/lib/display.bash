@@ -53,6 +53,19 @@ close_main_window() {
 # The program's info window, which opens above the main window at start-up.
 INFO_WINDOW="Programm Info"
 
+# check_info_window: the info window opens, 525 x 290, centred on the
+# 1600 x 1000 screen, above the main window: where both lie, its gray face
+# shows. Fails the test otherwise.
+check_info_window() {
+  wait_for 60 window_id "$INFO_WINDOW" || fail "no info window"
+  [ "$(window_geometry "$INFO_WINDOW")" = "537 355 525 290" ] ||
+    fail "info window at $(window_geometry "$INFO_WINDOW")"
+  local face
+  face=$(import -window root -crop 1x1+$((537 + 270))+$((355 + 150)) +repage -depth 8 txt:- |
+    awk 'NR == 2 {print $3}')
+  [ "$face" = "#808080" ] || fail "the info window is not above the main window ($face)"
+}
+
 info_window_gone() {
   [ -z "$(window_id "$INFO_WINDOW")" ]
 }

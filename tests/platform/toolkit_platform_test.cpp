@@ -1,0 +1,66 @@
+#include "platform/framework/toolkit_platform.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/framework/application.h"
+#include "platform/framework/termination_requests.h"
+
+// The toolkit's platform choice and the end-of-program signals: Linux's.
+
+namespace {
+
+TEST(ToolkitPlatform, XWhereverNamedThenWaylandAndTheUsersChoiceKept) {
+  using platform::ToolkitPlatformFor;
+  // A Wayland session with XWayland: X, with Wayland should X not open.
+  EXPECT_EQ(ToolkitPlatformFor(":0", "wayland-0", nullptr), "xcb;wayland");
+  EXPECT_EQ(ToolkitPlatformFor(":0", "", ""), "xcb");
+  EXPECT_EQ(ToolkitPlatformFor("", "wayland-0", ""), "wayland");
+  EXPECT_EQ(ToolkitPlatformFor(nullptr, nullptr, nullptr), "offscreen");
+  EXPECT_EQ(ToolkitPlatformFor(":0", "wayland-0", "wayland"), "");
+  EXPECT_EQ(ToolkitPlatformFor(nullptr, nullptr, "offscreen"), "");
+  // The tests' off-screen platform keeps the positions it is given.
+  platform::EnsureToolkit();
+  EXPECT_TRUE(platform::WindowPositionsKnown());
+}
+
+TEST(TerminationRequests, EachSignalIsTakenOnceOnTheGuiThreadAndTheOldHandlingComesBack) {
+  platform::EnsureToolkit();
+  struct sigaction before {};
+  sigaction(SIGINT, nullptr, &before);
+  const auto gui_thread = std::this_thread::get_id();
+  int requests = 0;
+  bool on_gui_thread = false;
+  const auto pump_until = [&](int count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (requests < count && std::chrono::steady_clock::now() < deadline)
+      Application->ProcessMessages();
+    return requests == count;
+  };
+  {
+    platform::TerminationRequests watch([&] {
+      ++requests;
+      on_gui_thread = std::this_thread::get_id() == gui_thread;
+    });
+    std::thread([] { kill(getpid(), SIGTERM); }).join();
+    ASSERT_TRUE(pump_until(1));
+    EXPECT_TRUE(on_gui_thread);
+    // Taken once: a second SIGTERM would end the process; SIGINT is still asked.
+    struct sigaction now {};
+    sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    raise(SIGINT);
+    ASSERT_TRUE(pump_until(2));
+  }
+  struct sigaction after {};
+  sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+  Application->ProcessMessages();
+  EXPECT_EQ(requests, 2);
+}
+
+}  // namespace
