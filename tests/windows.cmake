@@ -113,6 +113,12 @@ if(TESSALINE_WINE_INTEGRATION)
       ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app)
   set_tests_properties(integration_windows_programs PROPERTIES LABELS "integration;windows"
     TIMEOUT 900 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+  # tessaline.exe's windows under Wine: placement, meters, play buttons, registry, links.
+  add_test(NAME integration_windows_window
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_window.sh ${CMAKE_BINARY_DIR}/app
+      ${PROJECT_SOURCE_DIR})
+  set_tests_properties(integration_windows_window PROPERTIES LABELS "integration;windows"
+    TIMEOUT 900 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
 endif()
 
 configure_file(${PROJECT_SOURCE_DIR}/app/assets/YesLR.wav ${CMAKE_CURRENT_BINARY_DIR}/YesLR.wav
