@@ -579,9 +579,21 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr header) {
   if (!(state_.load() & dsStarted)) return;
   if (handshake_.resetting || handshake_.stopping) {
     // A buffer the driver gives back because of a stop: it is accounted for
-    // here, whether or not the stop is deferred.
-    if (handshake_.stopping && !handshake_.resetting && header->dwBytesRecorded > 0)
-      BufferReady(header);
+    // here, whether or not the stop is deferred. What it holds was recorded
+    // and goes on, also when it arrives after the reset began (a driver
+    // that returns the part-filled buffer through its callback, later).
+    // Handled as inside the buffer handling, so that a stop or close asked
+    // for by its handler is left to the stop under way.
+    if (handshake_.stopping && header->dwBytesRecorded > 0) {
+      if (depth_++ == 0) handler_thread_ = std::this_thread::get_id();
+      try {
+        BufferReady(header);
+      } catch (...) {
+        --depth_;
+        throw;
+      }
+      --depth_;
+    }
     Locked([this] {
       if (--queued_ <= 0) handshake_.resetting = false;
     });
