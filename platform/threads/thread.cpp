@@ -80,14 +80,14 @@ int NiceForPriority(int priority) {
 TThread::TThread() : thread_id_(platform::NewThreadId()) {}
 
 TThread::~TThread() {
-  if (thread_.joinable()) {
-    if (thread_.get_id() == std::this_thread::get_id()) {
+  if (thread_.Joinable()) {
+    if (thread_.IsCurrent()) {
       // Deleted from its own body (FreeOnTerminate): nobody to join it.
-      thread_.detach();
+      thread_.Detach();
     } else {
       Terminate();
       WaitFor();
-      thread_.join();
+      thread_.Join();
     }
   }
 }
@@ -104,7 +104,7 @@ void TThread::Start() {
   // The new thread waits for this lock before it runs, so that a thread that
   // frees itself cannot be gone before its handle is stored.
   std::lock_guard<std::mutex> lock(sync_lock);
-  thread_ = std::thread(&TThread::Run, this);
+  thread_.Start([this] { Run(this); });
 }
 
 bool TThread::IsCurrentThread() const {

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <exception>
 #include <functional>
-#include <thread>
 
 #include "platform/threads/sync_objects.h"
+#include "platform/threads/system_thread.h"
 
 // A parameterless method of an object, run by Synchronize.
 using TThreadMethod = std::function<void()>;
@@ -92,7 +92,7 @@ class TThread {
   static void Run(TThread* self);
   void ApplyPriority();
 
-  std::thread thread_;
+  platform::SystemThread thread_;
   bool started_ = false;
   bool finished_ = false;  // guarded by the process-wide synchronisation lock
   std::atomic<bool> terminated_{false};

@@ -1,13 +1,11 @@
 #include "platform/wave/wave_notifier.h"
 
-#include <pthread.h>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 #include "platform/messages/messages.h"
+#include "platform/threads/system_thread.h"
 #include "platform/threads/thread_messages.h"
 
 namespace platform {
@@ -27,8 +25,7 @@ struct WaveNotifier::State {
   std::condition_variable ready;
   std::deque<Notice> notices;
   bool finished = false;  // the thread may end once the notices are out
-  std::thread thread;
-  std::thread::id thread_id;
+  SystemThread thread;
 
   // Only function callbacks are called from the notifier's own thread.
   bool Threaded() const { return kind == CALLBACK_FUNCTION; }
@@ -67,7 +64,6 @@ struct WaveNotifier::State {
   }
 
   void Run() {
-    pthread_setname_np(pthread_self(), "wave-notify");  // told apart in measurements
     std::unique_lock<std::mutex> lock(mutex);
     while (true) {
       ready.wait(lock, [this] { return !notices.empty() || finished; });
@@ -78,24 +74,24 @@ struct WaveNotifier::State {
 
   // Ends the thread after everything posted is delivered.
   void End() {
-    std::thread ending;
+    SystemThread ending;
     {
       std::unique_lock<std::mutex> lock(mutex);
-      if (!thread.joinable()) {
+      if (!thread.Joinable()) {
         finished = true;
         return;
       }
-      if (std::this_thread::get_id() == thread_id) {
+      if (thread.IsCurrent()) {
         DeliverWaiting(lock);
         finished = true;
-        thread.detach();
+        thread.Detach();
         return;
       }
       finished = true;
       ready.notify_one();
       ending = std::move(thread);
     }
-    ending.join();
+    ending.Join();
   }
 };
 
@@ -116,8 +112,8 @@ void WaveNotifier::Start(void* handle) {
   if (!state_->Threaded()) return;
   // The thread keeps the state alive until it ends.
   std::shared_ptr<State> state = state_;
-  state_->thread = std::thread([state] { state->Run(); });
-  state_->thread_id = state_->thread.get_id();
+  // Named so that it is told apart in measurements.
+  state_->thread.Start([state] { state->Run(); }, "wave-notify");
 }
 
 void WaveNotifier::Post(UINT msg, WAVEHDR* header) {

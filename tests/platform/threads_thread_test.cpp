@@ -55,6 +55,19 @@ TEST_F(ThreadTest, ExceptionsStayInTheThreadAndItCanFreeItself) {
   self_freeing->Resume();
   EXPECT_EQ(freed.WaitFor(5000), wrSignaled);
 
+  // Threads keep starting after others have freed themselves: each round's
+  // thread must run although the one before it just ended on its own.
+  // The events outlive the threads, which may still be inside SetEvent.
+  TEvent ran;
+  TEvent gone;
+  for (int round = 0; round < 500; ++round) {
+    auto* next = new TBodyThread([&](TBodyThread&) { ran.SetEvent(); }, &gone);
+    next->SetFreeOnTerminate(true);
+    next->Start();
+    ASSERT_EQ(ran.WaitFor(5000), wrSignaled) << "round " << round;
+    ASSERT_EQ(gone.WaitFor(5000), wrSignaled) << "round " << round;
+  }
+
   // A thread destroyed while running is terminated and waited for.
   std::atomic<bool> ended{false};
   {

@@ -27,7 +27,7 @@ void VirtualStream::StartThread() {
     std::lock_guard<std::mutex> lock(ClockState().mutex);
     ClockState().streams.insert(this);
   }
-  thread_ = std::thread([this] { Run(); });
+  thread_.Start([this] { Run(); });
 }
 
 void VirtualStream::StopThread() {
@@ -38,7 +38,7 @@ void VirtualStream::StopThread() {
     ClockState().streams.erase(this);
   }
   wake_.notify_all();
-  thread_.join();
+  thread_.Join();
 }
 
 std::uint64_t VirtualStream::ElapsedFrames(std::uint32_t rate) const {

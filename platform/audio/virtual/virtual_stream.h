@@ -9,7 +9,8 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
+
+#include "platform/threads/system_thread.h"
 
 namespace platform {
 
@@ -79,7 +80,7 @@ class VirtualStream {
   std::uint64_t start_ms_ = 0;    // manual clock at the re-base
   Clock::time_point start_time_;  // steady clock at the re-base
   std::condition_variable wake_;
-  std::thread thread_;
+  platform::SystemThread thread_;
 };
 
 // The index in "<prefix><index>" when that names one of `count` devices,

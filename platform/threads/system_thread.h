@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+// A thread of the operating system's own kind, as the other threads of a
+// process there are: on Linux a standard thread, on Windows one started with
+// the system's own thread calls (linux/, win32/). Like a standard thread it
+// must be joined or detached before it goes.
+class SystemThread {
+ public:
+  SystemThread();
+  ~SystemThread();
+  SystemThread(SystemThread&& other) noexcept;
+  SystemThread& operator=(SystemThread&& other) noexcept;
+
+  // Runs body on a new thread; name (at most 15 characters) tells it apart
+  // in measurements where the system keeps names. Throws std::system_error,
+  // as a standard thread does, when no thread can be made.
+  void Start(std::function<void()> body, const char* name = nullptr);
+  // Started and neither joined nor detached.
+  bool Joinable() const;
+  // Whether the caller runs on this thread.
+  bool IsCurrent() const;
+  // Waits until the thread has ended.
+  void Join();
+  // Lets the thread end on its own; a thread that frees itself calls it from
+  // its own body.
+  void Detach();
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+};
+
+}  // namespace platform
