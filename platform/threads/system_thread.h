@@ -11,10 +11,11 @@ namespace platform {
 // must be joined or detached before it goes.
 class SystemThread {
  public:
-  SystemThread();
-  ~SystemThread();
-  SystemThread(SystemThread&& other) noexcept;
-  SystemThread& operator=(SystemThread&& other) noexcept;
+  SystemThread() = default;
+  SystemThread(const SystemThread&) = delete;
+  SystemThread& operator=(const SystemThread&) = delete;
+  SystemThread(SystemThread&&) noexcept = default;
+  SystemThread& operator=(SystemThread&&) noexcept = default;
 
   // Runs body on a new thread; name (at most 15 characters) tells it apart
   // in measurements where the system keeps names. Throws std::system_error,
@@ -31,8 +32,9 @@ class SystemThread {
   void Detach();
 
  private:
+  // The binding's; none before Start.
   struct Handle;
-  std::unique_ptr<Handle> handle_;
+  std::shared_ptr<Handle> handle_;
 };
 
 }  // namespace platform

@@ -26,20 +26,9 @@ unsigned __stdcall RunBody(void* body) {
 
 }  // namespace
 
-SystemThread::SystemThread() : handle_(std::make_unique<Handle>()) {}
-
-SystemThread::~SystemThread() = default;
-
-SystemThread::SystemThread(SystemThread&& other) noexcept
-    : handle_(std::exchange(other.handle_, std::make_unique<Handle>())) {}
-
-SystemThread& SystemThread::operator=(SystemThread&& other) noexcept {
-  std::swap(handle_, other.handle_);
-  return *this;
-}
-
 void SystemThread::Start(std::function<void()> body, const char*) {
   auto owned = std::make_unique<std::function<void()>>(std::move(body));
+  handle_ = std::make_shared<Handle>();
   unsigned id = 0;
   // Made suspended, so that the handle is stored before the body can run.
   const auto thread = reinterpret_cast<HANDLE>(
@@ -52,21 +41,21 @@ void SystemThread::Start(std::function<void()> body, const char*) {
 }
 
 bool SystemThread::Joinable() const {
-  return handle_->thread != nullptr;
+  return handle_ && handle_->thread;
 }
 
 bool SystemThread::IsCurrent() const {
-  return handle_->thread && handle_->id == GetCurrentThreadId();
+  return Joinable() && handle_->id == GetCurrentThreadId();
 }
 
 void SystemThread::Join() {
-  if (!handle_->thread) return;
+  if (!Joinable()) return;
   WaitForSingleObject(handle_->thread, INFINITE);
   Detach();
 }
 
 void SystemThread::Detach() {
-  if (!handle_->thread) return;
+  if (!Joinable()) return;
   CloseHandle(handle_->thread);
   handle_->thread = nullptr;
   handle_->id = 0;
