@@ -13,16 +13,16 @@ namespace {
 ControlSurface* pressed_surface = nullptr;  // GUI thread only
 
 FontSpec SpecOf(const TFont& font) {
-  FontSpec spec;
+  FontSpec chosen;
   // The layouts' bitmap dialog font comes in a few sizes only; Arial, which
   // stands in for it on the other platform too, comes closest in size.
-  spec.name = font.Name == "MS Sans Serif" ? "Arial" : font.Name;
-  spec.height = font.Height;
-  spec.bold = (font.Style & fsBold) != 0;
-  spec.italic = (font.Style & fsItalic) != 0;
-  spec.underline = (font.Style & fsUnderline) != 0;
-  spec.strike_out = (font.Style & fsStrikeOut) != 0;
-  return spec;
+  chosen.name = font.Name == "MS Sans Serif" ? "Arial" : font.Name;
+  chosen.height = font.Height;
+  chosen.bold = (font.Style & fsBold) != 0;
+  chosen.italic = (font.Style & fsItalic) != 0;
+  chosen.underline = (font.Style & fsUnderline) != 0;
+  chosen.strike_out = (font.Style & fsStrikeOut) != 0;
+  return chosen;
 }
 
 }  // namespace
