@@ -18,21 +18,22 @@ std::wstring Wide(const std::string& text) {
 }
 
 // Fonts are made once per description and kept for the program's life (GUI thread only).
-HFONT FontOf(const FontSpec& spec) {
+HFONT FontOf(const FontSpec& wanted) {
   using Key = std::tuple<std::string, int, bool, bool, bool, bool>;
   static std::map<Key, HFONT> fonts;
-  const Key key{spec.name, spec.height, spec.bold, spec.italic, spec.underline, spec.strike_out};
+  const Key key{wanted.name,   wanted.height,    wanted.bold,
+                wanted.italic, wanted.underline, wanted.strike_out};
   auto it = fonts.find(key);
   if (it != fonts.end()) return it->second;
   LOGFONTW lf{};
-  lf.lfHeight = spec.height;
-  lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-  lf.lfItalic = spec.italic;
-  lf.lfUnderline = spec.underline;
-  lf.lfStrikeOut = spec.strike_out;
+  lf.lfHeight = wanted.height;
+  lf.lfWeight = wanted.bold ? FW_BOLD : FW_NORMAL;
+  lf.lfItalic = wanted.italic;
+  lf.lfUnderline = wanted.underline;
+  lf.lfStrikeOut = wanted.strike_out;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = ANTIALIASED_QUALITY;
-  const std::wstring face = Wide(spec.name).substr(0, LF_FACESIZE - 1);
+  const std::wstring face = Wide(wanted.name).substr(0, LF_FACESIZE - 1);
   face.copy(lf.lfFaceName, face.size());
   HFONT font = CreateFontIndirectW(&lf);
   if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
