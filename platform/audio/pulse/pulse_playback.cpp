@@ -238,12 +238,23 @@ class PulsePlaybackStream : public PlaybackStream {
       }
       if (got == 0) {
         pa_stream_cancel_write(stream_);
+        RunOut();
         return;
       }
       if (pa_stream_write(stream_, data, got, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
       pulled_ += got;
+      ran_out_ = false;
       writable -= std::min(writable, got);
     }
+  }
+
+  // The owner has nothing more for now: the server is told to play out what
+  // it holds, as it would otherwise keep a last piece shorter than its own
+  // period until more comes (PipeWire does).
+  void RunOut() {
+    if (ran_out_ || !running_) return;
+    ran_out_ = true;
+    Forget(pa_stream_drain(stream_, nullptr, nullptr));
   }
 
   // While playing: every few milliseconds, write and ask how far it played.
@@ -334,6 +345,7 @@ class PulsePlaybackStream : public PlaybackStream {
   bool connected_ = false;
   bool running_ = false;
   bool lost_ = false;
+  bool ran_out_ = true;  // nothing written since the last drain
   double left_ = 1.0;
   double right_ = 1.0;
   std::uint64_t pulled_ = 0;    // bytes written to the server since the stream was opened
