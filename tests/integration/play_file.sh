@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# tessaline-devices --play K FILE on a real sound server with two sinks, through
-# the sound-buffer output and through the wave output (--wave): the file is
-# heard on the second sink only, unchanged (each channel correlates with the
-# file's own, left stays left), and for as long as the file lasts. A sink
-# unloaded while it plays ends the program with the system's message.
+# tessaline-devices --play K FILE on a real sound server with two pipe sinks,
+# read whole, through the sound-buffer output and through the wave output
+# (--wave): the second sink renders silence, exactly the file's samples (left
+# stays left), silence; the first only silence. A sink unloaded while it
+# plays ends the program with the system's message.
 set -euo pipefail
 bin=$1
 root=$2
@@ -11,11 +11,12 @@ tool="$root/tools/sound-server"
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.bash"
 source "$here/lib/monitor.bash"
+source "$here/lib/pipe_sinks.bash"
 
 work=$(mktemp -d /tmp/tessaline-play.XXXXXX)
 cleanup() {
   local pid
-  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${recorders[@]}" "${readers[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -25,7 +26,7 @@ fail() {
   exit 1
 }
 
-PULSE_SERVER=$("$tool" start "$work/server" --sink "First Out" --sink "Second Out")
+PULSE_SERVER=$("$tool" start "$work/server" --pipe-sink "First Out" --pipe-sink "Second Out")
 export PULSE_SERVER
 unset TESSALINE_AUDIO
 
@@ -35,32 +36,34 @@ sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 6 sine 300 sine 500 vol 0.5
 
 for output in sound-buffer wave; do
   output_flag "$output"
-  record 1 "$work/first.raw"
-  record 2 "$work/second.raw"
+  mkdir -p "$work/$output"
+  read_sinks "$work/$output" "$work/server" 1 2 || fail "$output: the sinks render nothing"
   "$bin/tessaline-devices" --play 2 "$work/sweep.wav" "${flag[@]}" >"$work/out.txt" \
     2>"$work/err.txt" || fail "$output: exit code $?: $(cat "$work/err.txt")"
   cat "$work/out.txt"
   grep -Eq "^Played $work/sweep.wav on Second Out: [0-9]+ ms\$" "$work/out.txt" ||
     fail "$output: unexpected report: $(cat "$work/out.txt")"
-  # What was heard last reaches the monitor a moment later.
-  after=$(($(size "$work/second.raw") + 35280))
-  wait_for 30 holds "$work/second.raw" "$after" || fail "$output: recording stalled"
-  stop_recorders
-  python3 "$here/lib/match_recording.py" "$work/sweep.wav" "$work/second.raw" \
-    --silent "$work/first.raw" || fail "$output: the second sink did not play the file"
+  played_exactly "$work/sweep.wav" "$work/$output/sink2.raw" ||
+    fail "$output: the second sink did not get the file's samples exactly"
+  stop_readers
+  silent "$work/$output/sink1.raw" || fail "$output: the first sink played"
 done
 
-# The second sink goes away while it plays: a message, exit code 1, no hang.
+# The sink played on goes away while it plays: a message, exit code 1, no
+# hang. A null sink of its own each time (a pipe sink is not removed and
+# added again), heard through its monitor.
 for output in sound-buffer wave; do
   output_flag "$output"
-  record_second_sink
-  timeout 30 "$bin/tessaline-devices" --play 2 "$work/long.wav" "${flag[@]}" >"$work/out.txt" \
+  "$tool" add-sink "$work/server" sink3 "Going Out"
+  record 3 "$work/going.raw"
+  start=$(size "$work/going.raw")
+  timeout 30 "$bin/tessaline-devices" --play "Going Out" "$work/long.wav" "${flag[@]}" >"$work/out.txt" \
     2>"$work/err.txt" &
   player=$!
   # Unloaded once the sound is being heard.
-  wait_for 30 holds "$work/second.raw" $((start + 88200)) ||
+  wait_for 30 holds "$work/going.raw" $((start + 88200)) ||
     fail "$output: nothing recorded"
-  "$tool" remove-sink "$work/server" sink2
+  "$tool" remove-sink "$work/server" sink3
   rc=0
   wait "$player" || rc=$?
   stop_recorders

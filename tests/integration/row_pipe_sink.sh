@@ -9,13 +9,13 @@ set -euo pipefail
 bin=$1
 root=$2
 source "$root/tests/integration/lib/display.bash"
+source "$root/tests/integration/lib/pipe_sinks.bash"
 tool="$root/tools/sound-server"
 lib="$root/tests/integration/lib"
 sound="$root/app/assets/YesLR.wav"
 
 work=$(mktemp -d /tmp/tessaline-pipe-row.XXXXXX)
 app=""
-readers=()
 cleanup() {
   local pid
   for pid in "${readers[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -43,13 +43,6 @@ now_ns() {
   local t=${EPOCHREALTIME/[.,]/}
   echo $((t * 1000 + clock_offset))
 }
-# ended <raw file>: it holds sound, and its last two seconds are silent.
-sounded=0
-ended() {
-  [ "$sounded" = 1 ] || [ -z "$(tr -d '\000' <"$1" | head -c 1)" ] || sounded=1
-  [ "$sounded" = 1 ] && [ "$(stat -c %s "$1")" -gt 352800 ] &&
-    [ -z "$(tail -c 352800 "$1" | tr -d '\000' | head -c 1)" ]
-}
 # lit <shot> <x> <y>: 1 when any spot of the meter at (x, y) is lit.
 lit() {
   convert "$1" -crop "239x1+$(($2 + 1))+$(($3 + 4))" +repage -colorspace gray -depth 8 txt:- |
@@ -69,18 +62,11 @@ play() {
   local wid
   wid=$(window_id "TESSALINE AUDIO DRIVER")
   close_info_window || fail "$label: the info window did not close"
-  local n
-  for n in 1 2; do
-    python3 "$lib/sink_reader.py" "$work/server/sinkpipe$n" "$run/sink$n.raw" "$run/sink$n.times" &
-    readers+=($!)
-  done
-  # Both readers read (the sinks render silence while idle).
-  wait_for 30 test -s "$run/sink1.times" -a -s "$run/sink2.times" || fail "$label: the sinks render nothing"
+  read_sinks "$run" "$work/server" 1 2 || fail "$label: the sinks render nothing"
   xdotool mousemove --window "$wid" $((639 + 22)) $((160 + 20)) click 1
   # Screen reads of row 2's meters until the sound has ended and been
   # silent for two seconds (at most 60 s).
   local deadline=$((SECONDS + 60)) k=0 t0 t1
-  sounded=0
   : >"$run/shots"
   until ended "$run/sink2.raw"; do
     [ $SECONDS -lt $deadline ] || fail "$label: the sound did not come to its end"
@@ -97,13 +83,11 @@ play() {
   close_main_window "$app" || fail "$label: the program went on running after its close button"
   wait "$app" || fail "$label: exit code $?: $(cat "$run/out.log")"
   app=""
-  for n in "${readers[@]}"; do kill "$n" 2>/dev/null || true; done
-  for n in "${readers[@]}"; do wait "$n" 2>/dev/null || true; done
-  readers=()
+  stop_readers
 
   python3 "$lib/exact_sound.py" "$sound" "$run/sink2.raw" ||
     fail "$label: the second sink did not get the test sound's samples exactly"
-  [ -z "$(tr -d '\000' <"$run/sink1.raw" | head -c 1)" ] || fail "$label: the first sink played"
+  silent "$run/sink1.raw" || fail "$label: the first sink played"
   python3 "$lib/meters_follow.py" "$run/sink2.raw" "$run/sink2.times" "$run/shots" "$sound" ||
     fail "$label: row 2's meters did not follow the sound ($k screen reads)"
 }

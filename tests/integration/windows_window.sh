@@ -24,8 +24,8 @@ lib="$root/tests/integration/lib"
 source "$lib/display.bash"
 source "$lib/meters.bash"
 source "$lib/script.bash"
+source "$lib/pipe_sinks.bash"
 begin_test windows_window
-readers=()
 on_cleanup() {
   local pid
   for pid in "${readers[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -50,11 +50,6 @@ click_at() {
 close_main() {
   click_at $((384 + 100)) $((696 + 16))
   wait_for 30 program_ended "$app"
-}
-# ended <raw file>: it holds sound, and its last two seconds are silent.
-ended() {
-  [ -n "$(tr -d '\000' <"$1" | head -c 1)" ] && [ "$(stat -c %s "$1")" -gt 352800 ] &&
-    [ -z "$(tail -c 352800 "$1" | tr -d '\000' | head -c 1)" ]
 }
 
 PULSE_SERVER=$("$tool" start "$work/server" --pipe-sink "Pipe One" --pipe-sink "Pipe Two" \
@@ -118,14 +113,9 @@ wait_for 30 meters_right || fail "input meters read $readings (want 60/60 and 12
 # play <row> <sink> <other sink>: a press of the row's play button plays the
 # test sound on that pipe sink only, and the row's meters light.
 play() {
-  local row=$1 sink=$2 other=$3 n
+  local row=$1 sink=$2 other=$3
   local top=$((160 + (row - 2) * 64))
-  for n in "$sink" "$other"; do
-    python3 "$lib/sink_reader.py" "$work/server/sinkpipe$n" "$work/sink$n.raw" "$work/sink$n.times" &
-    readers+=($!)
-  done
-  wait_for 30 test -s "$work/sink$sink.times" -a -s "$work/sink$other.times" ||
-    fail "row $row: the sinks render nothing"
+  read_sinks "$work" "$work/server" "$sink" "$other" || fail "row $row: the sinks render nothing"
   click_at $((639 + 22)) $((top + 20))
   local deadline=$((SECONDS + 30)) left=0 right=0 shot=$work/row.png
   until [ "$left" != 0 ] && [ "$right" != 0 ]; do
@@ -135,9 +125,7 @@ play() {
     [ "$right" != 0 ] || right=$(lit "$shot" 386 $((top + 30)))
   done
   wait_for 60 ended "$work/sink$sink.raw" || fail "row $row: the sound did not come to its end"
-  for n in "${readers[@]}"; do kill "$n" 2>/dev/null || true; done
-  for n in "${readers[@]}"; do wait "$n" 2>/dev/null || true; done
-  readers=()
+  stop_readers
   # The words on their channels, nothing on the other sink. (Not bit for bit as
   # on Linux: under Wine the sound-buffer service lets a stream run dry now and
   # then, a few milliseconds of silence within the sound.)
