@@ -162,4 +162,16 @@ close_main || fail "the second run went on after its close button"
 wait "$app" || fail "second run exit code $?: $(cat "$work/out2.log")"
 app=""
 [ "$(query left)" = 40 ] || fail "second close did not keep left=40"
+
+# The session ends while the program runs: its window closes as its close
+# button closes it, and the placement is kept.
+wine reg delete 'HKCU\Quorvane\Tessaline' /f >/dev/null 2>&1 || fail "cannot remove the stored placement"
+start_program "$work/out3.log" tessaline_exe
+wine wineboot --end-session --shutdown >/dev/null 2>&1 || true
+wait_for 30 program_ended "$app" || fail "the program went on after the session ended"
+app=""
+for entry in top=129 left=723 wide=735 hei=814; do
+  [ "$(query "${entry%=*}")" = "${entry#*=}" ] ||
+    fail "after the session ended the registry holds ${entry%=*}=$(query "${entry%=*}"), not ${entry#*=}"
+done
 echo "windows_window: ok"

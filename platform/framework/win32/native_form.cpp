@@ -66,6 +66,12 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       if (events) events->CloseRequested();
       return 0;
+    case WM_ENDSESSION:
+      // The session ends (log-off, shut-down) and the process may be ended
+      // once this returns: the window closes as its close button closes it,
+      // so that what closing keeps is kept.
+      if (wParam && events) events->CloseRequested();
+      return 0;
     default:
       break;
   }
