@@ -145,13 +145,7 @@ void TMMCustomWaveIn::SetNumBuffers(std::int32_t value) {
 void TMMCustomWaveIn::SetCallBackMode(TMMCBMode value) {
   if (value == callback_mode_) return;
   CheckNotOpen();
-  if (value == cmCallback && !IsWin95) {
-    MessageBox(
-        "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under "
-        "Windows 95",
-        "TMMWaveIn", MB_OK);
-    return;
-  }
+  if (!TakesCallBackMode(value, "TMMWaveIn")) return;
   callback_mode_ = value;
 }
 

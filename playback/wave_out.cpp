@@ -73,13 +73,7 @@ void TMMWaveOut::SetNumBuffers(std::int32_t value) {
 void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
   if (value == callback_mode_) return;
   CheckNotOpen();
-  if (value == cmCallback && !IsWin95) {
-    MessageBox(
-        "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under "
-        "Windows 95",
-        "TMMWaveOut", MB_OK);
-    return;
-  }
+  if (!TakesCallBackMode(value, "TMMWaveOut")) return;
   callback_mode_ = value;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 
+#include "platform/messages/messages.h"
+#include "platform/sysinfo/platform_flags.h"
+
 namespace {
 
 // Longest walk worth taking: every stream component once. Links never close
@@ -143,4 +146,13 @@ void TMMCustomSoundComponent::Reset() {
 }
 void TMMCustomSoundComponent::Looped() {
   NotifyChain(cnLooped);
+}
+
+bool TMMCustomSoundComponent::TakesCallBackMode(TMMCBMode value, const char* caption) {
+  if (value != cmCallback || IsWin95) return true;
+  MessageBox(
+      "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under "
+      "Windows 95",
+      caption, MB_OK);
+  return false;
 }

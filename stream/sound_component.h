@@ -63,6 +63,11 @@ class TMMCustomSoundComponent : public TMMDSPComponent {
   //   this one; the walk then stops before any other device.
   void NotifyChain(TChainNotification notification);
 
+  // Whether a device takes CallBackMode `value`: callbacks at interrupt time
+  // (cmCallback) only where the system runs them (Windows 95); otherwise the
+  // user is told so in a message box captioned `caption`.
+  static bool TakesCallBackMode(TMMCBMode value, const char* caption);
+
  private:
   static void Send(TMMDSPComponent* c, TChainNotification notification);
 
