@@ -89,15 +89,7 @@ class PulsePlaybackStream : public PlaybackStream {
       Release();
       return false;
     }
-    bool settled = WaitUntil(mainloop_, deadline, [this] {
-      pa_stream_state_t state = pa_stream_get_state(stream_);
-      return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-    });
-    if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY) {
-      if (reason) {
-        *reason = settled ? std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context))
-                          : std::string("PulseAudio: the playback stream did not start in time");
-      }
+    if (!WaitUntilReady(mainloop_, stream_, deadline, "playback", reason)) {
       Release();
       return false;
     }

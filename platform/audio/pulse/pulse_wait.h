@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <string>
 
 #include "platform/audio/pulse/pulse_loop.h"
 
@@ -39,6 +40,25 @@ bool WaitUntil(PulseLoop* mainloop, std::chrono::steady_clock::time_point deadli
   while (!done() && !waker.fired) mainloop->Wait();
   api->time_free(timer);
   return done();
+}
+
+// Waits, with the main loop locked, until a connecting stream is ready. When
+// it fails or the deadline passes, false and the reason: the server's, or
+// that the `kind` stream did not start in time.
+inline bool WaitUntilReady(PulseLoop* mainloop, pa_stream* stream,
+                           std::chrono::steady_clock::time_point deadline, const char* kind,
+                           std::string* reason) {
+  const bool settled = WaitUntil(mainloop, deadline, [stream] {
+    pa_stream_state_t state = pa_stream_get_state(stream);
+    return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+  });
+  if (settled && pa_stream_get_state(stream) == PA_STREAM_READY) return true;
+  if (reason) {
+    *reason = settled ? std::string("PulseAudio: ") +
+                            pa_strerror(pa_context_errno(pa_stream_get_context(stream)))
+                      : std::string("PulseAudio: the ") + kind + " stream did not start in time";
+  }
+  return false;
 }
 
 }  // namespace platform
