@@ -3,10 +3,11 @@
 # their own, against a private sound server whose sinks and sources Wine's
 # multimedia library reports as wave devices (the server's default first,
 # then one per device): tessaline-devices.exe lists them, reads a -6.02 dBFS
-# sine as -6.0 dBFS on both channels, plays a file on the second sink only
-# (left and right in place, the whole file) through the sound-buffer output
-# and through the wave output, and ends with its message and exit code 1 when
-# that sink goes away while it plays; tessaline-decode.exe decodes sox's IMA
+# sine as -6.0 dBFS on both channels, plays a file on the second of two pipe
+# sinks through the sound-buffer output and through the wave output (read
+# whole: silence, exactly the file's samples, silence; the first sink only
+# silence), and ends with its message and exit code 1 when the sink it plays
+# on goes away while it plays; tessaline-decode.exe decodes sox's IMA
 # ADPCM, Microsoft ADPCM, mu-law and A-law files through Windows' compression
 # manager as the Linux build does (the same samples, but for Microsoft ADPCM,
 # whose decoders round differently: close, not equal).
@@ -21,11 +22,12 @@ wine_run="$root/tools/wine-run"
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.bash"
 source "$here/lib/monitor.bash"
+source "$here/lib/pipe_sinks.bash"
 
 work=$(mktemp -d /tmp/tessaline-wine.XXXXXX)
 cleanup() {
   local pid
-  for pid in "${recorders[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${recorders[@]}" "${readers[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$wine_run" --stop "$work/prefix" >/dev/null 2>&1 || true
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
@@ -46,7 +48,7 @@ sys.exit(0 if any(abs(v) > 1000 for v in data) else 1)' "$1" "$2"
 }
 
 [ -x "$linux_bin/tessaline-decode" ] || fail "no Linux build in $linux_bin to compare with"
-PULSE_SERVER=$("$tool" start "$work/server" --sink "First Out" --sink "Second Out" \
+PULSE_SERVER=$("$tool" start "$work/server" --pipe-sink "First Out" --pipe-sink "Second Out" \
   --sine "Sine In" 1000 0.5)
 export PULSE_SERVER
 unset TESSALINE_AUDIO
@@ -83,46 +85,48 @@ sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-5
 sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 4 sine 300 sine 500 vol 0.5
 for output in sound-buffer wave; do
   output_flag "$output"
-  record 1 "$work/first.raw"
-  record 2 "$work/second.raw"
+  mkdir -p "$work/$output"
+  read_sinks "$work/$output" "$work/server" 1 2 || fail "$output: the sinks render nothing"
   wine "$bin/tessaline-devices.exe" --play "Second Out" "$work/sweep.wav" "${flag[@]}" \
     >"$work/out.txt" 2>"$work/err.txt" || fail "$output: exit code $?: $(cat "$work/err.txt")"
   cat "$work/out.txt"
   grep -Eq "^Played .*sweep.wav on Second Out: [0-9]+ ms" "$work/out.txt" ||
     fail "$output: unexpected report: $(cat "$work/out.txt")"
-  # What was heard last reaches the monitor a moment later.
-  after=$(($(size "$work/second.raw") + 35280))
-  wait_for 30 holds "$work/second.raw" "$after" || fail "$output: recording stalled"
-  stop_recorders
-  # Both outputs carry every sample of the file unchanged, to its end. The
-  # sound-buffer output keeps its stream running, so the sound starts on a
-  # stream already heard; the wave output starts a stream with the sound,
-  # and the monitor of a sink a stream starts on misses its first
-  # milliseconds (the server's own player meets the same).
-  exact=(--exact)
-  [ "$output" = wave ] && exact=(--exact-after-head)
-  python3 "$here/lib/match_recording.py" "$work/sweep.wav" "$work/second.raw" \
-    --silent "$work/first.raw" "${exact[@]}" || fail "$output: the second sink did not play the file"
+  played_exactly "$work/sweep.wav" "$work/$output/sink2.raw" || {
+    stop_readers
+    cp "$work/$output/sink2.raw" "/tmp/windows_programs-$output-failed.raw" 2>/dev/null || true
+    fail "$output: the second sink did not get the file's samples exactly (kept in /tmp/windows_programs-$output-failed.raw)"
+  }
+  stop_readers
+  silent "$work/$output/sink1.raw" || fail "$output: the first sink played"
 done
 
-# The second sink goes away while it plays: a message, exit code 1, no hang.
+# The sink played on goes away while it plays: a message, exit code 1, no
+# hang. A null sink of its own each time (a pipe sink is not removed and
+# added again), heard through its monitor.
 for output in sound-buffer wave; do
   output_flag "$output"
-  record_second_sink
-  timeout 60 "$wine_run" "$work/prefix" "$bin/tessaline-devices.exe" --play "Second Out" \
+  "$tool" add-sink "$work/server" sink3 "Going Out"
+  record 3 "$work/going.raw"
+  start=$(size "$work/going.raw")
+  timeout 60 "$wine_run" "$work/prefix" "$bin/tessaline-devices.exe" --play "Going Out" \
     "$work/long.wav" "${flag[@]}" >"$work/out.txt" 2>"$work/err.txt" &
   player=$!
   # Unloaded once the sound is being heard (Wine takes a second or two to
   # start the program, and the monitor records silence until then).
-  wait_for 60 heard "$work/second.raw" "$start" || fail "$output: nothing heard on the second sink"
-  "$tool" remove-sink "$work/server" sink2
+  wait_for 60 heard "$work/going.raw" "$start" || fail "$output: nothing heard on the sink"
+  "$tool" remove-sink "$work/server" sink3
+  removed=$SECONDS
   rc=0
   wait "$player" || rc=$?
   stop_recorders
   [ "$rc" -eq 1 ] || fail "$output: exit code $rc after the sink went away: $(cat "$work/err.txt")"
-  # The sound-buffer output says what the Linux build says; the wave output
-  # reports the system's message.
-  message="^tessaline-devices: [A-Za-z]+: .+"
+  # Both outputs see the sink go away within seconds, as on Linux (not by
+  # giving up on a device that stands still), and say what the Linux build
+  # says: the sound-buffer output its own message, the wave output the call
+  # that failed with the system's text for a device that is gone.
+  [ $((SECONDS - removed)) -le 20 ] || fail "$output: it took $((SECONDS - removed)) s to end"
+  message="^tessaline-devices: WaveOut(GetPosition|Write): .+"
   [ "$output" = sound-buffer ] && message="^tessaline-devices: DSWaveOutWrite: Unable to write to device$"
   tr -d '\r' <"$work/err.txt" | grep -Eq "$message" ||
     fail "$output: no message: $(cat "$work/err.txt")"

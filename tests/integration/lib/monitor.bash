@@ -31,13 +31,3 @@ output_flag() {
   [ "$1" = wave ] && flag=(--wave)
   return 0
 }
-
-# record_second_sink: puts the second sink ("Second Out", made by "$tool" in
-# "$work/server") back should a step before have removed it, records its
-# monitor into "$work/second.raw" and sets start to the bytes recorded so far.
-record_second_sink() {
-  grep -qw sink2 <<<"$(pactl list short sinks)" ||
-    "$tool" add-sink "$work/server" sink2 "Second Out"
-  record 2 "$work/second.raw"
-  start=$(size "$work/second.raw")
-}

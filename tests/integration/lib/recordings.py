@@ -1,5 +1,5 @@
 """Reading the raw 16-bit stereo recordings of a sink's monitor, and the
---silent recordings both recording checks take."""
+--silent recordings the recording checks take."""
 
 import array
 
