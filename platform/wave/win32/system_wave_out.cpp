@@ -296,10 +296,11 @@ MMRESULT SystemWaveOut::Close(HWAVEOUT hwo) {
   }
   if (r != MMSYSERR_NOERROR) {
     // The system keeps the lost device with the shadows it holds, and may
-    // still call back with them: all of it stays.
+    // still call back with them: all of it stays while this object lives.
     std::lock_guard<std::mutex> notifying(closed->delivery);
     closed->Notify(WOM_CLOSE, 0);
-    closed.release();
+    std::lock_guard<std::mutex> lock(mutex_);
+    kept_.push_back(std::move(closed));
   }
   return MMSYSERR_NOERROR;
 }

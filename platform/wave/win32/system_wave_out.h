@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/wave/wave_out.h"
 
@@ -57,7 +58,8 @@ inline constexpr WaveOutTimings kSystemWaveOutTimings{
 
 // The wave output calls over the system's, with the layer's names and
 // results. Handles are the system's; a handle this object did not open
-// (a device opened with CALLBACK_EVENT) goes to the system as it is.
+// (a device opened with CALLBACK_EVENT) goes to the system as it is. A lost
+// device that the system does not let go of is kept while this object lives.
 class SystemWaveOut {
  public:
   SystemWaveOut(const WaveOutCalls& calls, WaveOutTimings timings);
@@ -85,6 +87,8 @@ class SystemWaveOut {
   const WaveOutTimings timings_;
   std::mutex mutex_;
   std::map<HWAVEOUT, std::unique_ptr<Device>> devices_;
+  // Closed for the caller, but still the system's.
+  std::vector<std::unique_ptr<Device>> kept_;
 };
 
 // The process's wave output over the system's multimedia library.
