@@ -154,13 +154,13 @@ TEST(SystemSound, FirstSecondaryBufferKeepsTheOutputRunningAndPlayedSoundCountsA
   LPDIRECTSOUNDBUFFER second = Secondary(device, format);
   EXPECT_EQ(fake->buffers.size(), 4u) << "one silent buffer per device";
 
-  // Played sound is heard 100 ms after it passed the play cursor, at the
+  // Played sound is heard 150 ms after it passed the play cursor, at the
   // buffer's rate; a stopped buffer holds nothing in the output.
   EXPECT_EQ(platform::OutputLatencyBytes(first), 0u);
   ASSERT_EQ(first->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
-  EXPECT_EQ(platform::OutputLatencyBytes(first), 2205u * 4);
+  EXPECT_EQ(platform::OutputLatencyBytes(first), 3307u * 4);
   fake->buffers[1]->frequency = 44100;
-  EXPECT_EQ(platform::OutputLatencyBytes(first), 4410u * 4);
+  EXPECT_EQ(platform::OutputLatencyBytes(first), 6615u * 4);
   first->Stop();
   EXPECT_EQ(platform::OutputLatencyBytes(first), 0u);
 
