@@ -5,8 +5,9 @@
 # info window centred above it, whose close button hides it; the meters of
 # the -6 dBFS sine's row light 60 of their 120 spots and those of the
 # -20 dBFS sine's row 12, as on Linux; a press of a row's play button puts
-# the test sound on that row's pipe sink only (left word left, right word
-# right) and lights that row's meters; closing the window ends the program
+# the test sound's samples on that row's pipe sink bit for bit (silence,
+# exactly the file's samples, silence), nothing on the other, and lights that
+# row's meters; closing the window ends the program
 # and leaves the placement in the user's registry, and a stored placement is
 # used at the next start; the info window's links are opened through the
 # shell's "open".
@@ -21,6 +22,7 @@ root=$2
 tool="$root/tools/sound-server"
 wine_run="$root/tools/wine-run"
 lib="$root/tests/integration/lib"
+sound="$root/app/assets/YesLR.wav"
 source "$lib/display.bash"
 source "$lib/meters.bash"
 source "$lib/script.bash"
@@ -111,7 +113,8 @@ readings=""
 wait_for 30 meters_right || fail "input meters read $readings (want 60/60 and 12/12, the rest 0/0)"
 
 # play <row> <sink> <other sink>: a press of the row's play button plays the
-# test sound on that pipe sink only, and the row's meters light.
+# test sound's samples exactly on that pipe sink and nothing on the other,
+# and the row's meters light.
 play() {
   local row=$1 sink=$2 other=$3
   local top=$((160 + (row - 2) * 64))
@@ -126,13 +129,11 @@ play() {
   done
   wait_for 60 ended "$work/sink$sink.raw" || fail "row $row: the sound did not come to its end"
   stop_readers
-  # The words on their channels, nothing on the other sink. (Not bit for bit as
-  # on Linux: under Wine the sound-buffer service lets a stream run dry now and
-  # then, a few milliseconds of silence within the sound.)
-  python3 "$lib/voice_halves.py" "$work/sink$sink.raw" --silent "$work/sink$other.raw" || {
+  python3 "$lib/exact_sound.py" "$sound" "$work/sink$sink.raw" || {
     cp "$work/sink$sink.raw" /tmp/windows_window-failed.raw 2>/dev/null || true
-    fail "row $row: pipe sink $sink did not play the test sound alone (in /tmp/windows_window-failed.raw)"
+    fail "row $row: pipe sink $sink did not get the test sound's samples exactly (in /tmp/windows_window-failed.raw)"
   }
+  silent "$work/sink$other.raw" || fail "row $row: pipe sink $other played too"
 }
 play 2 1 2
 play 3 2 1
