@@ -52,7 +52,8 @@ struct WaveOutTimings {
 };
 
 // Under Wine the last header comes back 4 ... 6 ms before the sink has
-// played it, 20 ms after on a loaded machine; 60 ms leaves a margin.
+// played it (0 ... 3 ms with 100 ms at the sound server), up to 20 ms on a
+// loaded machine; 60 ms leaves a margin.
 inline constexpr WaveOutTimings kSystemWaveOutTimings{
     std::chrono::milliseconds(60), std::chrono::milliseconds(1000), std::chrono::milliseconds(100)};
 
