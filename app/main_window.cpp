@@ -137,6 +137,7 @@ void TForm1::FormShow(TComponent*) {
     }
   }
 
+  NameForReaders(n_in, n_out);
   StartInputRows(n_in);
   // A missing file loads nothing and says nothing; a file no type takes
   // raises the audio file's error.

@@ -76,6 +76,10 @@ class TForm1 : public TForm {
   // device is still at its index keeps running; one whose device went away or
   // moved is started again on the device now at its index.
   void StartInputRows(int n_in);
+  // Names the counts, rows, meters and play buttons for screen readers; a
+  // play button of a row without a device is no tab stop
+  // (main_window_reach.cpp).
+  void NameForReaders(int n_in, int n_out);
   template <class T>
   T* Field(const std::string& name);
 

@@ -182,9 +182,11 @@ void TMMCustomLevel::UpdateLevel(int raw) {
   }
   level_ = c;
   PaintSoonIfLive();
+  AccessibleValueChanged();
 }
 
 void TMMCustomLevel::ResetData() {
+  const bool was_lit = level_ != 0;
   level_ = 0;
   {
     std::lock_guard<std::mutex> lock(peak_lock_);
@@ -195,6 +197,7 @@ void TMMCustomLevel::ResetData() {
   last_raw_ = 0;
   ResetDecay();
   PaintSoonIfLive();
+  if (was_lit) AccessibleValueChanged();
 }
 
 // Changes reach the screen with the next paint: many changes within one
@@ -651,6 +654,14 @@ int TMMCustomLevel::GetValue() const {
   if (!log_amp_) return Nint(static_cast<double>(level_) * 100 / num_spots_);
   const double s = sensitivy_;
   return Nint(std::pow(10.0, (s - s * level_ / num_spots_) / 20.0) * 8 / gain_ * 100);
+}
+
+bool TMMCustomLevel::AccessibleValue(TAccessibleValue& value) const {
+  value.Current = GetValue();
+  value.Minimum = 0;
+  value.Maximum = 100;
+  value.Text = std::to_string(GetValue()) + "%";
+  return true;
 }
 
 void TMMCustomLevel::SetValue(int v) {

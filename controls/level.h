@@ -128,6 +128,10 @@ class TMMCustomLevel : public TMMDIBGraphicControl {
   TNotifyEvent OnPcmOverflow;
   TNotifyEvent OnPaint;
 
+  // Readers are told Value, in percent of full scale.
+  TAccessibleRole AccessibleRole() const override { return arLevelMeter; }
+  bool AccessibleValue(TAccessibleValue& value) const override;
+
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 

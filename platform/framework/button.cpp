@@ -11,10 +11,15 @@ void TButton::SetCaption(const std::string& caption) {
   Invalidate();
 }
 
+TRect TButton::FocusMarkRect() const {
+  return TRect{4, 4, GetWidth() - 4, GetHeight() - 4};
+}
+
 const TClassInfo& TButton::StaticClassInfo() {
   static const TClassInfo info = TClassInfoBuilder<TButton>("TButton", &TControl::StaticClassInfo())
                                      .Creatable()
                                      .Str("Caption", &TButton::GetCaption, &TButton::SetCaption)
+                                     .Bool("Cancel", &TButton::GetCancel, &TButton::SetCancel)
                                      .Build();
   return info;
 }

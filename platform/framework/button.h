@@ -12,10 +12,21 @@ class TButton : public TControl {
 
   const std::string& GetCaption() const { return caption_; }
   void SetCaption(const std::string& caption);
+  // Escape in its window clicks a Cancel button.
+  bool GetCancel() const { return cancel_; }
+  void SetCancel(bool v) { cancel_ = v; }
+
+  TAccessibleRole AccessibleRole() const override { return arPushButton; }
+  // Inside the raised edges, as push buttons mark their focus.
+  TRect FocusMarkRect() const override;
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
+ protected:
+  std::string DefaultAccessibleName() const override { return caption_; }
+
  private:
   std::string caption_;
+  bool cancel_ = false;
 };

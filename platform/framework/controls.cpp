@@ -88,6 +88,8 @@ const TClassInfo& TControl::StaticClassInfo() {
           .Set("Font.Style", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"},
                &TControl::GetFontStyle, &TControl::SetFontStyle)
           .Int("Font.Color", &TControl::GetFontColor, &TControl::SetFontColor, "TColor")
+          .Str("AccessibleName", &TControl::GetAccessibleName, &TControl::SetAccessibleName)
+          .Bool("TabStop", &TControl::GetTabStop, &TControl::SetTabStop)
           .Event("OnClick", &TControl::OnClick)
           .Build();
   return info;

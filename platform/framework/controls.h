@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/framework/accessibility.h"
 #include "platform/framework/component.h"
 #include "platform/framework/graphics.h"
 
@@ -71,6 +72,35 @@ class TControl : public TComponent {
   // As if the user clicked it.
   virtual void Click();
 
+  // What a screen reader is told. The role and the name a control gives by
+  // itself are its class's; an AccessibleName set here (or in the layout)
+  // replaces the name, and an empty one leaves a text out of the tree.
+  virtual TAccessibleRole AccessibleRole() const { return arNone; }
+  std::string AccessibleName() const;
+  void SetAccessibleName(const std::string& name);
+  std::string GetAccessibleName() const { return accessible_name_; }
+  // False when the control has no value to tell.
+  virtual bool AccessibleValue(TAccessibleValue& value) const;
+  // Whether the control is in the tree: a role, visible, and a name (a
+  // window and a meter always are).
+  bool AccessibleShown() const;
+  // Buttons and links that do something when clicked.
+  bool Pressable() const;
+  // Tab stops at a pressable, visible control unless TabStop is false; a
+  // pressable control that is no tab stop is told as unavailable.
+  bool GetTabStop() const { return tab_stop_; }
+  void SetTabStop(bool v);
+  bool CanFocus() const { return tab_stop_ && visible_ && Pressable(); }
+  // Has the keyboard focus of its window.
+  bool Focused() const;
+  // The focus mark shows: focused, once the keyboard has been used.
+  bool ShowsFocusMark() const;
+  // Where the focus mark goes, in the control's own coordinates.
+  virtual TRect FocusMarkRect() const { return TRect{0, 0, width_, height_}; }
+  // The control's value changed: readers hear of it a few times a second.
+  void AccessibleValueChanged();
+  TNotifyThrottle& ValueThrottle() { return value_throttle_; }
+
   TNotifyEvent OnClick;
 
   static const TClassInfo& StaticClassInfo();
@@ -86,6 +116,8 @@ class TControl : public TComponent {
   void ParentFontChanged();
   // Puts the surface where the control's bounds say.
   virtual void PlaceWidget();
+  // The name the control has by itself (its caption, its text).
+  virtual std::string DefaultAccessibleName() const { return {}; }
   bool visible_ = true;
 
  private:
@@ -105,6 +137,10 @@ class TControl : public TComponent {
   TColor color_ = clBtnFace;
   TFont font_;
   bool parent_font_ = true;
+  std::string accessible_name_;
+  bool accessible_name_set_ = false;
+  bool tab_stop_ = true;
+  TNotifyThrottle value_throttle_{kValueNotifyIntervalUs};
   friend class TWinControl;
 };
 
@@ -142,10 +178,14 @@ class TLabel : public TControl {
   bool GetAutoSize() const { return auto_size_; }
   void SetAutoSize(bool v);
 
+  // A text, or a link when clicking it does something; named by its caption.
+  TAccessibleRole AccessibleRole() const override { return OnClick ? arLink : arStaticText; }
+
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
  protected:
+  std::string DefaultAccessibleName() const override { return caption_; }
   void FontChanged() override;
 
  private:
@@ -183,6 +223,8 @@ class TImage : public TControl {
 class TPictureButton : public TImage {
  public:
   explicit TPictureButton(TComponent* owner);
+  // A button without a caption: the layout or the window names it.
+  TAccessibleRole AccessibleRole() const override { return arPushButton; }
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 };

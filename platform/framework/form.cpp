@@ -100,16 +100,6 @@ int TCustomForm::ClientOriginY() const {
   return FrameHeight() - FrameWidth() / 2;
 }
 
-void TCustomForm::DoShow() {
-  visible_ = true;
-  if (OnShow) platform::Guarded([this] { OnShow(this); });
-}
-
-void TCustomForm::DoHide() {
-  visible_ = false;
-  if (OnHide) platform::Guarded([this] { OnHide(this); });
-}
-
 void TCustomForm::Close() {
   if (closing_) return;
   closing_ = true;

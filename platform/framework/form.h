@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/framework/accessibility.h"
 #include "platform/framework/controls.h"
 #include "platform/gdi/gdi.h"
 #include "platform/messages/messages.h"
@@ -85,6 +86,26 @@ class TCustomForm : public TWinControl {
   // paints have reached, not a fresh rendering. Empty while not shown.
   std::vector<TColor> ShownPixels(const TRect& area) const;
 
+  // The keyboard (focus.cpp). The controls Tab visits, in reading order:
+  // top to bottom, then left to right.
+  std::vector<TControl*> FocusOrder() const;
+  // The control with the keyboard focus; null for none.
+  TControl* FocusedControl() const;
+  // Gives the control the keyboard focus (null takes it away).
+  void FocusControl(TControl* control);
+  // A key pressed in the window; true when the window acted on it: Tab and
+  // Shift+Tab move the focus (round), Space and Return press the focused
+  // control, Escape clicks the Cancel button.
+  bool KeyDown(TFocusKey key, bool shift);
+  // Presses the control as a click on it does (keys, readers' actions).
+  void Press(TControl* control);
+  // What readers see of the window's controls, in reading order.
+  std::vector<TControl*> AccessibleChildren() const;
+  TAccessibleRole AccessibleRole() const override { return arWindow; }
+  // A key has been pressed in one of the program's windows: focus marks show
+  // from then on.
+  static bool KeyboardUsed();
+
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;
   TNotifyEvent OnHide;
@@ -100,6 +121,7 @@ class TCustomForm : public TWinControl {
   void CreateFromLayout(const std::string& layout);
   void Loaded() override;
   void PlaceWidget() override;
+  std::string DefaultAccessibleName() const override { return caption_; }
 
  private:
   friend class FormWidget;
@@ -111,6 +133,11 @@ class TCustomForm : public TWinControl {
   void EndWindow();
   void DoShow();
   void DoHide();
+  // The binding's part: brings the window to the front with the keyboard.
+  void Activate();
+  // The binding's part: the focus moved from one control to another
+  // (either may be null).
+  void FocusMoved(TControl* from, TControl* to);
   void ApplyWindowFlags();
   void ApplyPosition();
   int FrameWidth() const;
@@ -123,6 +150,7 @@ class TCustomForm : public TWinControl {
   TFormStyle form_style_ = fsNormal;
   int max_width_ = 0, max_height_ = 0, min_width_ = 0, min_height_ = 0;
   bool closing_ = false;
+  TControl* focused_ = nullptr;
 };
 
 class TForm : public TCustomForm {

@@ -97,3 +97,14 @@ const TClassInfo& TStatusBar::StaticClassInfo() {
           .Build();
   return info;
 }
+
+std::string TStatusBar::DefaultAccessibleName() const {
+  if (simple_panel_) return simple_text_;
+  std::string name;
+  for (const auto& panel : panels_) {
+    if (panel->GetText().empty()) continue;
+    if (!name.empty()) name += ' ';
+    name += panel->GetText();
+  }
+  return name;
+}

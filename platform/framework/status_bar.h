@@ -58,8 +58,14 @@ class TStatusBar : public TControl {
   const std::string& GetSimpleText() const { return simple_text_; }
   void SetSimpleText(const std::string& v);
 
+  // Read as one text: its panels' texts, or the simple text.
+  TAccessibleRole AccessibleRole() const override { return arStaticText; }
+
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+ protected:
+  std::string DefaultAccessibleName() const override;
 
  private:
   std::vector<std::unique_ptr<TStatusPanel>> panels_;

@@ -778,3 +778,57 @@ TEST_F(MainWindowTest, TheDeviceFollowerRunsOnceForABurstAndAtMostOncePerPause) 
   WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
   EXPECT_EQ(runs.size(), 2u);
 }
+
+TEST_F(MainWindowTest, KeyboardAndReadersReachEveryRowByItsDevice) {
+  auto form = Open("virtual:in=Desk Mic@440:-6:-6|Line In@440:-6:-6;out=Speakers|Headset|Dock");
+  auto backend =
+      std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+  ASSERT_NE(backend, nullptr);
+  // Counts with their headings, devices by name, empty rows said as such.
+  EXPECT_EQ(form->Label1->AccessibleName(), "2 Input Drivers");
+  EXPECT_EQ(form->Label2->AccessibleName(), "3 Output Drivers");
+  EXPECT_EQ(form->Lab[0]->AccessibleName(), "Desk Mic");
+  EXPECT_EQ(form->Lab[2]->AccessibleName(), "Input row 3: no device");
+  EXPECT_EQ(form->Lab[10]->AccessibleName(), "Headset");
+  EXPECT_EQ(form->Lab[12]->AccessibleName(), "Output row 4: no device");
+  EXPECT_EQ(form->MMLevel[0]->AccessibleName(), "Desk Mic, left");
+  EXPECT_EQ(form->MMLevel[3]->AccessibleName(), "Line In, right");
+  EXPECT_EQ(form->MMLevel[20]->AccessibleName(), "Headset, left");
+  EXPECT_EQ(form->MMLevel[35]->AccessibleName(), "Output row 9, right: no device");
+  EXPECT_EQ(form->Button[2]->AccessibleName(), "Play test sound on Dock");
+  EXPECT_EQ(form->Button[3]->AccessibleName(), "Play test sound: no device in output row 4");
+  EXPECT_EQ(form->btn_refresh->AccessibleName(), "Refresh");
+  EXPECT_EQ(form->btn_close->AccessibleName(), "Close");
+  // Headings are read with their counts; the background and the line are
+  // decoration; every meter is there, with its level out of 100.
+  std::vector<TControl*> seen = form->AccessibleChildren();
+  for (TControl* c : std::vector<TControl*>{form->Label3, form->Label6, form->Image1, form->Bevel3})
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), c), 0) << c->GetName();
+  EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                          [](TControl* c) { return c->AccessibleRole() == arLevelMeter; }),
+            36);
+  EXPECT_TRUE(PumpUntil([&] { return form->MMLevel[0]->GetValue() > 0; }));
+  TAccessibleValue value;
+  ASSERT_TRUE(form->MMLevel[0]->AccessibleValue(value));
+  EXPECT_EQ(value.Minimum, 0);
+  EXPECT_EQ(value.Maximum, 100);
+  EXPECT_GT(value.Current, 0);
+  EXPECT_EQ(value.Text, std::to_string(static_cast<int>(value.Current)) + "%");
+
+  // Tab visits the three rows with a device top to bottom, then Refresh and
+  // Close; the window opened at the first of them.
+  const std::vector<TControl*> order = form->FocusOrder();
+  EXPECT_EQ(order, (std::vector<TControl*>{form->Button[0], form->Button[1], form->Button[2],
+                                           form->btn_refresh, form->btn_close}));
+  EXPECT_EQ(form->FocusedControl(), form->Button[0]);
+  EXPECT_TRUE(form->KeyDown(fkTab, false));
+  EXPECT_EQ(form->FocusedControl(), form->Button[1]);
+  // Space plays on that row's device, and on no other, with that row's meters.
+  EXPECT_TRUE(form->KeyDown(fkSpace, false));
+  EXPECT_EQ(form->MMAudioPlayer1->GetDeviceID(), 2);
+  EXPECT_EQ(form->MMConnector[10]->GetLevel1(), form->MMLevel[20]);
+  EXPECT_TRUE(PumpUntil([&] { return Sounding(backend->Played("out:1")); }));
+  EXPECT_FALSE(Sounding(backend->Played("out:0")));
+  EXPECT_FALSE(Sounding(backend->Played("out:2")));
+  EXPECT_TRUE(messages_.empty());
+}

@@ -12,15 +12,25 @@
 #include "platform/framework/properties.h"
 #include "platform/framework/qt/control_widget.h"
 #include "platform/framework/status_bar.h"
+#include "platform/gdi/qt/gdi_painter.h"
 #include "platform/messages/messages.h"
 
 // --- widget -----------------------------------------------------------------
+
+bool ControlWidget::event(QEvent* event) {
+  if (DeliverKey(this, event)) return true;
+  return QWidget::event(event);
+}
 
 void ControlWidget::paintEvent(QPaintEvent* event) {
   if (!paint) return;
   paint_area_ = event->rect();
   QPainter painter(this);
   paint(painter);
+  if (control && control->ShowsFocusMark()) {
+    TDeviceContext dc(&painter);
+    DrawFocusMark(&dc, control->FocusMarkRect());
+  }
 }
 
 void ControlWidget::mousePressEvent(QMouseEvent* event) {
@@ -65,11 +75,13 @@ QColor ToQColor(std::int32_t color) {
 
 TControl::~TControl() {
   SetParent(nullptr);
+  if (auto* w = dynamic_cast<ControlWidget*>(widget_)) w->control = nullptr;
   delete widget_;
 }
 
 void TControl::SetWidget(QWidget* widget) {
   widget_ = widget;
+  if (auto* w = dynamic_cast<ControlWidget*>(widget_)) w->control = this;
   PlaceWidget();
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
@@ -22,8 +23,13 @@
 class FormWidget : public QWidget {
  public:
   explicit FormWidget(TCustomForm* form) : form_(form) {}
+  TCustomForm* form() const { return form_; }
 
  protected:
+  bool event(QEvent* event) override {
+    if (DeliverKey(this, event)) return true;
+    return QWidget::event(event);
+  }
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), ToQColor(form_->GetColor()));
@@ -44,8 +50,65 @@ class FormWidget : public QWidget {
   TCustomForm* form_;
 };
 
+TCustomForm* FormOfWindow(QObject* object) {
+  auto* window = dynamic_cast<FormWidget*>(object);
+  return window ? window->form() : nullptr;
+}
+
+bool DeliverKey(QWidget* widget, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* window = dynamic_cast<FormWidget*>(widget->window());
+  if (!window) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  TFocusKey k = fkOther;
+  bool shift = false;
+  switch (key->key()) {
+    case Qt::Key_Tab:
+      k = fkTab;
+      shift = key->modifiers() & Qt::ShiftModifier;
+      break;
+    case Qt::Key_Backtab:
+      k = fkTab;
+      shift = true;
+      break;
+    case Qt::Key_Space:
+      k = fkSpace;
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      k = fkReturn;
+      break;
+    case Qt::Key_Escape:
+      k = fkEscape;
+      break;
+    default:
+      break;
+  }
+  // A held key presses once.
+  if (key->isAutoRepeat() && k != fkTab) return k != fkOther;
+  return window->form()->KeyDown(k, shift);
+}
+
+void TCustomForm::FocusMoved(TControl* from, TControl* to) {
+  if (from) from->Invalidate();
+  if (to && to->Widget()) {
+    to->Widget()->setFocus(Qt::TabFocusReason);
+    to->Invalidate();
+  } else if (!to && from && from->Widget()) {
+    from->Widget()->clearFocus();
+  }
+}
+
+void TCustomForm::Activate() {
+  Widget()->raise();
+  Widget()->activateWindow();
+  if (TControl* c = FocusedControl()) c->Invalidate();
+}
+
 TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
   platform::EnsureToolkit();
+  platform::InstallAccessibility();
   visible_ = false;
   StartWindow(new FormWidget(this));
 }

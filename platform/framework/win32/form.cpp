@@ -7,6 +7,7 @@
 #include "platform/framework/application.h"
 #include "platform/framework/layout_reader.h"
 #include "platform/framework/properties.h"
+#include "platform/framework/win32/accessible_object.h"
 #include "platform/framework/win32/control_surface.h"
 #include "platform/framework/win32/native_form.h"
 #include "platform/gdi/win32/native_gdi.h"
@@ -51,6 +52,7 @@ void PaintControls(std::uintptr_t system_dc, const TWinControl* parent, int ox, 
       dc.origin_y = bounds.Top;
       GdiSetClip(&dc, OffsetRect(part, -bounds.Left, -bounds.Top));
       c->Widget()->paint(&dc);
+      if (c->ShowsFocusMark()) DrawFocusMark(&dc, c->FocusMarkRect());
       platform::win32::RestoreState(system_dc);
     }
     if (auto* container = dynamic_cast<const TWinControl*>(c))
@@ -99,6 +101,37 @@ class FormWindow : public platform::win32::FormEvents {
 
   void CloseRequested() override { form_->Close(); }
 
+  bool KeyDown(unsigned key, bool shift, bool repeated) override {
+    TFocusKey k = fkOther;
+    switch (key) {
+      case VK_TAB:
+        k = fkTab;
+        break;
+      case VK_SPACE:
+        k = fkSpace;
+        break;
+      case VK_RETURN:
+        k = fkReturn;
+        break;
+      case VK_ESCAPE:
+        k = fkEscape;
+        break;
+      default:
+        return false;
+    }
+    // A held key presses once.
+    if (repeated && k != fkTab) return true;
+    return form_->KeyDown(k, shift);
+  }
+
+  void Activated() override {
+    if (TControl* c = form_->FocusedControl()) platform::win32::AccessibleFocus(c);
+  }
+
+  std::intptr_t GetObject(std::uintptr_t flags, std::intptr_t object_id) override {
+    return platform::win32::AnswerGetObject(form_, flags, object_id);
+  }
+
  private:
   TCustomForm* form_;
 };
@@ -114,9 +147,11 @@ TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
     throw Exception("Cannot create the window");
   }
   StartWindow(w);
+  platform::win32::FormExists(this);
 }
 
 TCustomForm::~TCustomForm() {
+  platform::win32::FormGone(this);
   EndWindow();
   platform::win32::DestroyForm(Widget()->window);
   Widget()->window = 0;
@@ -200,6 +235,19 @@ void TCustomForm::SetVisible(bool v) {
 
 TNativeControl* TCustomForm::ClientWidget() const {
   return Widget();
+}
+
+void TCustomForm::FocusMoved(TControl* from, TControl* to) {
+  if (from) from->Invalidate();
+  if (to) {
+    to->Invalidate();
+    platform::win32::AccessibleFocus(to);
+  }
+}
+
+void TCustomForm::Activate() {
+  platform::win32::ActivateForm(Widget()->window);
+  if (TControl* c = FocusedControl()) c->Invalidate();
 }
 
 HWND TCustomForm::Handle() const {

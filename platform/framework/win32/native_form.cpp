@@ -63,6 +63,20 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       break;
+    case WM_KEYDOWN:
+      if (events && events->KeyDown(static_cast<unsigned>(wParam), GetKeyState(VK_SHIFT) < 0,
+                                    (lParam & (1L << 30)) != 0))
+        return 0;
+      break;
+    case WM_ACTIVATE:
+      if (events && LOWORD(wParam) != WA_INACTIVE) events->Activated();
+      break;
+    case WM_GETOBJECT:
+      if (events)
+        if (const std::intptr_t result = events->GetObject(static_cast<std::uintptr_t>(wParam),
+                                                           static_cast<std::intptr_t>(lParam)))
+          return result;
+      break;
     case WM_CLOSE:
       if (events) events->CloseRequested();
       return 0;
@@ -168,6 +182,13 @@ void ShowForm(std::uintptr_t wnd, bool show) {
   HWND hwnd = Handle(wnd);
   ShowWindow(hwnd, show ? SW_SHOW : SW_HIDE);
   if (show) UpdateWindow(hwnd);
+}
+
+void ActivateForm(std::uintptr_t wnd) {
+  HWND hwnd = Handle(wnd);
+  SetForegroundWindow(hwnd);
+  SetActiveWindow(hwnd);
+  SetFocus(hwnd);
 }
 
 bool FormShown(std::uintptr_t wnd) {

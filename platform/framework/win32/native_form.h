@@ -23,6 +23,13 @@ class FormEvents {
   virtual bool HandAt(int x, int y) = 0;
   // The user or the system asks to close the window.
   virtual void CloseRequested() = 0;
+  // A key (virtual-key code) went down; true when the window acted on it.
+  virtual bool KeyDown(unsigned key, bool shift, bool repeated) = 0;
+  // The window gained the keyboard.
+  virtual void Activated() = 0;
+  // An accessibility client asks for an object (WM_GETOBJECT's parameters);
+  // the message's result, 0 for the system's default.
+  virtual std::intptr_t GetObject(std::uintptr_t flags, std::intptr_t object_id) = 0;
 };
 
 enum FormFrame { kFrameNone, kFrameFixed, kFrameSizeable, kFrameDialog, kFrameTool };
@@ -41,6 +48,8 @@ void SetFormCaption(std::uintptr_t wnd, const std::string& caption);
 // Puts the window's outer frame at (left, top) with a client area of width × height.
 void PlaceForm(std::uintptr_t wnd, int left, int top, int width, int height);
 void ShowForm(std::uintptr_t wnd, bool show);
+// Brings the window to the front with the keyboard.
+void ActivateForm(std::uintptr_t wnd);
 bool FormShown(std::uintptr_t wnd);
 // Where the window's outer frame is now.
 bool FormPosition(std::uintptr_t wnd, int* left, int* top);
