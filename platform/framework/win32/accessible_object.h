@@ -17,7 +17,7 @@ std::intptr_t AnswerGetObject(TCustomForm* form, std::uintptr_t flags, std::intp
 // Tells readers that the control has the keyboard focus. GUI thread.
 void AccessibleFocus(TControl* control);
 // A form's window exists, or has gone: readers holding its object hear so.
-void FormExists(const TCustomForm* form);
+void FormExists(TCustomForm* form);
 void FormGone(const TCustomForm* form);
 
 }  // namespace platform::win32

@@ -101,22 +101,22 @@ class FormWindow : public platform::win32::FormEvents {
 
   void CloseRequested() override { form_->Close(); }
 
-  bool KeyDown(unsigned key, bool shift, bool repeated) override {
+  bool KeyDown(platform::win32::FormKey key, bool shift, bool repeated) override {
     TFocusKey k = fkOther;
     switch (key) {
-      case VK_TAB:
+      case platform::win32::kKeyTab:
         k = fkTab;
         break;
-      case VK_SPACE:
+      case platform::win32::kKeySpace:
         k = fkSpace;
         break;
-      case VK_RETURN:
+      case platform::win32::kKeyReturn:
         k = fkReturn;
         break;
-      case VK_ESCAPE:
+      case platform::win32::kKeyEscape:
         k = fkEscape;
         break;
-      default:
+      case platform::win32::kKeyOther:
         return false;
     }
     // A held key presses once.
@@ -128,7 +128,7 @@ class FormWindow : public platform::win32::FormEvents {
     if (TControl* c = form_->FocusedControl()) platform::win32::AccessibleFocus(c);
   }
 
-  std::intptr_t GetObject(std::uintptr_t flags, std::intptr_t object_id) override {
+  std::intptr_t ObjectAsked(std::uintptr_t flags, std::intptr_t object_id) override {
     return platform::win32::AnswerGetObject(form_, flags, object_id);
   }
 

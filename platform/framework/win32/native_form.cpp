@@ -35,6 +35,21 @@ void Paint(HWND hwnd, FormEvents* events) {
   EndPaint(hwnd, &ps);
 }
 
+FormKey KeyOf(WPARAM vk) {
+  switch (vk) {
+    case VK_TAB:
+      return kKeyTab;
+    case VK_SPACE:
+      return kKeySpace;
+    case VK_RETURN:
+      return kKeyReturn;
+    case VK_ESCAPE:
+      return kKeyEscape;
+    default:
+      return kKeyOther;
+  }
+}
+
 // Runs on the GUI thread.
 LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   FormEvents* events = EventsOf(hwnd);
@@ -64,8 +79,8 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_KEYDOWN:
-      if (events && events->KeyDown(static_cast<unsigned>(wParam), GetKeyState(VK_SHIFT) < 0,
-                                    (lParam & (1L << 30)) != 0))
+      if (events &&
+          events->KeyDown(KeyOf(wParam), GetKeyState(VK_SHIFT) < 0, (lParam & (1L << 30)) != 0))
         return 0;
       break;
     case WM_ACTIVATE:
@@ -73,8 +88,8 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_GETOBJECT:
       if (events)
-        if (const std::intptr_t result = events->GetObject(static_cast<std::uintptr_t>(wParam),
-                                                           static_cast<std::intptr_t>(lParam)))
+        if (const std::intptr_t result = events->ObjectAsked(static_cast<std::uintptr_t>(wParam),
+                                                             static_cast<std::intptr_t>(lParam)))
           return result;
       break;
     case WM_CLOSE:

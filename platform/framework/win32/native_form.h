@@ -11,6 +11,9 @@
 
 namespace platform::win32 {
 
+// The keys a window acts on; others are the system's.
+enum FormKey { kKeyOther, kKeyTab, kKeySpace, kKeyReturn, kKeyEscape };
+
 // What a window reports; every call runs on the window's (the GUI) thread.
 class FormEvents {
  public:
@@ -23,13 +26,13 @@ class FormEvents {
   virtual bool HandAt(int x, int y) = 0;
   // The user or the system asks to close the window.
   virtual void CloseRequested() = 0;
-  // A key (virtual-key code) went down; true when the window acted on it.
-  virtual bool KeyDown(unsigned key, bool shift, bool repeated) = 0;
+  // A key went down (repeated: held down); true when the window acted on it.
+  virtual bool KeyDown(FormKey key, bool shift, bool repeated) = 0;
   // The window gained the keyboard.
   virtual void Activated() = 0;
   // An accessibility client asks for an object (WM_GETOBJECT's parameters);
   // the message's result, 0 for the system's default.
-  virtual std::intptr_t GetObject(std::uintptr_t flags, std::intptr_t object_id) = 0;
+  virtual std::intptr_t ObjectAsked(std::uintptr_t flags, std::intptr_t object_id) = 0;
 };
 
 enum FormFrame { kFrameNone, kFrameFixed, kFrameSizeable, kFrameDialog, kFrameTool };
