@@ -19,9 +19,6 @@ from gi.repository import Gio, GLib  # noqa: E402
 
 import pyatspi  # noqa: E402
 
-PROGRAM = "tessaline"
-
-
 def enable():
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     for prop in ("IsEnabled", "ScreenReaderEnabled"):
@@ -33,7 +30,7 @@ def enable():
 def window(title):
     desktop = pyatspi.Registry.getDesktop(0)
     for app in desktop:
-        if app is None or app.name != PROGRAM:
+        if app is None:
             continue
         for w in app:
             if w is not None and w.name == title:
