@@ -119,6 +119,16 @@ if(TESSALINE_WINE_INTEGRATION)
       ${PROJECT_SOURCE_DIR})
   set_tests_properties(integration_windows_window PROPERTIES LABELS "integration;windows"
     TIMEOUT 900 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+  # tessaline.exe as a screen reader (IAccessible) and the keyboard meet it.
+  add_executable(accessible_probe support/win32/accessible_probe.cpp)
+  target_compile_options(accessible_probe PRIVATE ${TESSALINE_WARNINGS})
+  target_compile_definitions(accessible_probe PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_libraries(accessible_probe PRIVATE oleacc oleaut32 ole32 user32)
+  add_test(NAME integration_windows_reader
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_reader.sh ${CMAKE_BINARY_DIR}/app
+      ${PROJECT_SOURCE_DIR} $<TARGET_FILE:accessible_probe>)
+  set_tests_properties(integration_windows_reader PROPERTIES LABELS "integration;windows"
+    TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
   # The zip for Windows users, unpacked and run in a fresh prefix.
   add_test(NAME integration_windows_package
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_package.sh ${CMAKE_BINARY_DIR}

@@ -12,6 +12,11 @@
 namespace platform::win32 {
 namespace {
 
+// The interface's identifier, spelt out: MinGW's import library offers the
+// name as a function stub, not as the identifier's bytes.
+constexpr IID kIAccessible = {
+    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
 BSTR ToBstr(const std::string& text) {
   if (text.empty()) return nullptr;
   const int size = static_cast<int>(text.size());
@@ -49,7 +54,7 @@ class ClientObject : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IAccessible) {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kIAccessible) {
       *out = static_cast<IAccessible*>(this);
       AddRef();
       return S_OK;
@@ -278,8 +283,12 @@ bool IsClientObjectId(std::intptr_t object_id) {
 
 std::intptr_t AnswerClientObject(std::uintptr_t wnd, std::uintptr_t flags,
                                  const std::shared_ptr<AccessibleSource>& source) {
+  // Readers in other processes reach the object through COM: the GUI thread
+  // joins a single-threaded apartment for as long as it runs.
+  static const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  (void)apartment;
   auto* object = new ClientObject(reinterpret_cast<HWND>(wnd), source);
-  const LRESULT result = LresultFromObject(IID_IAccessible, static_cast<WPARAM>(flags), object);
+  const LRESULT result = LresultFromObject(kIAccessible, static_cast<WPARAM>(flags), object);
   object->Release();
   return result > 0 ? result : 0;
 }
