@@ -46,3 +46,18 @@ played_exactly() {
   exact="$(dirname "${BASH_SOURCE[0]}")/exact_sound.py"
   wait_for 30 python3 "$exact" "$1" "$2" --quiet || python3 "$exact" "$1" "$2"
 }
+
+# only_sink_played <wave> <folder> <sink N> <other N>: waits (at most 60 s)
+# for the sound on pipe sink N to end, stops the readers, and holds when sink N
+# got exactly the wave's samples and the other sink nothing; says what differs.
+only_sink_played() {
+  local wave=$1 out=$2 sink=$3 other=$4
+  if ! wait_for 60 ended "$out/sink$sink.raw"; then
+    stop_readers
+    echo "no sound came to its end on pipe sink $sink" >&2
+    return 1
+  fi
+  stop_readers
+  python3 "$(dirname "${BASH_SOURCE[0]}")/exact_sound.py" "$wave" "$out/sink$sink.raw" || return 1
+  silent "$out/sink$other.raw" || { echo "pipe sink $other played too" >&2; return 1; }
+}
