@@ -78,18 +78,7 @@ bool TControl::Pressable() const {
 void TControl::SetTabStop(bool v) {
   if (v == tab_stop_) return;
   tab_stop_ = v;
-  TCustomForm* form = FormOf(this);
-  // A control that can no longer be focused gives the focus to the next one.
-  if (!v && form && form->FocusedControl() == this) {
-    const std::vector<TControl*> order = form->FocusOrder();
-    TControl* next = nullptr;
-    for (TControl* c : order)
-      if (c->GetTop() > GetTop() || (c->GetTop() == GetTop() && c->GetLeft() > GetLeft())) {
-        next = c;
-        break;
-      }
-    form->FocusControl(next ? next : (order.empty() ? nullptr : order.front()));
-  }
+  if (TCustomForm* form = FormOf(this); !v && form) form->FocusLeaving(this);
 }
 
 bool TControl::Focused() const {

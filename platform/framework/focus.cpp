@@ -54,6 +54,14 @@ void TCustomForm::FocusControl(TControl* control) {
   FocusMoved(from, control);
 }
 
+void TCustomForm::FocusLeaving(TControl* control) {
+  if (FocusedControl() != control) return;
+  const std::vector<TControl*> order = FocusOrder();
+  const auto next = std::find_if(order.begin(), order.end(),
+                                 [control](const TControl* c) { return ReadsBefore(control, c); });
+  FocusControl(next != order.end() ? *next : (order.empty() ? nullptr : order.front()));
+}
+
 void TCustomForm::Press(TControl* control) {
   if (control && control->Pressable()) control->Click();
 }

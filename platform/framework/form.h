@@ -97,6 +97,9 @@ class TCustomForm : public TWinControl {
   // Shift+Tab move the focus (round), Space and Return press the focused
   // control, Escape clicks the Cancel button.
   bool KeyDown(TFocusKey key, bool shift);
+  // A control that can no longer take the focus: the focus, if it has it,
+  // goes to the next one in reading order (round to the first).
+  void FocusLeaving(TControl* control);
   // Presses the control as a click on it does (keys, readers' actions).
   void Press(TControl* control);
   // What readers see of the window's controls, in reading order.

@@ -148,6 +148,8 @@ void AccessibleFocus(TControl* control) {
 namespace platform {
 
 void NotifyAccessibleValue(TControl* control) {
+  // The meters change many times a second: nothing to do while no reader listens.
+  if (!win32::ReadersListen(win32::kEventValue)) return;
   TNotifyThrottle& throttle = control->ValueThrottle();
   const std::int64_t now = win32::MonotonicMs() * 1000;
   switch (throttle.Changed(now)) {

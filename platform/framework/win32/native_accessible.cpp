@@ -293,11 +293,22 @@ std::intptr_t AnswerClientObject(std::uintptr_t wnd, std::uintptr_t flags,
   return result > 0 ? result : 0;
 }
 
+namespace {
+
+DWORD SystemEvent(ElementEvent event) {
+  if (event == kEventValue) return EVENT_OBJECT_VALUECHANGE;
+  if (event == kEventName) return EVENT_OBJECT_NAMECHANGE;
+  return EVENT_OBJECT_FOCUS;
+}
+
+}  // namespace
+
+bool ReadersListen(ElementEvent event) {
+  return IsWinEventHookInstalled(SystemEvent(event));
+}
+
 void NotifyElement(std::uintptr_t wnd, ElementEvent event, int id) {
-  DWORD what = EVENT_OBJECT_FOCUS;
-  if (event == kEventValue) what = EVENT_OBJECT_VALUECHANGE;
-  if (event == kEventName) what = EVENT_OBJECT_NAMECHANGE;
-  NotifyWinEvent(what, reinterpret_cast<HWND>(wnd), OBJID_CLIENT, id);
+  NotifyWinEvent(SystemEvent(event), reinterpret_cast<HWND>(wnd), OBJID_CLIENT, id);
 }
 
 void CallLater(unsigned ms, std::function<void()> fn) {

@@ -47,6 +47,8 @@ std::intptr_t AnswerClientObject(std::uintptr_t wnd, std::uintptr_t flags,
 bool IsClientObjectId(std::intptr_t object_id);
 
 enum ElementEvent { kEventFocus, kEventValue, kEventName };
+// Whether any reader listens for events of that kind.
+bool ReadersListen(ElementEvent event);
 // Tells readers of an element's event.
 void NotifyElement(std::uintptr_t wnd, ElementEvent event, int id);
 
