@@ -1,4 +1,5 @@
 #include "app/info_links.h"
+#include "platform/text/file_names.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -31,13 +32,12 @@ bool IsFile(const std::filesystem::path& path) {
 
 std::string DocumentationAddress(const std::string& program_dir) {
   const std::filesystem::path installed =
-      std::filesystem::path(program_dir) / TESSALINE_README_FROM_PROGRAM;
+      platform::PathFromUtf8(program_dir) / TESSALINE_README_FROM_PROGRAM;
   std::filesystem::path readme = installed;
   if (!IsFile(installed) && IsFile(TESSALINE_SOURCE_README)) readme = TESSALINE_SOURCE_README;
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(readme, ec);
-  // With '/' between the names, also where the system writes a backslash.
-  return FileAddress((ec ? readme : canonical).lexically_normal().generic_string());
+  return FileAddress(platform::GenericUtf8FromPath((ec ? readme : canonical).lexically_normal()));
 }
 
 // The address as a reader would write it: without its scheme and closing '/'.

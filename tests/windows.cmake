@@ -41,10 +41,7 @@ set(windows_excluded_tests_files "FuzzCorpora.EveryCommittedInputPassesItsTarget
 set(windows_excluded_tests_platform "Mmio.ExistDeleteParseAndOpenErrors")
 # A store that cannot be written is the file store's case (its folder a file);
 # the system's registry has no such place.
-# Wine's compression manager converts no IEEE float sound to PCM ("Unable to
-# convert to destination format" from tessaline-decode.exe for a six-channel
-# float file), which the odd test sound's playing needs.
-set(windows_excluded_tests_app "PlacementStoreTest.UnwritableStoreFailsSilently:MainWindowTest.AnOddTestSoundPlaysConvertedOrSaysWhyOnce")
+set(windows_excluded_tests_app "PlacementStoreTest.UnwritableStoreFailsSilently")
 
 function(tessaline_windows_tests folder)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
