@@ -1,8 +1,9 @@
 #include "app/command_line.h"
-#include "platform/text/console.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "platform/text/console.h"
 
 int AnswerHelpOrVersion(int argc, char** argv, const char* program, const char* usage) {
   for (int i = 1; i < argc; ++i) {

@@ -14,9 +14,9 @@
 #include "devices/wave_format.h"
 #include "files/audio_file.h"
 #include "files/wave_file.h"
-#include "platform/text/file_names.h"
 #include "platform/text/arguments.h"
 #include "platform/text/console.h"
+#include "platform/text/file_names.h"
 
 namespace {
 
@@ -122,8 +122,9 @@ int main(int argc, char** argv) {
       platform::PrintText(stderr, "%s: %s\n", in.c_str(), kMMNotAnAudioFile);
       return 1;
     }
-    platform::PrintText(stdout, "%s: %s -> %s, %lld samples\n", in.c_str(), Describe(source).c_str(),
-                Describe(pcm).c_str(), static_cast<long long>(bytes / pcm->nBlockAlign));
+    platform::PrintText(stdout, "%s: %s -> %s, %lld samples\n", in.c_str(),
+                        Describe(source).c_str(), Describe(pcm).c_str(),
+                        static_cast<long long>(bytes / pcm->nBlockAlign));
     return 0;
   } catch (const Exception& e) {
     platform::PrintText(stderr, "%s: %s\n", in.c_str(), e.what());

@@ -20,10 +20,10 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
-#include "platform/wave/wave_caps.h"
-#include "playback/audio_player.h"
 #include "platform/text/arguments.h"
 #include "platform/text/console.h"
+#include "platform/wave/wave_caps.h"
+#include "playback/audio_player.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ void ListDevices(const char* title, UINT count, std::string (*name)(std::int32_t
       const InputLevels levels = MeasureInput(index, level_seconds);
       if (levels.error.empty()) {
         platform::PrintText(stdout, "  L %s dBFS  R %s dBFS", FormatDbfs(levels.left).c_str(),
-                    FormatDbfs(levels.right).c_str());
+                            FormatDbfs(levels.right).c_str());
       } else {
         platform::PrintText(stdout, "  %s", levels.error.c_str());
       }
@@ -333,7 +333,8 @@ int PlayFile(Options options) {
     json.Key("played_ms").Integer(ms).EndObject();
     platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
-    platform::PrintText(stdout, "Played %s on %s: %lld ms\n", options.file.c_str(), device.c_str(), ms);
+    platform::PrintText(stdout, "Played %s on %s: %lld ms\n", options.file.c_str(), device.c_str(),
+                        ms);
   }
   return 0;
 }
@@ -389,8 +390,8 @@ int CheckLoopback(const Options& options) {
     json.Key("verdict").String(verdict).EndObject();
     platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
-    platform::PrintText(stdout, "Check: output %ld %s -> input %ld %s\n", options.device, check.output_name.c_str(),
-                options.input, check.input_name.c_str());
+    platform::PrintText(stdout, "Check: output %ld %s -> input %ld %s\n", options.device,
+                        check.output_name.c_str(), options.input, check.input_name.c_str());
     platform::PrintText(stdout, "  left word:  %s\n", DescribeArrival(result.left_word).c_str());
     platform::PrintText(stdout, "  right word: %s\n", DescribeArrival(result.right_word).c_str());
     if (check.delay_ms >= 0) {

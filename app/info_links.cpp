@@ -1,9 +1,10 @@
 #include "app/info_links.h"
-#include "platform/text/file_names.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/text/file_names.h"
 
 // Set by the build (app/CMakeLists.txt); empty when not configured.
 #ifndef TESSALINE_MAIL

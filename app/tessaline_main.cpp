@@ -11,9 +11,9 @@
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 #include "platform/mmtimer/mmtimer.h"
-#include "stream/connector.h"
 #include "platform/text/arguments.h"
 #include "platform/text/console.h"
+#include "stream/connector.h"
 
 namespace {
 

@@ -100,11 +100,11 @@ bool Describe(const char* name, JsonWriter* json) {
     json->Key("data_bytes").Integer(block->DataBytes).Key("samples").Integer(block->DataSamples);
     json->Key("data_offset").Integer(block->DataOffset).Key("info").BeginObject();
   } else {
-    platform::PrintText(stdout, "%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
-                Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
-                unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
-                unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples,
-                block->DataOffset);
+    platform::PrintText(
+        stdout, "%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
+        Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
+        unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
+        unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples, block->DataOffset);
   }
   for (int i = 0; i < WaveInfoTagCount; ++i) {
     const std::string text = WaveInfoGetText(block->InfoList, i);
@@ -112,7 +112,8 @@ bool Describe(const char* name, JsonWriter* json) {
     if (json) {
       json->Key(TagId(WaveInfoTags[i].Id)).String(text);
     } else {
-      platform::PrintText(stdout, "  %s = %s\n", TagId(WaveInfoTags[i].Id).c_str(), Escaped(text).c_str());
+      platform::PrintText(stdout, "  %s = %s\n", TagId(WaveInfoTags[i].Id).c_str(),
+                          Escaped(text).c_str());
     }
   }
   if (json) json->EndObject().EndObject();

@@ -7,8 +7,8 @@
 #include "devices/mm_strings.h"
 #include "files/upper_case.h"
 #include "platform/framework/properties.h"
-#include "stream/dsp_thread.h"
 #include "platform/text/file_names.h"
+#include "stream/dsp_thread.h"
 
 namespace {
 

@@ -476,7 +476,8 @@ DWORD DSWaveOutOpen(PDSWaveOut& context, LPCGUID key, const WAVEFORMATEX* format
     delete c;
     return kDSFailed;
   }
-  c->cooperative_window = layer.cooperative_window != 0 ? layer.cooperative_window : fallback_window;
+  c->cooperative_window =
+      layer.cooperative_window != 0 ? layer.cooperative_window : fallback_window;
   c->device->SetCooperativeLevel(c->cooperative_window, DSSCL_PRIORITY);
 
   DSCAPS caps{};

@@ -116,6 +116,12 @@ if(TESSALINE_WINE_INTEGRATION)
       ${PROJECT_SOURCE_DIR})
   set_tests_properties(integration_windows_window PROPERTIES LABELS "integration;windows"
     TIMEOUT 900 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+  # Names in any language: the zip in a non-ASCII folder, a device with a non-ASCII name.
+  add_test(NAME integration_windows_unicode
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_unicode.sh ${CMAKE_BINARY_DIR}
+      ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app)
+  set_tests_properties(integration_windows_unicode PROPERTIES LABELS "integration;windows"
+    TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
   # The zip for Windows users, unpacked and run in a fresh prefix.
   add_test(NAME integration_windows_package
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_package.sh ${CMAKE_BINARY_DIR}

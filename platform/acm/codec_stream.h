@@ -23,8 +23,7 @@ struct CodecStream {
 // whether the codecs of a route are at hand.
 MMRESULT CodecFormatSuggest(const WAVEFORMATEX* pwfxSrc, WAVEFORMATEX* pwfxDst, DWORD cbwfxDst,
                             DWORD fdwSuggest, bool (*available)(AcmRoute));
-MMRESULT CodecStreamSize(CodecStream& stream, DWORD cbInput, LPDWORD pdwOutputBytes,
-                         DWORD fdwSize);
+MMRESULT CodecStreamSize(CodecStream& stream, DWORD cbInput, LPDWORD pdwOutputBytes, DWORD fdwSize);
 MMRESULT CodecStreamPrepareHeader(LPACMSTREAMHEADER pash, DWORD fdwPrepare);
 MMRESULT CodecStreamUnprepareHeader(LPACMSTREAMHEADER pash, DWORD fdwUnprepare);
 MMRESULT CodecStreamConvert(CodecStream& stream, LPACMSTREAMHEADER pash, DWORD fdwConvert);

@@ -330,8 +330,8 @@ bool platform::MmioParseName(const char* name, std::string& full) {
   full.clear();
   if (name == nullptr || name[0] == '\0' || std::strlen(name) > kMmioMaxPath) return false;
   std::error_code ec;
-  std::string expanded =
-      platform::Utf8FromPath(std::filesystem::absolute(platform::PathFromUtf8(name), ec).lexically_normal());
+  std::string expanded = platform::Utf8FromPath(
+      std::filesystem::absolute(platform::PathFromUtf8(name), ec).lexically_normal());
   if (ec || expanded.size() > kMmioMaxPath) return false;
   full = std::move(expanded);
   return true;

@@ -12,6 +12,7 @@ namespace platform {
 
 void WriteText(std::FILE* stream, std::string_view text);
 // As std::fprintf, through WriteText.
-void PrintText(std::FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+void PrintText(std::FILE* stream, const char* format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));
 
 }  // namespace platform

@@ -2,7 +2,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
-
 #include <vector>
 
 #include "platform/acm/codec_stream.h"
@@ -32,7 +31,7 @@ namespace {
 struct AcmLibrary {
   DWORD (*getVersion)();
   MMRESULT (*formatSuggest)(HACMDRIVER, const WAVEFORMATEX*, WAVEFORMATEX*, DWORD, DWORD);
-  MMRESULT (*streamOpen)
+  MMRESULT(*streamOpen)
   (LPHACMSTREAM, HACMDRIVER, const WAVEFORMATEX*, const WAVEFORMATEX*, LPWAVEFILTER, DWORD_PTR,
    DWORD_PTR, DWORD);
   MMRESULT (*streamClose)(HACMSTREAM, DWORD);

@@ -272,8 +272,7 @@ HRESULT SystemDirectSoundEnumerateA(LPDSENUMCALLBACKA callback, LPVOID context) 
     LPVOID context;
   } caller{callback, context};
   // Called by the service on the calling thread, once per device.
-  auto each = [](void* guid, const wchar_t* description, const wchar_t* module,
-                 void* c) -> int {
+  auto each = [](void* guid, const wchar_t* description, const wchar_t* module, void* c) -> int {
     const auto* to = static_cast<const Caller*>(c);
     const std::string d = description ? win32::Utf8FromWide(description) : std::string();
     const std::string m = module ? win32::Utf8FromWide(module) : std::string();

@@ -58,8 +58,8 @@ std::uintptr_t OpenFile(const char* name, bool read, bool write, bool create, Fi
   }
   const DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
   HANDLE file =
-      CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = LastError();
     return 0;

@@ -20,9 +20,9 @@ std::intptr_t ShellExecute(std::uintptr_t owner, const char* operation, const ch
     return text ? w.c_str() : nullptr;
   };
   const std::wstring o = wide(operation), f = wide(file), p = wide(parameters), d = wide(directory);
-  return reinterpret_cast<std::intptr_t>(ShellExecuteW(reinterpret_cast<HWND>(owner),
-                                                       pass(operation, o), pass(file, f),
-                                                       pass(parameters, p), pass(directory, d), show));
+  return reinterpret_cast<std::intptr_t>(
+      ShellExecuteW(reinterpret_cast<HWND>(owner), pass(operation, o), pass(file, f),
+                    pass(parameters, p), pass(directory, d), show));
 }
 
 }  // namespace platform::win32
