@@ -9,9 +9,9 @@
 # output); tessaline.exe started from the folder finds its test sound there:
 # its play button puts the sound's samples on the sink exactly.
 set -euo pipefail
-build=$1 # the Windows build folder
-root=$2
-linux_bin=$3 # the Linux build's app folder (tessaline-decode)
+build=$(cd "$1" && pwd)        # the Windows build folder
+root=$(cd "$2" && pwd)
+linux_bin=$(cd "$3" && pwd)    # the Linux build's app folder (tessaline-decode)
 tool="$root/tools/sound-server"
 wine_run="$root/tools/wine-run"
 lib="$root/tests/integration/lib"
@@ -84,9 +84,17 @@ tessaline_exe() { "$wine_run" "$work/prefix" "$folder/tessaline.exe"; }
 read_sinks "$work" "$work/server" 1 2 || fail "the sinks render nothing"
 start_program "$work/app.log" tessaline_exe
 close_info_window || fail "the info window's close button did not hide it"
-xdotool mousemove --window "$wid" $((fx + 639 + 22)) $((fy + 160 + 20))
-sleep 0.3
-xdotool click 1
+# A click that arrives while the program is still putting up its windows can
+# be lost: pressed until the sink hears something.
+heard() { ! silent "$work/sink1.raw"; }
+deadline=$((SECONDS + 60))
+until heard; do
+  [ $SECONDS -lt $deadline ] || fail "the play button played nothing: $(cat "$work/app.log")"
+  xdotool mousemove --window "$wid" $((fx + 639 + 22)) $((fy + 160 + 20))
+  sleep 0.3
+  xdotool click 1
+  wait_for 5 heard || true
+done
 played_exactly "$folder/YesLR.wav" "$work/sink1.raw" ||
   fail "the play button did not play the test sound exactly: $(cat "$work/app.log")"
 stop_readers
