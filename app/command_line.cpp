@@ -3,15 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text/console.h"
+
 int AnswerHelpOrVersion(int argc, char** argv, const char* program, const char* usage) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--") == 0) break;
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(usage, stdout);
+      platform::WriteText(stdout, usage);
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("%s %s\n", program, TESSALINE_VERSION);
+      platform::PrintText(stdout, "%s %s\n", program, TESSALINE_VERSION);
       return 0;
     }
   }
@@ -19,6 +21,6 @@ int AnswerHelpOrVersion(int argc, char** argv, const char* program, const char* 
 }
 
 int UsageError(const char* program, const std::string& problem, const char* usage) {
-  std::fprintf(stderr, "%s: %s\n%s", program, problem.c_str(), usage);
+  platform::PrintText(stderr, "%s: %s\n%s", program, problem.c_str(), usage);
   return 2;
 }

@@ -14,6 +14,9 @@
 #include "devices/wave_format.h"
 #include "files/audio_file.h"
 #include "files/wave_file.h"
+#include "platform/text/arguments.h"
+#include "platform/text/console.h"
+#include "platform/text/file_names.h"
 
 namespace {
 
@@ -79,6 +82,8 @@ std::int64_t Record(TMMAudioFile& file, TMMWaveFile& recorder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::Utf8Arguments arguments(argc, argv);
+  argv = arguments.Values();
   if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline-decode", kUsage); code >= 0) {
     return code;
   }
@@ -96,7 +101,7 @@ int main(int argc, char** argv) {
     TMMAudioFile file(nullptr);
     file.SetFileName(in);
     if (file.FileObject() == nullptr) {
-      std::fprintf(stderr, "%s: no such file\n", in.c_str());
+      platform::PrintText(stderr, "%s: no such file\n", in.c_str());
       return 1;
     }
     TMMWaveFile recorder(nullptr);
@@ -108,20 +113,21 @@ int main(int argc, char** argv) {
       bytes = Record(file, recorder);
     } catch (...) {
       std::error_code ec;
-      std::filesystem::remove(out, ec);
+      std::filesystem::remove(platform::PathFromUtf8(out), ec);
       throw;
     }
     const WAVEFORMATEX* source = file.FileObject()->GetPWaveFormat();
     const WAVEFORMATEX* pcm = file.GetPWaveFormat();
     if (source == nullptr || pcm == nullptr || pcm->nBlockAlign == 0) {
-      std::fprintf(stderr, "%s: %s\n", in.c_str(), kMMNotAnAudioFile);
+      platform::PrintText(stderr, "%s: %s\n", in.c_str(), kMMNotAnAudioFile);
       return 1;
     }
-    std::printf("%s: %s -> %s, %lld samples\n", in.c_str(), Describe(source).c_str(),
-                Describe(pcm).c_str(), static_cast<long long>(bytes / pcm->nBlockAlign));
+    platform::PrintText(stdout, "%s: %s -> %s, %lld samples\n", in.c_str(),
+                        Describe(source).c_str(), Describe(pcm).c_str(),
+                        static_cast<long long>(bytes / pcm->nBlockAlign));
     return 0;
   } catch (const Exception& e) {
-    std::fprintf(stderr, "%s: %s\n", in.c_str(), e.what());
+    platform::PrintText(stderr, "%s: %s\n", in.c_str(), e.what());
     return 1;
   }
 }

@@ -20,6 +20,8 @@
 #include "platform/audio/audio_backend.h"
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
+#include "platform/text/arguments.h"
+#include "platform/text/console.h"
 #include "platform/wave/wave_caps.h"
 #include "playback/audio_player.h"
 
@@ -184,21 +186,21 @@ double PeakDbfs(double peak) {
 
 void ListDevices(const char* title, UINT count, std::string (*name)(std::int32_t),
                  double level_seconds = 0) {
-  std::printf("%s: %u\n", title, count);
+  platform::PrintText(stdout, "%s: %u\n", title, count);
   for (UINT i = 0; i < count; ++i) {
     auto index = static_cast<std::int32_t>(i);
-    std::printf("  %u: %s", i + 1, name(index).c_str());
+    platform::PrintText(stdout, "  %u: %s", i + 1, name(index).c_str());
     if (level_seconds > 0) {
       std::fflush(stdout);
       const InputLevels levels = MeasureInput(index, level_seconds);
       if (levels.error.empty()) {
-        std::printf("  L %s dBFS  R %s dBFS", FormatDbfs(levels.left).c_str(),
-                    FormatDbfs(levels.right).c_str());
+        platform::PrintText(stdout, "  L %s dBFS  R %s dBFS", FormatDbfs(levels.left).c_str(),
+                            FormatDbfs(levels.right).c_str());
       } else {
-        std::printf("  %s", levels.error.c_str());
+        platform::PrintText(stdout, "  %s", levels.error.c_str());
       }
     }
-    std::printf("\n");
+    platform::PrintText(stdout, "\n");
     std::fflush(stdout);
   }
 }
@@ -230,17 +232,17 @@ void ListDevicesJson(double level_seconds) {
     json.EndArray();
   }
   json.EndObject();
-  std::printf("%s\n", json.Text().c_str());
+  platform::PrintText(stdout, "%s\n", json.Text().c_str());
 }
 
 // Ends a run that failed: the message on standard error and, for --json, a
 // document that carries it. Returns the exit code.
 int Fail(const Options& options, const std::string& message, int code) {
-  std::fprintf(stderr, "tessaline-devices: %s\n", message.c_str());
+  platform::PrintText(stderr, "tessaline-devices: %s\n", message.c_str());
   if (options.json) {
     JsonWriter json;
     json.BeginObject().Key("error").String(message).EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    platform::PrintText(stdout, "%s\n", json.Text().c_str());
   }
   return code;
 }
@@ -329,9 +331,10 @@ int PlayFile(Options options) {
     json.BeginObject().Key("file").String(options.file);
     WriteDevice(json, "output", options.device, device);
     json.Key("played_ms").Integer(ms).EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
-    std::printf("Played %s on %s: %lld ms\n", options.file.c_str(), device.c_str(), ms);
+    platform::PrintText(stdout, "Played %s on %s: %lld ms\n", options.file.c_str(), device.c_str(),
+                        ms);
   }
   return 0;
 }
@@ -385,18 +388,18 @@ int CheckLoopback(const Options& options) {
     json.EndObject();
     json.Key("delay_ms").Number(check.delay_ms < 0 ? std::nan("") : check.delay_ms);
     json.Key("verdict").String(verdict).EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
-    std::printf("Check: output %ld %s -> input %ld %s\n", options.device, check.output_name.c_str(),
-                options.input, check.input_name.c_str());
-    std::printf("  left word:  %s\n", DescribeArrival(result.left_word).c_str());
-    std::printf("  right word: %s\n", DescribeArrival(result.right_word).c_str());
+    platform::PrintText(stdout, "Check: output %ld %s -> input %ld %s\n", options.device,
+                        check.output_name.c_str(), options.input, check.input_name.c_str());
+    platform::PrintText(stdout, "  left word:  %s\n", DescribeArrival(result.left_word).c_str());
+    platform::PrintText(stdout, "  right word: %s\n", DescribeArrival(result.right_word).c_str());
     if (check.delay_ms >= 0) {
-      std::printf("  delay: %.1f ms\n", check.delay_ms);
+      platform::PrintText(stdout, "  delay: %.1f ms\n", check.delay_ms);
     } else {
-      std::printf("  delay: -\n");
+      platform::PrintText(stdout, "  delay: -\n");
     }
-    std::printf("  verdict: %s\n", verdict);
+    platform::PrintText(stdout, "  verdict: %s\n", verdict);
   }
   return result.verdict == LoopbackVerdict::ok ? 0 : 3;
 }
@@ -404,6 +407,8 @@ int CheckLoopback(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::Utf8Arguments arguments(argc, argv);
+  argv = arguments.Values();
   if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline-devices", kUsage); code >= 0) {
     return code;
   }
@@ -415,7 +420,7 @@ int main(int argc, char** argv) {
   // A back-end that was named but cannot be had is an error, not a machine
   // without devices.
   if (const std::string problem = platform::AudioBackendProblem(); !problem.empty()) {
-    std::fprintf(stderr, "tessaline-devices: %s\n", problem.c_str());
+    platform::PrintText(stderr, "tessaline-devices: %s\n", problem.c_str());
     return 1;
   }
   if (options.play) return PlayFile(options);

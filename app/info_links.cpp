@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/text/file_names.h"
+
 // Set by the build (app/CMakeLists.txt); empty when not configured.
 #ifndef TESSALINE_MAIL
 #define TESSALINE_MAIL ""
@@ -31,13 +33,12 @@ bool IsFile(const std::filesystem::path& path) {
 
 std::string DocumentationAddress(const std::string& program_dir) {
   const std::filesystem::path installed =
-      std::filesystem::path(program_dir) / TESSALINE_README_FROM_PROGRAM;
+      platform::PathFromUtf8(program_dir) / TESSALINE_README_FROM_PROGRAM;
   std::filesystem::path readme = installed;
   if (!IsFile(installed) && IsFile(TESSALINE_SOURCE_README)) readme = TESSALINE_SOURCE_README;
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(readme, ec);
-  // With '/' between the names, also where the system writes a backslash.
-  return FileAddress((ec ? readme : canonical).lexically_normal().generic_string());
+  return FileAddress(platform::GenericUtf8FromPath((ec ? readme : canonical).lexically_normal()));
 }
 
 // The address as a reader would write it: without its scheme and closing '/'.

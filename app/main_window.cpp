@@ -14,6 +14,8 @@
 #include "platform/framework/application.h"
 #include "platform/framework/properties.h"
 #include "platform/framework/toolkit_platform.h"
+#include "platform/text/console.h"
+#include "platform/text/file_names.h"
 #include "platform/wave/wave_caps.h"
 
 namespace {
@@ -142,9 +144,9 @@ void TForm1::FormShow(TComponent*) {
   // A missing file loads nothing and says nothing; a file no type takes
   // raises the audio file's error.
   const std::string test_sound = Application->ExeDir() + kTestSound;
-  if (!looked_for_test_sound_ && !std::filesystem::exists(test_sound))
-    std::fprintf(stderr, "tessaline: no test sound at %s; the play buttons play nothing\n",
-                 test_sound.c_str());
+  if (!looked_for_test_sound_ && !std::filesystem::exists(platform::PathFromUtf8(test_sound)))
+    platform::PrintText(stderr, "tessaline: no test sound at %s; the play buttons play nothing\n",
+                        test_sound.c_str());
   looked_for_test_sound_ = true;
   MMAudioPlayer1->SetFileName(test_sound);
 }

@@ -11,6 +11,8 @@
 #include "platform/framework/application.h"
 #include "platform/messages/messages.h"
 #include "platform/mmtimer/mmtimer.h"
+#include "platform/text/arguments.h"
+#include "platform/text/console.h"
 #include "stream/connector.h"
 
 namespace {
@@ -52,6 +54,8 @@ void WriteStats(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::Utf8Arguments arguments(argc, argv);
+  argv = arguments.Values();
   if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline", kUsage); code >= 0) return code;
   bool follow_devices = false;
   bool wave = false;
@@ -70,7 +74,7 @@ int main(int argc, char** argv) {
     Application->Initialize(argc, argv);
   } catch (const std::exception& e) {
     // Without a display nobody would see the window while every input records.
-    std::fprintf(stderr, "tessaline: %s\n", e.what());
+    platform::PrintText(stderr, "tessaline: %s\n", e.what());
     return 1;
   }
   Application->SetTitle("TESSALINE AUDIO DRIVER");
@@ -78,7 +82,7 @@ int main(int argc, char** argv) {
   // A back-end that was named but cannot be had leaves the window without
   // devices; say why.
   if (const std::string problem = platform::AudioBackendProblem(); !problem.empty())
-    std::fprintf(stderr, "tessaline: %s\n", problem.c_str());
+    platform::PrintText(stderr, "tessaline: %s\n", problem.c_str());
   try {
     TForm1* main = Application->CreateForm<TForm1>();
     if (follow_devices) main->FollowDevices();

@@ -14,6 +14,8 @@
 #include "app/utf8.h"
 #include "devices/wave_format.h"
 #include "files/wave_io.h"
+#include "platform/text/arguments.h"
+#include "platform/text/console.h"
 
 namespace {
 
@@ -83,7 +85,7 @@ bool Describe(const char* name, JsonWriter* json) {
     if (json) {
       json->BeginObject().Key("file").String(name).Key("error").Integer(result).EndObject();
     } else {
-      std::printf("%s: error %d\n", Escaped(name).c_str(), result);
+      platform::PrintText(stdout, "%s: error %d\n", Escaped(name).c_str(), result);
     }
     return false;
   }
@@ -98,11 +100,11 @@ bool Describe(const char* name, JsonWriter* json) {
     json->Key("data_bytes").Integer(block->DataBytes).Key("samples").Integer(block->DataSamples);
     json->Key("data_offset").Integer(block->DataOffset).Key("info").BeginObject();
   } else {
-    std::printf("%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
-                Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
-                unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
-                unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples,
-                block->DataOffset);
+    platform::PrintText(
+        stdout, "%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
+        Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
+        unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
+        unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples, block->DataOffset);
   }
   for (int i = 0; i < WaveInfoTagCount; ++i) {
     const std::string text = WaveInfoGetText(block->InfoList, i);
@@ -110,7 +112,8 @@ bool Describe(const char* name, JsonWriter* json) {
     if (json) {
       json->Key(TagId(WaveInfoTags[i].Id)).String(text);
     } else {
-      std::printf("  %s = %s\n", TagId(WaveInfoTags[i].Id).c_str(), Escaped(text).c_str());
+      platform::PrintText(stdout, "  %s = %s\n", TagId(WaveInfoTags[i].Id).c_str(),
+                          Escaped(text).c_str());
     }
   }
   if (json) json->EndObject().EndObject();
@@ -121,6 +124,8 @@ bool Describe(const char* name, JsonWriter* json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::Utf8Arguments arguments(argc, argv);
+  argv = arguments.Values();
   if (const int code = AnswerHelpOrVersion(argc, argv, "tessaline-wavinfo", kUsage); code >= 0) {
     return code;
   }
@@ -144,6 +149,6 @@ int main(int argc, char** argv) {
   if (json_output) json.BeginObject().Key("files").BeginArray();
   bool all = true;
   for (const char* file : files) all = Describe(file, json_output ? &json : nullptr) && all;
-  if (json_output) std::printf("%s\n", json.EndArray().EndObject().Text().c_str());
+  if (json_output) platform::PrintText(stdout, "%s\n", json.EndArray().EndObject().Text().c_str());
   return all ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 
 #include "files/file_type_registry.h"
 #include "files/upper_case.h"
+#include "platform/text/file_names.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ bool NamesResourceOrMemory(const std::string& name) {
 
 bool IsExistingFile(const std::string& name) {
   std::error_code ec;
-  return std::filesystem::is_regular_file(name, ec);
+  return std::filesystem::is_regular_file(platform::PathFromUtf8(name), ec);
 }
 
 }  // namespace

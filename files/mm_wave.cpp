@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "devices/mm_strings.h"
+#include "platform/text/file_names.h"
 
 namespace {
 
@@ -20,16 +21,16 @@ namespace {
 std::string ExpandName(const std::string& name) {
   if (name.empty()) return {};
   std::error_code error;
-  const std::filesystem::path full = std::filesystem::absolute(name, error);
+  const std::filesystem::path full = std::filesystem::absolute(platform::PathFromUtf8(name), error);
   if (error) return name;
-  return full.lexically_normal().string();
+  return platform::Utf8FromPath(full.lexically_normal());
 }
 
 // Size of the file on disk, or -1 when there is none.
 std::int64_t SizeOnDisk(const std::string& name) {
   if (name.empty()) return -1;
   std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(name, error);
+  const std::uintmax_t size = std::filesystem::file_size(platform::PathFromUtf8(name), error);
   return error ? -1 : static_cast<std::int64_t>(size);
 }
 

@@ -7,13 +7,14 @@
 #include "devices/mm_strings.h"
 #include "files/upper_case.h"
 #include "platform/framework/properties.h"
+#include "platform/text/file_names.h"
 #include "stream/dsp_thread.h"
 
 namespace {
 
 // Bytes free on the file system that holds `name`; -1 when it cannot be told.
 std::int64_t FreeBytesFor(const std::string& name) {
-  const std::filesystem::path folder = std::filesystem::path(name).parent_path();
+  const std::filesystem::path folder = platform::PathFromUtf8(name).parent_path();
   std::error_code error;
   const std::filesystem::space_info space =
       std::filesystem::space(folder.empty() ? std::filesystem::path(".") : folder, error);
@@ -71,7 +72,7 @@ const TClassInfo& TMMWaveFile::StaticClassInfo() {
 // ---- As a file type ---------------------------------------------------------------------
 
 bool TMMCustomWaveFile::CanLoad(const std::string& name, std::int32_t, std::int32_t, std::int32_t) {
-  const std::string extension = std::filesystem::path(name).extension().string();
+  const std::string extension = platform::Utf8FromPath(platform::PathFromUtf8(name).extension());
   if (!extension.empty() &&
       UpperCase(GetDefaultMask()).find(UpperCase(extension)) == std::string::npos) {
     return false;
@@ -85,7 +86,7 @@ bool TMMCustomWaveFile::GetFileInfo(const std::string& name, TMMFileInfo& info) 
   info = TMMFileInfo{};
   info.Kind = 1;
   info.Length = SamplesToMs(&block->Format, block->DataSamples);
-  info.FileName = std::filesystem::path(name).filename().string();
+  info.FileName = platform::Utf8FromPath(platform::PathFromUtf8(name).filename());
   WaveFree(block);
   return true;
 }

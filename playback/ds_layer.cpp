@@ -457,6 +457,8 @@ DWORD DSWaveOutOpen(PDSWaveOut& context, LPCGUID key, const WAVEFORMATEX* format
       kind != CALLBACK_THREAD)
     return kDSFailed;
   if (format->nAvgBytesPerSec == 0 || format->nBlockAlign == 0) return kDSFailed;
+  // Asked before taking the lock: the system walks its windows for it.
+  const HWND fallback_window = ProcessWindowOrDesktop();
 
   TLayerCall call;
   TLayer& layer = Layer();
@@ -474,7 +476,9 @@ DWORD DSWaveOutOpen(PDSWaveOut& context, LPCGUID key, const WAVEFORMATEX* format
     delete c;
     return kDSFailed;
   }
-  c->device->SetCooperativeLevel(layer.cooperative_window, DSSCL_PRIORITY);
+  c->cooperative_window =
+      layer.cooperative_window != 0 ? layer.cooperative_window : fallback_window;
+  c->device->SetCooperativeLevel(c->cooperative_window, DSSCL_PRIORITY);
 
   DSCAPS caps{};
   caps.dwSize = sizeof(caps);

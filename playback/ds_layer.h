@@ -76,6 +76,7 @@ struct TDSWaveOutContext {
   DWORD bytes_per_second = 0;
   BYTE fill_byte = 0;
   bool emulated = false;
+  HWND cooperative_window = 0;  // what the device's cooperative level was set with
 
   WAVEFORMATEX format{};
   std::deque<TPending> pending;
@@ -87,7 +88,8 @@ using PDSWaveOut = TDSWaveOutContext*;
 
 // Binds the sound-buffer service once per process; whether it is there.
 bool DSLoad();
-// The window that cooperative levels are set with (0: none, the desktop).
+// The window that cooperative levels are set with; 0: the process's first
+// top-level window, else the desktop's.
 void SetCooperativeWindow(HWND window);
 
 // Opens a context for the device `key` names (null: the primary device).

@@ -6,6 +6,7 @@
 
 #include "devices/mm_strings.h"
 #include "devices/wave_format.h"
+#include "platform/framework/form.h"
 #include "platform/framework/properties.h"
 #include "platform/sysinfo/platform_flags.h"
 
@@ -158,8 +159,18 @@ bool TMMDSWaveOut::CanPlayFormat() {
 }
 
 std::uint32_t TMMDSWaveOut::DeviceOpen() {
-  // Forms carry no window handle here: the cooperative level is set without
-  // one, which the sound-buffer service only keeps for the record.
+  // The service sets the device's cooperative level with a window: the form
+  // that owns this output, else the form that owns its owner (the player's
+  // output: the main window).
+  HWND window = 0;
+  if (TComponent* owner = GetOwner()) {
+    auto* form = dynamic_cast<TCustomForm*>(owner);
+    if (form == nullptr && owner->GetOwner() != nullptr) {
+      form = dynamic_cast<TCustomForm*>(owner->GetOwner());
+    }
+    if (form != nullptr) window = form->Handle();
+  }
+  SetCooperativeWindow(window);
   PDSWaveOut context = nullptr;
   const DWORD opened =
       DSWaveOutOpen(context, Key(), GetPWaveFormat(), DriverCallbackParam(), CallbackInstance(),

@@ -29,6 +29,10 @@ using TWndMethod = std::function<void(TMessage&)>;
 
 // Creates a notification window; GUI thread only.
 HWND AllocateHWnd(TWndMethod method);
+// The first top-level window of this process, in the system's order, else the
+// desktop's window; 0 where the system has neither (Linux: the stand-in
+// services need no window).
+HWND ProcessWindowOrDesktop();
 // Destroys it and drops its pending messages; GUI thread only. Nothing for 0.
 void DeallocateHWnd(HWND wnd);
 // Posts a message; thread-safe, keeps posting order. False when the window

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/mmio/file_store.h"
+#include "platform/text/file_names.h"
 
 namespace {
 
@@ -329,7 +330,8 @@ bool platform::MmioParseName(const char* name, std::string& full) {
   full.clear();
   if (name == nullptr || name[0] == '\0' || std::strlen(name) > kMmioMaxPath) return false;
   std::error_code ec;
-  std::string expanded = std::filesystem::absolute(name, ec).lexically_normal().string();
+  std::string expanded = platform::Utf8FromPath(
+      std::filesystem::absolute(platform::PathFromUtf8(name), ec).lexically_normal());
   if (ec || expanded.size() > kMmioMaxPath) return false;
   full = std::move(expanded);
   return true;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -89,6 +91,105 @@ class AudioFileTest : public TempFilesTest {
     return to;
   }
 };
+
+// A little-endian IEEE float sample of 32 or 64 bits.
+void AppendFloat(Bytes& data, double x, int bits) {
+  std::uint8_t bytes[8];
+  if (bits == 32) {
+    const auto f = static_cast<float>(x);
+    std::memcpy(bytes, &f, 4);
+  } else {
+    std::memcpy(bytes, &x, 8);
+  }
+  data.insert(data.end(), bytes, bytes + bits / 8);
+}
+
+// IEEE float and every depth in the extensible header (plain PCM plays as it is) are
+// delivered as 16-bit PCM of the same channels and rate: each sample scaled to 32 bits
+// (floats: times 2^31, cut towards zero), rounded to 16 with halves upwards and held
+// within full scale. The same samples on every system.
+TEST_F(AudioFileTest, DecodesEveryWholeSampleFormatToTheSameSixteenBitPcm) {
+  struct Case {
+    const char* name;
+    wavetest::Format format;
+    int bits;
+    bool isFloat;
+  };
+  const Case cases[] = {
+      {"float32 stereo", wavetest::MakeFormat(WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 32, 8), 32, true},
+      {"float64 mono", wavetest::MakeFormat(WAVE_FORMAT_IEEE_FLOAT, 1, 48000, 64, 8), 64, true},
+      {"float32 six", wavetest::MakeFormat(WAVE_FORMAT_IEEE_FLOAT, 6, 48000, 32, 24), 32, true},
+      {"ext pcm8 mono", wavetest::Extensible(8, 1, 8000, WAVE_FORMAT_PCM), 8, false},
+      {"ext pcm16 stereo", wavetest::Extensible(16, 2, 44100, WAVE_FORMAT_PCM), 16, false},
+      {"ext pcm24 six", wavetest::Extensible(24, 6, 48000, WAVE_FORMAT_PCM), 24, false},
+      {"ext pcm32 stereo", wavetest::Extensible(32, 2, 96000, WAVE_FORMAT_PCM), 32, false},
+      {"ext float32 stereo", wavetest::Extensible(32, 2, 44100, WAVE_FORMAT_IEEE_FLOAT), 32, true},
+      {"ext float64 four", wavetest::Extensible(64, 4, 44100, WAVE_FORMAT_IEEE_FLOAT), 64, true},
+  };
+  // Full-scale samples at the edges and where rounding turns, then varied ones.
+  std::vector<std::uint32_t> raw = {0x00000000, 0x7FFFFFFF, 0x80000000, 0x7FFF8000, 0x7FFF7FFF,
+                                    0x00008000, 0xFFFF8000, 0xFFFF7FFF, 0x12348000, 0xC0000000};
+  for (std::uint32_t r = 0x2545F491; raw.size() < 600;) {
+    r = r * 1664525u + 1013904223u;
+    raw.push_back(r);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int channels = c.format.get()->nChannels;
+    const std::size_t count = raw.size() / channels * channels;
+    Bytes data;
+    std::vector<std::int16_t> expected;
+    for (std::size_t i = 0; i < count; ++i) {
+      // The sample as the source holds it: the top bits its depth keeps (a float of 32 bits
+      // holds 24 of them exactly).
+      const int kept = c.isFloat ? (c.bits == 32 ? 24 : 32) : c.bits;
+      const std::uint32_t top = kept == 32 ? raw[i] : raw[i] & ~((1u << (32 - kept)) - 1);
+      const auto value = static_cast<std::int32_t>(top);
+      if (c.isFloat) {
+        AppendFloat(data, value / 2147483648.0, c.bits);
+      } else {
+        const std::uint32_t stored = c.bits == 8 ? (top >> 24) ^ 0x80 : top >> (32 - c.bits);
+        for (int b = 0; b < c.bits / 8; ++b)
+          data.push_back(static_cast<std::uint8_t>(stored >> (8 * b)));
+      }
+      expected.push_back(static_cast<std::int16_t>(
+          std::min<std::int64_t>((std::int64_t{value} + 0x8000) >> 16, 32767)));
+    }
+    if (c.isFloat) {
+      // Frames beyond full scale and of no number, on every channel.
+      const double extra[] = {1.0, 1.5, -1.0, -3.0, std::nan("")};
+      const std::int16_t held[] = {32767, 32767, -32768, -32768, 0};
+      for (std::size_t e = 0; e < std::size(extra); ++e) {
+        for (int k = 0; k < channels; ++k) {
+          AppendFloat(data, extra[e], c.bits);
+          expected.push_back(held[e]);
+        }
+      }
+    }
+    const std::string path = Path(std::string("whole") + std::to_string(&c - cases));
+    WriteWave(path, c.format.get(), data);
+    TMMAudioFile file(nullptr);
+    file.SetFileName(path);
+    const WAVEFORMATEX* pcm = file.GetPWaveFormat();
+    ASSERT_NE(pcm, nullptr);
+    EXPECT_EQ(pcm->wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(pcm->wBitsPerSample, 16);
+    EXPECT_EQ(pcm->nChannels, channels);
+    EXPECT_EQ(pcm->nSamplesPerSec, c.format.get()->nSamplesPerSec);
+    Running run(file, 4096);
+    const Bytes decoded = run.buffer.Drain(file);
+    ASSERT_EQ(decoded.size(), expected.size() * 2);
+    std::size_t differ = 0, first = expected.size();
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const auto got = static_cast<std::int16_t>(decoded[2 * i] | (decoded[2 * i + 1] << 8));
+      if (got != expected[i]) {
+        ++differ;
+        first = std::min(first, i);
+      }
+    }
+    EXPECT_EQ(differ, 0u) << "first at sample " << first;
+  }
+}
 
 }  // namespace
 

@@ -10,7 +10,9 @@
 # on goes away while it plays; tessaline-decode.exe decodes sox's IMA
 # ADPCM, Microsoft ADPCM, mu-law and A-law files through Windows' compression
 # manager as the Linux build does (the same samples, but for Microsoft ADPCM,
-# whose decoders round differently: close, not equal).
+# whose decoders round differently: close, not equal), and float, 24- and
+# 32-bit and extensible files through the program's own converter, to the
+# same bytes as the Linux build.
 # Wine numbers the devices anew in every process, so the sink is played by
 # its name.
 set -euo pipefail
@@ -157,5 +159,19 @@ print(f"{sys.argv[1]}: {len(sw)} samples, largest difference {worst}")
 sys.exit(0 if worst <= int(sys.argv[3]) else 1)
 PY
     fail "decode $encoding: the samples differ from the Linux build's"
+done
+
+# Samples stored whole (IEEE float, 24 and 32 bits, the extensible header sox
+# writes for them and for more than two channels) go through the program's
+# own converter on both builds: the same bytes.
+for spec in "-b 24 -c 2" "-b 32 -e signed-integer -c 2" "-b 32 -e floating-point -c 2" \
+  "-b 64 -e floating-point -c 1" "-b 16 -c 6" "-b 24 -c 6" "-b 32 -e floating-point -c 4"; do
+  read -ra options <<<"$spec"
+  sox -n -r 48000 "${options[@]}" "$work/whole.wav" synth 0.4 sine 440 sine 660 vol 0.7
+  wine "$bin/tessaline-decode.exe" "$work/whole.wav" "$work/whole-win.wav" \
+    >"$work/out.txt" 2>"$work/err.txt" || fail "decode $spec: exit code $?: $(cat "$work/err.txt")"
+  "$linux_bin/tessaline-decode" "$work/whole.wav" "$work/whole-linux.wav" >/dev/null
+  cmp -s "$work/whole-win.wav" "$work/whole-linux.wav" ||
+    fail "decode $spec: not the bytes the Linux build writes"
 done
 echo "windows_programs: ok"

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/framework/form.h"
+#include "platform/messages/messages.h"
 #include "tests/playback/test_chain.h"
 
 namespace {
@@ -28,6 +30,33 @@ std::string StartError(TMMDSWaveOut& out) {
     return e.what();
   }
   return "no error";
+}
+
+// Windows' own service needs a window for the device's cooperative level: the
+// form that owns the output, or that owns its owner (the player's output);
+// without a form, the process's first window or else the desktop's.
+TEST_F(DSWaveOutTest, CooperativeLevelIsSetWithTheOwningFormsWindow) {
+  const WAVEFORMATEX stereo = playtest::Stereo16();
+  TForm form(nullptr);
+  const HWND window = form.Handle();
+  ASSERT_NE(window, 0u);
+  auto* owned = new TMMDSWaveOut(&form);
+  auto* holder = new TComponent(&form);
+  auto* nested = new TMMDSWaveOut(holder);
+  TMMDSWaveOut lone(nullptr);
+  for (TMMDSWaveOut* out : {owned, nested, &lone}) {
+    out->SetPWaveFormat(&stereo);
+    out->Open();
+    ASSERT_NE(out->Context(), nullptr);
+  }
+  EXPECT_EQ(owned->Context()->cooperative_window, window);
+  EXPECT_EQ(nested->Context()->cooperative_window, window);
+  EXPECT_EQ(lone.Context()->cooperative_window, ProcessWindowOrDesktop());
+#ifdef _WIN32
+  EXPECT_NE(lone.Context()->cooperative_window, 0u);
+#endif
+  for (TMMDSWaveOut* out : {owned, nested, &lone}) out->Close();
+  EXPECT_EQ(DSOpenContextCount(), 0);
 }
 
 TEST_F(DSWaveOutTest, DeviceListAndPropertyRules) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wave/win32/winmm.h"
+#include "platform/wave/win32/system_wave_calls.h"
 
 namespace platform {
 namespace {
@@ -19,12 +19,12 @@ class WindowsAudioBackend : public AudioBackend {
   std::vector<AudioEndpoint> Endpoints(AudioDirection direction) override {
     std::vector<AudioEndpoint> endpoints;
     const bool input = direction == AudioDirection::kInput;
-    const UINT count = input ? winmm::waveInGetNumDevs() : winmm::waveOutGetNumDevs();
+    const UINT count = input ? system_wave::waveInGetNumDevs() : system_wave::waveOutGetNumDevs();
     for (UINT i = 0; i < count; ++i) {
       WAVEINCAPSA in{};
       WAVEOUTCAPSA out{};
-      const MMRESULT r = input ? winmm::waveInGetDevCapsA(i, &in, sizeof in)
-                               : winmm::waveOutGetDevCapsA(i, &out, sizeof out);
+      const MMRESULT r = input ? system_wave::waveInGetDevCapsA(i, &in, sizeof in)
+                               : system_wave::waveOutGetDevCapsA(i, &out, sizeof out);
       if (r != MMSYSERR_NOERROR) continue;
       const char* name = input ? in.szPname : out.szPname;
       endpoints.push_back(

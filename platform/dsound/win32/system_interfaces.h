@@ -65,8 +65,9 @@ struct SystemSound {
 // The library's entry points.
 using SystemDirectSoundCreateProc = std::int32_t (*)(const void* guid, SystemSound** device,
                                                      void* outer);
-using SystemEnumerateCallback = int (*)(void* guid, const char* description, const char* module,
-                                        void* context);
+// The wide-character enumeration: description and module name in UTF-16.
+using SystemEnumerateCallback = int (*)(void* guid, const wchar_t* description,
+                                        const wchar_t* module, void* context);
 using SystemDirectSoundEnumerateProc = std::int32_t (*)(SystemEnumerateCallback callback,
                                                         void* context);
 

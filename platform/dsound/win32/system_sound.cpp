@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/dsound/win32/system_interfaces.h"
 #include "platform/sysinfo/win32/system_library.h"
+#include "platform/text/win32/native_wide_text.h"
 
 namespace platform {
 namespace {
@@ -236,7 +238,7 @@ const SoundLibrary* Library() {
     l.create = reinterpret_cast<win32::SystemDirectSoundCreateProc>(
         win32::LibraryFunction(dll, "DirectSoundCreate"));
     l.enumerate = reinterpret_cast<win32::SystemDirectSoundEnumerateProc>(
-        win32::LibraryFunction(dll, "DirectSoundEnumerateA"));
+        win32::LibraryFunction(dll, "DirectSoundEnumerateW"));
     return l.create && l.enumerate ? &l : nullptr;
   }();
   return library;
@@ -264,7 +266,19 @@ HRESULT SystemDirectSoundEnumerateA(LPDSENUMCALLBACKA callback, LPVOID context) 
   if (callback == nullptr) return DSERR_INVALIDPARAM;
   const SoundLibrary* library = Library();
   if (!library) return DS_OK;  // no device
-  return library->enumerate(reinterpret_cast<win32::SystemEnumerateCallback>(callback), context);
+  // The service names its devices in UTF-16; the caller is handed UTF-8.
+  struct Caller {
+    LPDSENUMCALLBACKA callback;
+    LPVOID context;
+  } caller{callback, context};
+  // Called by the service on the calling thread, once per device.
+  auto each = [](void* guid, const wchar_t* description, const wchar_t* module, void* c) -> int {
+    const auto* to = static_cast<const Caller*>(c);
+    const std::string d = description ? win32::Utf8FromWide(description) : std::string();
+    const std::string m = module ? win32::Utf8FromWide(module) : std::string();
+    return to->callback(static_cast<LPGUID>(guid), d.c_str(), m.c_str(), to->context);
+  };
+  return library->enumerate(each, &caller);
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/gdi/win32/native_gdi.h"
+#include "platform/text/win32/native_wide_text.h"
 
 namespace platform::win32 {
 namespace {
@@ -178,10 +179,7 @@ void SetFormStyle(std::uintptr_t wnd, const FormStyle& style) {
 }
 
 void SetFormCaption(std::uintptr_t wnd, const std::string& caption) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, caption.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, caption.c_str(), -1, wide.data(), n);
-  SetWindowTextW(Handle(wnd), wide.c_str());
+  SetWindowTextW(Handle(wnd), WideFromUtf8(caption).c_str());
 }
 
 void PlaceForm(std::uintptr_t wnd, int left, int top, int width, int height) {

@@ -2,15 +2,17 @@
 
 #include <windows.h>
 
+#include "platform/text/win32/native_wide_text.h"
+
 namespace platform::win32 {
 
 std::string ModuleFileName() {
-  std::string path(MAX_PATH, '\0');
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (n < path.size()) {
       path.resize(n);
-      return path;
+      return Utf8FromWide(path);
     }
     path.resize(path.size() * 2);
   }

@@ -5,17 +5,10 @@
 #include <map>
 #include <tuple>
 
+#include "platform/text/win32/native_wide_text.h"
+
 namespace platform::win32 {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 // Fonts are made once per description and kept for the program's life (GUI thread only).
 HFONT FontOf(const FontSpec& wanted) {
@@ -33,7 +26,7 @@ HFONT FontOf(const FontSpec& wanted) {
   lf.lfStrikeOut = wanted.strike_out;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = ANTIALIASED_QUALITY;
-  const std::wstring face = Wide(wanted.name).substr(0, LF_FACESIZE - 1);
+  const std::wstring face = WideFromUtf8(wanted.name).substr(0, LF_FACESIZE - 1);
   face.copy(lf.lfFaceName, face.size());
   HFONT font = CreateFontIndirectW(&lf);
   if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -53,7 +46,7 @@ void DrawTextLine(std::uintptr_t dc, const FontSpec& font, std::uint32_t rgb, in
   format |= (flags & kTextCenter) ? DT_CENTER : (flags & kTextRight) ? DT_RIGHT : DT_LEFT;
   format |= (flags & kTextMiddle) ? DT_VCENTER : DT_TOP;
   RECT r{left, top, right, bottom};
-  const std::wstring wide = Wide(text);
+  const std::wstring wide = WideFromUtf8(text);
   DrawTextW(hdc, wide.c_str(), static_cast<int>(wide.size()), &r, format);
   SelectObject(hdc, previous);
 }
@@ -64,7 +57,7 @@ void MeasureText(const FontSpec& font, const std::string& text, int* width, int*
   TEXTMETRICW metrics{};
   GetTextMetricsW(hdc, &metrics);
   SIZE size{0, 0};
-  const std::wstring wide = Wide(text);
+  const std::wstring wide = WideFromUtf8(text);
   if (!wide.empty()) GetTextExtentPoint32W(hdc, wide.c_str(), static_cast<int>(wide.size()), &size);
   SelectObject(hdc, previous);
   ReleaseDC(nullptr, hdc);

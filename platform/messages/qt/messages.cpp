@@ -225,6 +225,10 @@ bool Headless() {
 
 }  // namespace
 
+HWND ProcessWindowOrDesktop() {
+  return 0;
+}
+
 HWND AllocateHWnd(TWndMethod method) {
   auto* w = new NotifyWindow(std::move(method));
   if (auto* app = QCoreApplication::instance()) w->moveToThread(app->thread());

@@ -110,6 +110,10 @@ bool PostToGuiThread(void (*proc)()) {
 
 }  // namespace platform::win32
 
+HWND ProcessWindowOrDesktop() {
+  return platform::win32::ProcessWindowOrDesktop();
+}
+
 HWND AllocateHWnd(TWndMethod method) {
   platform::win32::ClaimGuiThread();
   auto* w = new NotifyWindow(std::move(method));

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "platform/text/win32/native_wide_text.h"
+
 namespace platform::win32 {
 namespace {
 
@@ -158,8 +160,22 @@ bool ThreadShowsWindow() {
   return shows;
 }
 
+std::uintptr_t ProcessWindowOrDesktop() {
+  HWND found = nullptr;
+  EnumWindows(
+      [](HWND hwnd, LPARAM result) -> BOOL {
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        if (process != GetCurrentProcessId()) return TRUE;
+        *reinterpret_cast<HWND*>(result) = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return reinterpret_cast<std::uintptr_t>(found ? found : GetDesktopWindow());
+}
+
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) {
-  return MessageBoxA(nullptr, text.c_str(), caption.c_str(), type);
+  return MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), type);
 }
 
 unsigned long CurrentThreadId() {

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
+
+#include "platform/text/win32/native_wide_text.h"
 
 namespace platform::win32 {
 namespace {
@@ -36,21 +39,27 @@ OVERLAPPED At(std::int64_t offset) {
   return at;
 }
 
+// File names are UTF-8; the system's wide-character calls take them.
+std::wstring Wide(const char* name) {
+  return WideFromUtf8(name);
+}
+
 // The most one call moves.
 constexpr std::int64_t kMaxPiece = 1 << 30;
 
 }  // namespace
 
 std::uintptr_t OpenFile(const char* name, bool read, bool write, bool create, FileError* error) {
-  const DWORD attributes = GetFileAttributesA(name);
+  const std::wstring wide = Wide(name);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     *error = FileError::kAccessDenied;
     return 0;
   }
   const DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
   HANDLE file =
-      CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = LastError();
     return 0;
@@ -96,11 +105,11 @@ bool CloseFile(std::uintptr_t file) {
 }
 
 FileError RemoveFile(const char* name) {
-  return DeleteFileA(name) ? FileError::kNone : LastError();
+  return DeleteFileW(Wide(name).c_str()) ? FileError::kNone : LastError();
 }
 
 bool IsRegularFile(const char* name) {
-  const DWORD attributes = GetFileAttributesA(name);
+  const DWORD attributes = GetFileAttributesW(Wide(name).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "platform/text/win32/native_wide_text.h"
+
 namespace platform::win32 {
 namespace {
 
@@ -10,13 +14,18 @@ HKEY RootHandle(std::uint32_t root) {
   return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
 }
 
+bool IsText(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
 // Opens (or creates) the key for the duration of one call.
 class OpenedKey {
  public:
   OpenedKey(std::uint32_t root, const std::string& path, REGSAM access, bool create) {
-    result_ = create ? RegCreateKeyExA(RootHandle(root), path.c_str(), 0, nullptr,
+    const std::wstring wide = WideFromUtf8(path);
+    result_ = create ? RegCreateKeyExW(RootHandle(root), wide.c_str(), 0, nullptr,
                                        REG_OPTION_NON_VOLATILE, access, nullptr, &key_, nullptr)
-                     : RegOpenKeyExA(RootHandle(root), path.c_str(), 0, access, &key_);
+                     : RegOpenKeyExW(RootHandle(root), wide.c_str(), 0, access, &key_);
     if (result_ != ERROR_SUCCESS) key_ = nullptr;
   }
   ~OpenedKey() {
@@ -47,18 +56,25 @@ long RegistryQueryValue(std::uint32_t root, const std::string& path, const std::
                         std::uint32_t& type, std::string& data) {
   const OpenedKey key(root, path, KEY_QUERY_VALUE, false);
   if (key.Result() != ERROR_SUCCESS) return key.Result();
+  const std::wstring wide_name = WideFromUtf8(name);
   // The value may grow between asking its size and reading it: ask again then.
   for (;;) {
     DWORD found = REG_NONE, size = 0;
-    LSTATUS result = RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &found, nullptr, &size);
+    LSTATUS result =
+        RegQueryValueExW(key.Handle(), wide_name.c_str(), nullptr, &found, nullptr, &size);
     if (result != ERROR_SUCCESS) return result;
     data.assign(size, '\0');
-    result = RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &found,
+    result = RegQueryValueExW(key.Handle(), wide_name.c_str(), nullptr, &found,
                               reinterpret_cast<BYTE*>(data.data()), &size);
     if (result == ERROR_MORE_DATA) continue;
     if (result != ERROR_SUCCESS) return result;
     data.resize(size);
     type = found;
+    // Texts are stored in UTF-16 (an odd last byte is not a character).
+    if (IsText(found)) {
+      data = Utf8FromWide(std::wstring_view(reinterpret_cast<const wchar_t*>(data.data()),
+                                            data.size() / sizeof(wchar_t)));
+    }
     return ERROR_SUCCESS;
   }
 }
@@ -67,9 +83,14 @@ long RegistrySetValue(std::uint32_t root, const std::string& path, const std::st
                       std::uint32_t type, const std::string& data) {
   const OpenedKey key(root, path, KEY_SET_VALUE, true);
   if (key.Result() != ERROR_SUCCESS) return key.Result();
-  return RegSetValueExA(key.Handle(), name.c_str(), 0, type,
-                        reinterpret_cast<const BYTE*>(data.data()),
-                        static_cast<DWORD>(data.size()));
+  // Texts go to the system in UTF-16, their nulls included.
+  const std::wstring text = IsText(type) ? WideFromUtf8(data) : std::wstring();
+  const BYTE* bytes = IsText(type) ? reinterpret_cast<const BYTE*>(text.data())
+                                   : reinterpret_cast<const BYTE*>(data.data());
+  const std::size_t size = IsText(type) ? text.size() * sizeof(wchar_t) : data.size();
+  if (size > MAXDWORD) return ERROR_INVALID_PARAMETER;
+  return RegSetValueExW(key.Handle(), WideFromUtf8(name).c_str(), 0, type, bytes,
+                        static_cast<DWORD>(size));
 }
 
 }  // namespace platform::win32

@@ -6,12 +6,23 @@
 // The header names the A or W call by this name; ours is the function below.
 #undef ShellExecute
 
+#include <string>
+
+#include "platform/text/win32/native_wide_text.h"
+
 namespace platform::win32 {
 
 std::intptr_t ShellExecute(std::uintptr_t owner, const char* operation, const char* file,
                            const char* parameters, const char* directory, int show) {
+  // Texts are UTF-8; the wide call takes any name. A missing text stays missing.
+  const auto wide = [](const char* text) { return text ? WideFromUtf8(text) : std::wstring(); };
+  const auto pass = [](const char* text, const std::wstring& w) {
+    return text ? w.c_str() : nullptr;
+  };
+  const std::wstring o = wide(operation), f = wide(file), p = wide(parameters), d = wide(directory);
   return reinterpret_cast<std::intptr_t>(
-      ShellExecuteA(reinterpret_cast<HWND>(owner), operation, file, parameters, directory, show));
+      ShellExecuteW(reinterpret_cast<HWND>(owner), pass(operation, o), pass(file, f),
+                    pass(parameters, p), pass(directory, d), show));
 }
 
 }  // namespace platform::win32

@@ -1,8 +1,9 @@
 #pragma once
 
 // The system's wave calls as the platform layer makes them: the wave output
-// calls that system_wave_out.h holds to the layer's contract, every other one
-// the multimedia library's own.
+// calls that system_wave_out.h holds to the layer's contract, the capability
+// and error-text calls through the library's wide-character ones (texts come
+// back UTF-8), every other one the multimedia library's own.
 
 #include "platform/wave/win32/winmm.h"
 
@@ -20,5 +21,10 @@ MMRESULT waveOutPause(HWAVEOUT hwo);
 MMRESULT waveOutRestart(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME time, UINT size);
+
+MMRESULT waveInGetDevCapsA(UINT_PTR id, WAVEINCAPSA* caps, UINT size);
+MMRESULT waveOutGetDevCapsA(UINT_PTR id, WAVEOUTCAPSA* caps, UINT size);
+MMRESULT waveInGetErrorTextA(MMRESULT error, LPSTR text, UINT size);
+MMRESULT waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT size);
 
 }  // namespace platform::system_wave

@@ -26,9 +26,12 @@ start_xvfb() {
   wait_for 30 xdpyinfo
 }
 
-# window_id <title>: the id of a mapped top-level window with that title.
+# window_id <title>: the id of a mapped top-level window with that title;
+# false while there is none (so that wait_for window_id waits for it).
 window_id() {
-  xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
+  local id
+  id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+  [ -n "$id" ] && echo "$id"
 }
 
 # window_geometry <title>: "x y width height" of that window on the screen.

@@ -54,6 +54,24 @@ bool ReadUserValue(const std::string& path, const std::string& name, std::uint32
   return true;
 }
 
+bool ReadUserText(const std::string& path, const std::string& name, std::wstring& text) {
+  const std::wstring wide_path(path.begin(), path.end());  // ASCII key paths
+  const std::wstring wide_name(name.begin(), name.end());
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, wide_path.c_str(), wide_name.c_str(), RRF_RT_REG_SZ, nullptr,
+                   nullptr, &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  text.assign(size / sizeof(wchar_t), L'\0');
+  if (RegGetValueW(HKEY_CURRENT_USER, wide_path.c_str(), wide_name.c_str(), RRF_RT_REG_SZ, nullptr,
+                   text.data(), &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  text.resize(size / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  return true;
+}
+
 void DeleteUserValue(const std::string& path, const std::string& name) {
   RegDeleteKeyValueA(HKEY_CURRENT_USER, path.c_str(), name.c_str());
   // The key and its parents go while they are left empty.

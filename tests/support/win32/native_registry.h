@@ -17,6 +17,9 @@ void RestoreRegistryRoots();
 // A value of the current user's registry as stored; false when missing.
 bool ReadUserValue(const std::string& path, const std::string& name, std::uint32_t& type,
                    std::string& data);
+// A text value of the current user's registry as the system's wide-character
+// calls read it, without its terminating null; false when missing or not text.
+bool ReadUserText(const std::string& path, const std::string& name, std::wstring& text);
 // Deletes a value of the current user's registry, and its key and parents left empty.
 void DeleteUserValue(const std::string& path, const std::string& name);
 
