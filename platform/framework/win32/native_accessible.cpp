@@ -9,6 +9,8 @@
 #include <map>
 #include <utility>
 
+#include "platform/text/win32/native_wide_text.h"
+
 namespace platform::win32 {
 namespace {
 
@@ -19,11 +21,8 @@ constexpr IID kIAccessible = {
 
 BSTR ToBstr(const std::string& text) {
   if (text.empty()) return nullptr;
-  const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-  if (out) MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out, n);
-  return out;
+  const std::wstring wide = WideFromUtf8(text);
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
 LONG SystemRole(ElementRole role) {
