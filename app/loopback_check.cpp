@@ -53,6 +53,10 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
     in.SetMode(mStereo);
     in.SetBitLength(b16Bit);
     in.SetSampleRate(kRate);
+    // A second and a half of buffers at the driver: nothing recorded is lost
+    // while the GUI thread is busy elsewhere.
+    in.SetBufferSize(8192);
+    in.SetNumBuffers(32);
     in.SetDeviceID(input);
     in.SetOutput(&recorded);
 
