@@ -14,26 +14,14 @@
 #include <vector>
 
 #include "app/loopback_analysis.h"
-#include "files/wave_io.h"
+#include "tests/support/stereo_sound.h"
 
 namespace {
 
 constexpr double kRate = 44100;
 
 StereoSamples TestSound() {
-  StereoSamples sound;
-  PWaveIOBlock block = nullptr;
-  if (WaveOpen(block, TESSALINE_TEST_SOUND, FOURCC_WAVE, wioRead) != 0) return sound;
-  std::vector<std::int16_t> samples(static_cast<std::size_t>(block->DataSamples) * 2);
-  const auto bytes = static_cast<std::int32_t>(samples.size() * sizeof(std::int16_t));
-  const bool read = WaveReopen(block) == 0 && WaveRead(block, samples.data(), bytes) == bytes;
-  WaveFree(block);
-  if (!read) return sound;
-  for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
-    sound.left.push_back(static_cast<float>(samples[i] / 32768.0));
-    sound.right.push_back(static_cast<float>(samples[i + 1] / 32768.0));
-  }
-  return sound;
+  return ReadStereoSound(TESSALINE_TEST_SOUND);
 }
 
 StereoSamples Recording(const StereoSamples& sound, double window_s) {

@@ -11,7 +11,7 @@
 
 #include "app/cross_correlation.h"
 #include "app/real_fft.h"
-#include "files/wave_io.h"
+#include "tests/support/stereo_sound.h"
 
 namespace {
 
@@ -201,19 +201,7 @@ TEST(LoopbackAnalysis, AnswersSilentWithoutMaterial) {
 
 // The test sound the programs play, as the tests find it in the build folder.
 StereoSamples RealTestSound() {
-  StereoSamples sound;
-  PWaveIOBlock block = nullptr;
-  if (WaveOpen(block, "app/YesLR.wav", FOURCC_WAVE, wioRead) != 0) return sound;
-  std::vector<std::int16_t> samples(static_cast<std::size_t>(block->DataSamples) * 2);
-  const auto bytes = static_cast<std::int32_t>(samples.size() * sizeof(std::int16_t));
-  const bool read = WaveReopen(block) == 0 && WaveRead(block, samples.data(), bytes) == bytes;
-  WaveFree(block);
-  if (!read) return sound;
-  for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
-    sound.left.push_back(static_cast<float>(samples[i] / 32768.0));
-    sound.right.push_back(static_cast<float>(samples[i + 1] / 32768.0));
-  }
-  return sound;
+  return ReadStereoSound("app/YesLR.wav");
 }
 
 // A path from stereo speakers (or a cable) to a stereo input, as a 16-bit
