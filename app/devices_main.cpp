@@ -30,7 +30,7 @@ namespace {
 constexpr char kUsage[] =
     "Usage: tessaline-devices [--levels [seconds]] [--json]\n"
     "       tessaline-devices --play K FILE [--wave] [--json]\n"
-    "       tessaline-devices --check OUT IN [--wave] [--json]\n"
+    "       tessaline-devices --check OUT IN [--max-delay SECONDS] [--wave] [--json]\n"
     "Lists the wave input and output devices: their count, then each name.\n"
     "--levels records every input for the given time (default 1 s) at 44100 Hz,\n"
     "16-bit stereo and prints the peak of each channel after its name.\n"
@@ -39,14 +39,18 @@ constexpr char kUsage[] =
     "sound-buffer output (--wave: the wave output), waits for its end and prints\n"
     "how long it took.\n"
     "--check plays the test sound YesLR.wav (beside the program) on output OUT\n"
-    "while recording input IN, and tells on which input channels its left word\n"
-    "and its right word arrived, how loud (the peak of what matches the word, in\n"
-    "dBFS), after what delay from the start of playing, and one verdict: ok,\n"
-    "swapped, mono, left-only, right-only or silent. A word counts as heard on a\n"
-    "channel when it stands at least 20 dB above the noise there (by correlation\n"
-    "with the sound) and at most 12 dB below its loudest channel; weaker is\n"
-    "crosstalk. Exit code 0 for ok, 3 for any other verdict, 1 when a device\n"
-    "fails.\n"
+    "while recording input IN (each a number or a name as listed), and tells on\n"
+    "which input channel its left word and its right word arrived, how loud (the\n"
+    "peak of what matches the word, in dBFS, at most 0), how loud the other\n"
+    "channel heard it (crosstalk, in dB), whether it was clipped (reached full\n"
+    "scale) or inverted (reversed polarity), the delay from playing to recording,\n"
+    "and one verdict: ok, swapped, mono, left-only, right-only or silent. A word\n"
+    "is detected on a channel when it stands at least 20 dB above the noise there\n"
+    "(by correlation with the sound); it arrived on the channel where it is\n"
+    "loudest, and on both (mono) when the two lie within 2 dB of each other.\n"
+    "The sound is looked for within 3 s of the start of playing, or within\n"
+    "--max-delay SECONDS (up to 10). Exit code 0 for ok, 3 for any other\n"
+    "verdict, 1 when a device fails or there is no sound server.\n"
     "--json prints one JSON document instead (see the README for its fields).\n"
     "--help prints this text, --version the program's version.\n"
     "The audio back-end is chosen by TESSALINE_AUDIO (pulse, virtual,\n"
@@ -62,6 +66,8 @@ struct Options {
   bool wave = false;
   bool check = false;
   long input = 0;
+  std::string input_name;        // --check's IN when it is not a number
+  double max_delay_seconds = 0;  // 0: --max-delay was not given
   bool json = false;
 };
 
@@ -70,6 +76,19 @@ long DeviceNumber(const char* text) {
   char* end = nullptr;
   const long number = std::strtol(text, &end, 10);
   return *end == '\0' && end != text && number >= 1 ? number : 0;
+}
+
+// A device as typed: a number names it by its place (1 ... n), anything else
+// by its name as listed. False (with a message) for neither.
+bool DeviceArgument(const char* text, long* number, std::string* name, std::string* error) {
+  *number = DeviceNumber(text);
+  if (*number != 0) return true;
+  if (text[0] == '\0' || text[0] == '-' || std::strspn(text, "+0123456789") == std::strlen(text)) {
+    *error = std::string("invalid device number: ") + text;
+    return false;
+  }
+  *name = text;
+  return true;
 }
 
 // Returns false (with a message) for an argument that is not understood.
@@ -93,34 +112,35 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
         *error = "--play needs a device number and a file";
         return false;
       }
-      // A number names the device by its place; anything else by its name.
-      options->device = DeviceNumber(argv[i + 1]);
-      if (options->device == 0) {
-        const char* text = argv[i + 1];
-        if (text[0] == '\0' || text[0] == '-' ||
-            std::strspn(text, "+0123456789") == std::strlen(text)) {
-          *error = std::string("invalid device number: ") + text;
-          return false;
-        }
-        options->device_name = text;
+      if (!DeviceArgument(argv[i + 1], &options->device, &options->device_name, error)) {
+        return false;
       }
       options->play = true;
       options->file = argv[i + 2];
       i += 2;
     } else if (std::strcmp(arg, "--check") == 0) {
-      if (i + 2 >= argc) {
-        *error = "--check needs an output and an input device number";
+      if (i + 2 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0 ||
+          std::strncmp(argv[i + 2], "--", 2) == 0) {
+        *error = "--check needs an output and an input device";
         return false;
       }
-      options->device = DeviceNumber(argv[i + 1]);
-      options->input = DeviceNumber(argv[i + 2]);
-      if (options->device == 0 || options->input == 0) {
-        *error =
-            std::string("invalid device number: ") + argv[options->device == 0 ? i + 1 : i + 2];
+      if (!DeviceArgument(argv[i + 1], &options->device, &options->device_name, error) ||
+          !DeviceArgument(argv[i + 2], &options->input, &options->input_name, error)) {
         return false;
       }
       options->check = true;
       i += 2;
+    } else if (std::strcmp(arg, "--max-delay") == 0) {
+      char* end = nullptr;
+      const double seconds = i + 1 < argc ? std::strtod(argv[i + 1], &end) : 0;
+      if (i + 1 >= argc || *end != '\0' || !(seconds > 0) ||
+          seconds > kLoopbackLongestDelayMs / 1000) {
+        *error = std::string("--max-delay needs a number of seconds above 0, up to ") +
+                 std::to_string(static_cast<int>(kLoopbackLongestDelayMs / 1000));
+        return false;
+      }
+      options->max_delay_seconds = seconds;
+      ++i;
     } else if (std::strcmp(arg, "--json") == 0) {
       options->json = true;
     } else if (std::strcmp(arg, "--wave") == 0) {
@@ -136,6 +156,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
   }
   if (options->check && (options->play || options->levels)) {
     *error = "--check goes alone";
+    return false;
+  }
+  if (options->max_delay_seconds > 0 && !options->check) {
+    *error = "--max-delay goes with --check";
     return false;
   }
   return true;
@@ -237,14 +261,49 @@ void ListDevicesJson(double level_seconds) {
 
 // Ends a run that failed: the message on standard error and, for --json, a
 // document that carries it. Returns the exit code.
+void PrintJsonError(const std::string& message) {
+  JsonWriter json;
+  json.BeginObject().Key("error").String(message).EndObject();
+  platform::PrintText(stdout, "%s\n", json.Text().c_str());
+}
+
 int Fail(const Options& options, const std::string& message, int code) {
   platform::PrintText(stderr, "tessaline-devices: %s\n", message.c_str());
-  if (options.json) {
-    JsonWriter json;
-    json.BeginObject().Key("error").String(message).EndObject();
-    platform::PrintText(stdout, "%s\n", json.Text().c_str());
-  }
+  if (options.json) PrintJsonError(message);
   return code;
+}
+
+// Without a sound server there are no devices: that is the back-end's
+// failure, not a device number beyond the list. Returns 0, or the exit code.
+int FailWithoutServer(const Options& options) {
+  const std::string absence = platform::AudioBackendAbsence();
+  return absence.empty() ? 0 : Fail(options, absence, 1);
+}
+
+// Turns a device given by its name into its number; a name that no device
+// or more than one device has is a usage error. Returns 0, or the exit code.
+int ResolveDevice(const Options& options, bool output, const std::string& name, long* number) {
+  if (name.empty()) return 0;
+  const std::vector<std::int32_t> named =
+      output ? WaveOutDevicesNamed(name) : WaveInDevicesNamed(name);
+  const std::string what = output ? "output" : "input";
+  if (named.empty())
+    return Fail(options, "there is no " + what + " device named \"" + name + "\"", 2);
+  if (named.size() > 1) {
+    std::string which;
+    for (std::size_t k = 0; k < named.size(); ++k) {
+      which += (k == 0                  ? ""
+                : k + 1 == named.size() ? " and "
+                                        : ", ") +
+               std::to_string(named[k] + 1);
+    }
+    return Fail(options,
+                "more than one " + what + " device is named \"" + name + "\": " + which +
+                    "; give its number",
+                2);
+  }
+  *number = named.front() + 1;
+  return 0;
 }
 
 // A device number beyond those the catalogue lists is a usage error.
@@ -265,16 +324,9 @@ void WriteDevice(JsonWriter& json, const char* key, long number, const std::stri
 // the main window sets up its own, and waits for the end of the sound.
 int PlayFile(Options options) {
   platform::EnsureToolkit();
-  if (!options.device_name.empty()) {
-    const std::vector<std::int32_t> named = WaveOutDevicesNamed(options.device_name);
-    if (named.size() != 1) {
-      return Fail(options,
-                  std::string(named.empty() ? "there is no output device named \""
-                                            : "more than one output device is named \"") +
-                      options.device_name + "\"",
-                  2);
-    }
-    options.device = named.front() + 1;
+  if (const int code = FailWithoutServer(options)) return code;
+  if (const int code = ResolveDevice(options, true, options.device_name, &options.device)) {
+    return code;
   }
   if (!DeviceExists(options, "output", options.device, static_cast<long>(waveOutGetNumDevs()))) {
     return 2;
@@ -339,44 +391,100 @@ int PlayFile(Options options) {
   return 0;
 }
 
-// "L -12.3 dBFS  R -inf dBFS" and which channels heard the word.
+const char* kChannelNames[2] = {"L", "R"};
+
+// "L" or "R" or "L and R" for the channels where flags holds; empty for none.
+std::string Channels(const bool flags[2]) {
+  if (flags[0] && flags[1]) return "L and R";
+  return flags[0] ? "L" : flags[1] ? "R" : "";
+}
+
+// "L -3.1 dBFS  R -9.2 dBFS  (heard on L, crosstalk -6.1 dB, clipped on L)".
 std::string DescribeArrival(const WordArrival& word) {
-  const char* heard = word.heard[0] ? (word.heard[1] ? "heard on L and R" : "heard on L")
-                                    : (word.heard[1] ? "heard on R" : "not heard");
   auto level = [](double dbfs) {
     return FormatDbfs(std::isfinite(dbfs) ? std::pow(10, dbfs / 20) : 0);
   };
-  return "L " + level(word.level_dbfs[0]) + " dBFS  R " + level(word.level_dbfs[1]) + " dBFS  (" +
-         heard + ")";
+  std::string text = std::string(kChannelNames[0]) + " " + level(word.level_dbfs[0]) + " dBFS  " +
+                     kChannelNames[1] + " " + level(word.level_dbfs[1]) + " dBFS  (";
+  const std::string heard = Channels(word.heard);
+  if (heard.empty()) return text + "not heard)";
+  text += "heard on " + heard;
+  if (!word.heard[0] || !word.heard[1]) {
+    char crosstalk[32];
+    std::snprintf(crosstalk, sizeof(crosstalk), "%.1f", word.crosstalk_db);
+    text += std::string(", crosstalk ") + (std::isfinite(word.crosstalk_db) ? crosstalk : "-inf") +
+            " dB";
+  }
+  if (const std::string clipped = Channels(word.clipped); !clipped.empty()) {
+    text += ", clipped on " + clipped;
+  }
+  if (const std::string inverted = Channels(word.inverted); !inverted.empty()) {
+    text += ", inverted on " + inverted;
+  }
+  return text + ")";
+}
+
+void WriteChannels(JsonWriter& json, const char* key, const bool flags[2]) {
+  json.Key(key).BeginArray();
+  if (flags[0]) json.String("left");
+  if (flags[1]) json.String("right");
+  json.EndArray();
 }
 
 void WriteArrival(JsonWriter& json, const char* key, const WordArrival& word) {
   json.Key(key).BeginObject();
   json.Key("level_dbfs").BeginObject().Key("left").Number(word.level_dbfs[0]);
   json.Key("right").Number(word.level_dbfs[1]).EndObject();
-  json.Key("heard").BeginArray();
-  if (word.heard[0]) json.String("left");
-  if (word.heard[1]) json.String("right");
-  json.EndArray().EndObject();
+  WriteChannels(json, "heard", word.heard);
+  json.Key("crosstalk_db").Number(word.crosstalk_db);
+  WriteChannels(json, "clipped", word.clipped);
+  WriteChannels(json, "inverted", word.inverted);
+  json.EndObject();
+}
+
+// The notes under the verdict: each word that arrived inverted somewhere.
+std::vector<std::string> PolarityNotes(const LoopbackResult& result) {
+  std::vector<std::string> notes;
+  const WordArrival* words[2] = {&result.left_word, &result.right_word};
+  for (int w = 0; w < 2; ++w) {
+    if (const std::string inverted = Channels(words[w]->inverted); !inverted.empty()) {
+      notes.push_back(std::string("the ") + (w == 0 ? "left" : "right") +
+                      " word arrived with its polarity reversed on " + inverted +
+                      " (a wire or a setting inverts it)");
+    }
+  }
+  return notes;
 }
 
 // Plays the test sound on one output while recording one input, and tells how
 // it arrived: exit code 0 for ok, 3 for any other verdict.
-int CheckLoopback(const Options& options) {
+int CheckLoopback(Options options) {
   platform::EnsureToolkit();
+  if (const int code = FailWithoutServer(options)) return code;
+  if (const int code = ResolveDevice(options, true, options.device_name, &options.device)) {
+    return code;
+  }
+  if (const int code = ResolveDevice(options, false, options.input_name, &options.input)) {
+    return code;
+  }
   if (!DeviceExists(options, "output", options.device, static_cast<long>(waveOutGetNumDevs())) ||
       !DeviceExists(options, "input", options.input, static_cast<long>(waveInGetNumDevs()))) {
     return 2;
   }
+  const double max_delay_ms =
+      options.max_delay_seconds > 0 ? options.max_delay_seconds * 1000 : kLoopbackMaxDelayMs;
   const std::string sound = Application->ExeDir() + "YesLR.wav";
   LoopbackCheck check;
   std::string error;
   if (!RunLoopbackCheck(static_cast<int>(options.device - 1), static_cast<int>(options.input - 1),
-                        options.wave, sound, &check, &error)) {
+                        options.wave, sound, max_delay_ms, &check, &error)) {
     return Fail(options, OneLine(error), 1);
   }
   const LoopbackResult& result = check.result;
   const char* verdict = LoopbackVerdictName(result.verdict);
+  const bool clipped = result.left_word.clipped[0] || result.left_word.clipped[1] ||
+                       result.right_word.clipped[0] || result.right_word.clipped[1];
+  const std::vector<std::string> notes = PolarityNotes(result);
   if (options.json) {
     JsonWriter json;
     json.BeginObject();
@@ -387,7 +495,16 @@ int CheckLoopback(const Options& options) {
     WriteArrival(json, "right", result.right_word);
     json.EndObject();
     json.Key("delay_ms").Number(check.delay_ms < 0 ? std::nan("") : check.delay_ms);
-    json.Key("verdict").String(verdict).EndObject();
+    json.Key("verdict").String(verdict);
+    json.Key("clipped").Bool(clipped);
+    json.Key("notes").BeginArray();
+    for (const std::string& note : notes) json.String(note);
+    json.EndArray();
+    if (!result.reason.empty()) json.Key("reason").String(result.reason);
+    json.Key("max_delay_ms").Number(max_delay_ms);
+    json.Key("thresholds").BeginObject();
+    json.Key("detection_db").Number(kLoopbackDetectionDb).Key("mono_db").Number(kLoopbackMonoDb);
+    json.EndObject().EndObject();
     platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
     platform::PrintText(stdout, "Check: output %ld %s -> input %ld %s\n", options.device,
@@ -399,7 +516,12 @@ int CheckLoopback(const Options& options) {
     } else {
       platform::PrintText(stdout, "  delay: -\n");
     }
-    platform::PrintText(stdout, "  verdict: %s\n", verdict);
+    if (!result.reason.empty()) {
+      platform::PrintText(stdout, "  verdict: %s (%s)\n", verdict, result.reason.c_str());
+    } else {
+      platform::PrintText(stdout, "  verdict: %s%s\n", verdict, clipped ? ", clipped" : "");
+    }
+    for (const std::string& note : notes) platform::PrintText(stdout, "  note: %s\n", note.c_str());
   }
   return result.verdict == LoopbackVerdict::ok ? 0 : 3;
 }
@@ -415,13 +537,19 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!ParseArguments(argc, argv, &options, &error)) {
+    // A usage error is an error too for whoever reads the JSON.
+    for (int i = 1; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--json") == 0) {
+        PrintJsonError(error);
+        break;
+      }
+    }
     return UsageError("tessaline-devices", error, kUsage);
   }
   // A back-end that was named but cannot be had is an error, not a machine
   // without devices.
   if (const std::string problem = platform::AudioBackendProblem(); !problem.empty()) {
-    platform::PrintText(stderr, "tessaline-devices: %s\n", problem.c_str());
-    return 1;
+    return Fail(options, problem, 1);
   }
   if (options.play) return PlayFile(options);
   if (options.check) return CheckLoopback(options);

@@ -3,67 +3,30 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <limits>
+
+#include "app/cross_correlation.h"
 
 namespace {
 
-// The delay is searched at an eighth of the rate first, then refined at the
-// full rate around the best coarse lag.
-constexpr std::size_t kDecimation = 8;
 // A word lies between its channel's first and last sample of at least this
 // share of the channel's peak.
 constexpr double kWordEdge = 0.01;
-// How far (in frames at 44.1 kHz, about 0.25 s) a word may lie from where
-// the whole sound puts it.
-constexpr std::size_t kWordSearch = 11025;
+// How far (in seconds) a word may lie from where the whole sound puts it: a
+// device that dropped or repeated samples between the words moves the second
+// one.
+constexpr double kWordSearchSeconds = 0.25;
+// How far (in seconds) a channel's copy of a word may lie from the word's
+// arrival: a microphone hears the far speaker a few ms after the near one.
+constexpr double kChannelSearchSeconds = 0.005;
+// The largest value of a 16-bit sample, in full scale units: a recording
+// that holds it reached the limit of what it can carry.
+constexpr float kFullScale = 32767.0f / 32768.0f;
 
-using Channels = std::vector<double>[2];
+constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 
-void Decimate(const StereoSamples& in, std::size_t frames, Channels& out) {
-  const std::vector<float>* source[2] = {&in.left, &in.right};
-  for (int c = 0; c < 2; ++c) {
-    out[c].assign(frames / kDecimation, 0.0);
-    for (std::size_t k = 0; k < out[c].size(); ++k) {
-      double sum = 0;
-      for (std::size_t i = 0; i < kDecimation; ++i) sum += (*source[c])[k * kDecimation + i];
-      out[c][k] = sum / kDecimation;
-    }
-  }
-}
-
-// How strongly the recording matches the sent sound when shifted by `lag`,
-// whatever channel each of the sound's channels arrived on and in which
-// polarity: the sum of the squared correlations of all four channel pairs.
-template <typename Sent, typename Recorded>
-double MatchScore(const Sent* sent[2], std::size_t sent_frames, const Recorded* recorded[2],
-                  std::size_t recorded_frames, std::size_t lag) {
-  const std::size_t count = std::min(sent_frames, recorded_frames - lag);
-  double sums[4] = {0, 0, 0, 0};
-  for (std::size_t n = 0; n < count; ++n) {
-    const double s0 = sent[0][n], s1 = sent[1][n];
-    const double r0 = recorded[0][n + lag], r1 = recorded[1][n + lag];
-    sums[0] += s0 * r0;
-    sums[1] += s0 * r1;
-    sums[2] += s1 * r0;
-    sums[3] += s1 * r1;
-  }
-  return sums[0] * sums[0] + sums[1] * sums[1] + sums[2] * sums[2] + sums[3] * sums[3];
-}
-
-template <typename Sent, typename Recorded>
-std::size_t BestLag(const Sent* sent[2], std::size_t sent_frames, const Recorded* recorded[2],
-                    std::size_t recorded_frames, std::size_t first, std::size_t last) {
-  std::size_t best = first;
-  double best_score = -1;
-  for (std::size_t lag = first; lag <= last; ++lag) {
-    const double score = MatchScore(sent, sent_frames, recorded, recorded_frames, lag);
-    if (score > best_score) {
-      best_score = score;
-      best = lag;
-    }
-  }
-  return best;
-}
+using Correlations = std::vector<std::vector<std::vector<double>>>;
 
 // The first and last sample (exclusive) of the word a sent channel carries,
 // and its peak; an empty range for a silent channel.
@@ -74,8 +37,9 @@ struct Word {
 
 Word FindWord(const std::vector<float>& channel, std::size_t frames) {
   Word word;
-  for (std::size_t n = 0; n < frames; ++n)
+  for (std::size_t n = 0; n < frames; ++n) {
     word.peak = std::max(word.peak, double(std::fabs(channel[n])));
+  }
   if (word.peak == 0) return word;
   const double edge = word.peak * kWordEdge;
   std::size_t n = 0;
@@ -88,59 +52,91 @@ Word FindWord(const std::vector<float>& channel, std::size_t frames) {
 }
 
 double Db(double ratio) {
-  return ratio > 0 ? 20 * std::log10(ratio) : -std::numeric_limits<double>::infinity();
+  return ratio > 0 ? 20 * std::log10(ratio) : kMinusInfinity;
+}
+
+// The lag in [centre - reach, centre + reach] (within 0 ... size - 1) where
+// value(lag) is largest.
+template <typename Value>
+std::size_t BestLagAround(std::size_t centre, std::size_t reach, std::size_t size, Value value) {
+  const std::size_t first = centre > reach ? centre - reach : 0;
+  const std::size_t last = std::min(centre + reach, size - 1);
+  std::size_t best = first;
+  for (std::size_t lag = first + 1; lag <= last; ++lag) {
+    if (value(lag) > value(best)) best = lag;
+  }
+  return best;
 }
 
 // Projects the recorded channel, over the word's span, onto the word: the
 // projection is what of the word arrived there; the rest counts as noise.
-void MeasureArrival(const std::vector<float>& sent, const Word& word, const float* recorded,
-                    std::size_t recorded_frames, std::size_t lag, int channel,
+void MeasureArrival(const std::vector<float>& sent, const Word& word,
+                    const std::vector<float>& recorded, std::size_t lag, int channel,
                     WordArrival* arrival) {
   double ss = 0, sr = 0, rr = 0;
   std::size_t count = 0;
-  for (std::size_t n = word.begin; n < word.end && n + lag < recorded_frames; ++n) {
+  bool full_scale = false;
+  for (std::size_t n = word.begin; n < word.end && n + lag < recorded.size(); ++n) {
     const double s = sent[n], r = recorded[n + lag];
     ss += s * s;
     sr += s * r;
     rr += r * r;
+    full_scale = full_scale || std::fabs(recorded[n + lag]) >= kFullScale;
     ++count;
   }
-  arrival->level_dbfs[channel] = -std::numeric_limits<double>::infinity();
-  arrival->detection_db[channel] = -std::numeric_limits<double>::infinity();
   if (ss == 0 || sr == 0) return;
   const double gain = std::fabs(sr / ss);
   const double matched = sr * sr / ss;
   // Noise power per sample; a floor keeps a noiseless copy finite.
-  const double noise = std::max((rr - matched) / count, 1e-24);
+  const double noise = std::max((rr - matched) / static_cast<double>(count), 1e-24);
   arrival->detection_db[channel] = 10 * std::log10(matched / noise);
   // What does not stand out from the noise is no measure of the word.
-  if (arrival->detection_db[channel] >= kLoopbackDetectionDb) {
-    arrival->level_dbfs[channel] = Db(gain * word.peak);
-  }
+  if (arrival->detection_db[channel] < kLoopbackDetectionDb) return;
+  arrival->detected[channel] = true;
+  // A recording cannot hold more than full scale: a louder match is clipping.
+  arrival->level_dbfs[channel] = std::min(0.0, Db(gain * word.peak));
+  arrival->clipped[channel] = full_scale;
+  arrival->inverted[channel] = sr < 0;
 }
 
+// The word arrived on its loudest channel; the other one heard crosstalk,
+// unless it is so close to the loudest that the word arrived on both.
 void DecideHeard(WordArrival* arrival) {
-  const double loudest = std::max(arrival->level_dbfs[0], arrival->level_dbfs[1]);
-  for (int c = 0; c < 2; ++c) {
-    arrival->heard[c] = std::isfinite(arrival->level_dbfs[c]) &&
-                        arrival->level_dbfs[c] >= loudest - kLoopbackCrosstalkDb;
-  }
+  if (!arrival->detected[0] && !arrival->detected[1]) return;
+  const int loudest = arrival->level_dbfs[0] >= arrival->level_dbfs[1] ? 0 : 1;
+  const int other = 1 - loudest;
+  arrival->heard[loudest] = true;
+  arrival->crosstalk_db = arrival->level_dbfs[other] - arrival->level_dbfs[loudest];
+  arrival->heard[other] = arrival->detected[other] && arrival->crosstalk_db > -kLoopbackMonoDb;
+}
+
+// The input channel a word arrived on: 0, 1, 2 for both, -1 for none.
+int ArrivedOn(const WordArrival& word) {
+  if (word.heard[0] && word.heard[1]) return 2;
+  return word.heard[0] ? 0 : word.heard[1] ? 1 : -1;
 }
 
 LoopbackVerdict Decide(const WordArrival& left, const WordArrival& right) {
-  const bool any_left = left.heard[0] || right.heard[0];
-  const bool any_right = left.heard[1] || right.heard[1];
-  if (!any_left && !any_right) return LoopbackVerdict::silent;
-  if (left.heard[0] && !left.heard[1] && right.heard[1] && !right.heard[0]) {
-    return LoopbackVerdict::ok;
+  const int on[2] = {ArrivedOn(left), ArrivedOn(right)};
+  if (on[0] < 0 && on[1] < 0) return LoopbackVerdict::silent;
+  if (on[0] == 2 || on[1] == 2) return LoopbackVerdict::mono;
+  if (on[0] == 0 && on[1] == 1) return LoopbackVerdict::ok;
+  if (on[0] == 1 && on[1] == 0) return LoopbackVerdict::swapped;
+  // Both words on one channel: mono when the other channel heard them too,
+  // however weakly; one word only: the channel it arrived on.
+  const int channel = on[0] >= 0 ? on[0] : on[1];
+  const int other = 1 - channel;
+  if (on[0] >= 0 && on[1] >= 0 && (left.detected[other] || right.detected[other])) {
+    return LoopbackVerdict::mono;
   }
-  if (left.heard[1] && !left.heard[0] && right.heard[0] && !right.heard[1]) {
-    return LoopbackVerdict::swapped;
-  }
-  if (!any_right) return LoopbackVerdict::leftOnly;
-  if (!any_left) return LoopbackVerdict::rightOnly;
-  // Both channels heard something, and not one word each: a word reached both.
-  return LoopbackVerdict::mono;
+  return channel == 0 ? LoopbackVerdict::leftOnly : LoopbackVerdict::rightOnly;
+}
+
+std::string NothingWithin(double max_delay_ms) {
+  char text[96];
+  std::snprintf(text, sizeof(text), "nothing matched within %g s; --max-delay extends the search",
+                max_delay_ms / 1000);
+  return text;
 }
 
 }  // namespace
@@ -166,77 +162,82 @@ const char* LoopbackVerdictName(LoopbackVerdict verdict) {
 LoopbackResult AnalyseLoopback(const StereoSamples& sent, const StereoSamples& recorded,
                                double rate, double max_delay_ms) {
   LoopbackResult result;
+  for (WordArrival* word : {&result.left_word, &result.right_word}) {
+    for (int c = 0; c < 2; ++c) word->level_dbfs[c] = word->detection_db[c] = kMinusInfinity;
+    word->crosstalk_db = kMinusInfinity;
+  }
+  max_delay_ms = std::max(0.0, max_delay_ms);
+  result.reason = NothingWithin(max_delay_ms);
   const std::size_t sent_frames = std::min(sent.left.size(), sent.right.size());
   const std::size_t recorded_frames = std::min(recorded.left.size(), recorded.right.size());
-  for (WordArrival* word : {&result.left_word, &result.right_word}) {
-    for (int c = 0; c < 2; ++c) {
-      word->level_dbfs[c] = word->detection_db[c] = -std::numeric_limits<double>::infinity();
-    }
+  if (recorded_frames == 0) {
+    result.reason = "nothing was recorded";
+    return result;
   }
-  if (sent_frames < kDecimation || recorded_frames < kDecimation || !(rate > 0)) return result;
+  if (sent_frames == 0 || !(rate > 0)) return result;
+  const auto nonzero = [](float s) { return s != 0.0f; };
+  if (std::none_of(recorded.left.begin(), recorded.left.end(), nonzero) &&
+      std::none_of(recorded.right.begin(), recorded.right.end(), nonzero)) {
+    result.reason = "the input recorded only silence";
+    return result;
+  }
 
-  const double max_delay = std::max(0.0, max_delay_ms) * rate / 1000;
+  // The sound is searched at every lag the recording holds; the best one
+  // beyond the window means the sound came later than the window allows, and
+  // the best one within it would only be a part of the sound matching another.
   const std::size_t max_lag = std::min<std::size_t>(
-      recorded_frames - 1, static_cast<std::size_t>(std::min(max_delay, 1e12)));
-
-  Channels sent_coarse, recorded_coarse;
-  Decimate(sent, sent_frames, sent_coarse);
-  Decimate(recorded, recorded_frames, recorded_coarse);
-  const double* sent_c[2] = {sent_coarse[0].data(), sent_coarse[1].data()};
-  const double* recorded_c[2] = {recorded_coarse[0].data(), recorded_coarse[1].data()};
-  const std::size_t coarse_frames = recorded_coarse[0].size();
-  const std::size_t coarse = BestLag(sent_c, sent_coarse[0].size(), recorded_c, coarse_frames, 0,
-                                     std::min(max_lag / kDecimation, coarse_frames - 1));
-
-  const float* sent_f[2] = {sent.left.data(), sent.right.data()};
-  const float* recorded_f[2] = {recorded.left.data(), recorded.right.data()};
-  const std::size_t centre = coarse * kDecimation;
-  const std::size_t lag = BestLag(sent_f, sent_frames, recorded_f, recorded_frames,
-                                  centre > 2 * kDecimation ? centre - 2 * kDecimation : 0,
-                                  std::min(max_lag, centre + 2 * kDecimation));
-
-  const Word words[2] = {FindWord(sent.left, sent_frames), FindWord(sent.right, sent_frames)};
-  WordArrival* arrivals[2] = {&result.left_word, &result.right_word};
-  std::size_t word_lags[2] = {lag, lag};
-  for (int w = 0; w < 2; ++w) {
-    // Each word is looked for again near where the whole sound was found: a
-    // device that dropped or repeated samples between the words moves the
-    // second one.
-    std::size_t word_lag = lag;
-    const Word& word = words[w];
-    const std::size_t begin = word.begin / kDecimation;
-    const std::size_t length = (word.end - word.begin) / kDecimation;
-    if (length > 0 && begin < coarse_frames && word.begin + kDecimation < recorded_frames) {
-      const double* word_sent[2] = {sent_c[0] + begin, sent_c[1] + begin};
-      const double* word_recorded[2] = {recorded_c[0] + begin, recorded_c[1] + begin};
-      const std::size_t frames = coarse_frames - begin;
-      const std::size_t window = kWordSearch / kDecimation;
-      const std::size_t around =
-          BestLag(word_sent, length, word_recorded, frames, coarse > window ? coarse - window : 0,
-                  std::min(coarse + window, frames - 1)) *
-          kDecimation;
-      const float* fine_sent[2] = {sent_f[0] + word.begin, sent_f[1] + word.begin};
-      const float* fine_recorded[2] = {recorded_f[0] + word.begin, recorded_f[1] + word.begin};
-      const std::size_t last = std::min(around + 2 * kDecimation, recorded_frames - word.begin - 1);
-      word_lag =
-          BestLag(fine_sent, word.end - word.begin, fine_recorded, recorded_frames - word.begin,
-                  std::min(around > 2 * kDecimation ? around - 2 * kDecimation : 0, last), last);
+      recorded_frames - 1, static_cast<std::size_t>(std::min(max_delay_ms * rate / 1000, 1e12)));
+  StereoSamples trimmed{{sent.left.begin(), sent.left.begin() + sent_frames},
+                        {sent.right.begin(), sent.right.begin() + sent_frames}};
+  const std::vector<float> left(recorded.left.begin(), recorded.left.begin() + recorded_frames);
+  const std::vector<float> right(recorded.right.begin(), recorded.right.begin() + recorded_frames);
+  const Correlations c =
+      CrossCorrelate({&trimmed.left, &trimmed.right}, {&left, &right}, recorded_frames);
+  // The match whatever channel each of the sound's channels arrived on and
+  // in which polarity.
+  auto score = [&c](std::size_t lag) {
+    double sum = 0;
+    for (int s = 0; s < 2; ++s) {
+      for (int r = 0; r < 2; ++r) sum += c[s][r][lag] * c[s][r][lag];
     }
-    for (int c = 0; c < 2; ++c) {
-      MeasureArrival(w == 0 ? sent.left : sent.right, word, recorded_f[c], recorded_frames,
-                     word_lag, c, arrivals[w]);
+    return sum;
+  };
+  std::size_t best = 0, best_within = 0;
+  for (std::size_t lag = 1; lag < recorded_frames; ++lag) {
+    if (score(lag) > score(best)) best = lag;
+    if (lag <= max_lag && score(lag) > score(best_within)) best_within = lag;
+  }
+  if (best > max_lag) return result;
+
+  const std::vector<float>* recorded_channels[2] = {&left, &right};
+  const std::vector<float>* sent_channels[2] = {&trimmed.left, &trimmed.right};
+  WordArrival* arrivals[2] = {&result.left_word, &result.right_word};
+  const Word words[2] = {FindWord(trimmed.left, sent_frames), FindWord(trimmed.right, sent_frames)};
+  std::size_t word_lags[2] = {best_within, best_within};
+  const auto word_reach = static_cast<std::size_t>(kWordSearchSeconds * rate);
+  const auto channel_reach = static_cast<std::size_t>(kChannelSearchSeconds * rate);
+  for (int w = 0; w < 2; ++w) {
+    if (words[w].end == 0) continue;
+    const auto& pair = c[w];
+    word_lags[w] = BestLagAround(best_within, word_reach, recorded_frames, [&pair](std::size_t l) {
+      return pair[0][l] * pair[0][l] + pair[1][l] * pair[1][l];
+    });
+    for (int ch = 0; ch < 2; ++ch) {
+      const auto& channel = pair[ch];
+      const std::size_t lag =
+          BestLagAround(word_lags[w], channel_reach, recorded_frames,
+                        [&channel](std::size_t l) { return std::fabs(channel[l]); });
+      MeasureArrival(*sent_channels[w], words[w], *recorded_channels[ch], lag, ch, arrivals[w]);
     }
     DecideHeard(arrivals[w]);
-    word_lags[w] = word_lag;
   }
   result.verdict = Decide(result.left_word, result.right_word);
-  if (result.verdict != LoopbackVerdict::silent) {
-    // The sound arrived where its first word that was heard puts it.
-    const bool heard[2] = {result.left_word.heard[0] || result.left_word.heard[1],
-                           result.right_word.heard[0] || result.right_word.heard[1]};
-    int first = heard[0] ? 0 : 1;
-    if (heard[0] && heard[1] && words[1].begin < words[0].begin) first = 1;
-    result.arrival_ms = word_lags[first] * 1000.0 / rate;
-  }
+  if (result.verdict == LoopbackVerdict::silent) return result;
+  result.reason.clear();
+  // The sound arrived where its first word that was heard puts it.
+  const bool heard[2] = {ArrivedOn(result.left_word) >= 0, ArrivedOn(result.right_word) >= 0};
+  int first = heard[0] ? 0 : 1;
+  if (heard[0] && heard[1] && words[1].begin < words[0].begin) first = 1;
+  result.arrival_ms = static_cast<double>(word_lags[first]) * 1000.0 / rate;
   return result;
 }

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 // Finds out how a stereo test sound that carries one word on its left
 // channel and another on its right one arrived at a recording input: on which
-// input channels each word was heard, how loud, and after what delay. Works
-// on a cable loopback as on an acoustic path (speaker to microphone) with
-// noise, echo and a low gain, since each word is found by correlation with
-// what was sent, not by level alone.
+// input channel each word arrived (the one where it is loudest), how loud the
+// other channel heard it (crosstalk), whether it was clipped or inverted, and
+// after what delay. Works on a cable loopback as on an acoustic path (stereo
+// speakers to a stereo microphone) with noise, reverb and a low gain, since
+// each word is found by correlation with what was sent, not by level alone.
 
 // Two channels of samples in full scale units (-1 ... 1).
 struct StereoSamples {
@@ -23,12 +25,25 @@ const char* LoopbackVerdictName(LoopbackVerdict verdict);
 // How one word of the test sound arrived at each input channel (0 left,
 // 1 right).
 struct WordArrival {
-  // Peak of the part of the channel that matches the word, in dBFS; -inf
-  // when the channel holds nothing of it that stands out from its noise.
+  // Peak of the part of the channel that matches the word, in dBFS, at most
+  // 0; -inf when the channel holds nothing of it that stands out from its
+  // noise.
   double level_dbfs[2];
   // How far the match stands above what noise alone gives, in dB.
   double detection_db[2];
+  // The match stands out from the noise (kLoopbackDetectionDb).
+  bool detected[2];
+  // Where the word arrived: its loudest channel, and the other one too when
+  // it is within kLoopbackMonoDb of it. Neither when it was not detected.
   bool heard[2];
+  // The quieter channel's level relative to the loudest one, in dB (-inf
+  // when the quieter channel holds nothing of the word); -inf too when the
+  // word was not heard.
+  double crosstalk_db;
+  // The word reached full scale on the channel.
+  bool clipped[2];
+  // The word arrived there with its polarity reversed.
+  bool inverted[2];
 };
 
 struct LoopbackResult {
@@ -38,14 +53,16 @@ struct LoopbackResult {
   // Where the test sound's first sample lies in the recording, in ms from
   // the recording's first sample; negative when nothing was heard.
   double arrival_ms = -1;
+  // Why the verdict is silent; empty otherwise.
+  std::string reason;
 };
 
-// A word counts as heard on a channel when its match stands at least this
-// far above noise...
+// A word counts as detected on a channel when its match stands at least this
+// far above noise.
 constexpr double kLoopbackDetectionDb = 20.0;
-// ...and is at most this far below the word's loudest channel; anything
-// weaker is crosstalk.
-constexpr double kLoopbackCrosstalkDb = 12.0;
+// A word whose two channels are within this many dB of each other arrived on
+// both (mono); a quieter channel below that is crosstalk.
+constexpr double kLoopbackMonoDb = 2.0;
 
 // Compares the recording with the sound that was sent (both at `rate`),
 // looking for the sound's start within the first `max_delay_ms` of the

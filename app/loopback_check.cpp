@@ -1,6 +1,7 @@
 #include "app/loopback_check.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "app/sample_tap.h"
 #include "capture/wave_in.h"
@@ -24,7 +25,7 @@ void PumpUntil(Done done, std::int64_t ms, const std::string& reported) {
 }  // namespace
 
 bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound,
-                      LoopbackCheck* check, std::string* error) {
+                      double max_delay_ms, LoopbackCheck* check, std::string* error) {
   // A failure while the sound plays or the input records is reported as a
   // message box; here it ends the check.
   std::string reported;
@@ -41,12 +42,21 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
   TSampleTap sent(nullptr);
   TSampleTap recorded(nullptr);
   std::size_t recorded_before_play = 0;
-  std::int64_t play_us = 0;
+  // Where the sound's first frame lies in the recording, in frames, as the
+  // output's position (what it has played) and the input's (what it has
+  // recorded) put it at one moment, taken many times while the sound plays:
+  // the devices' own counts, so that neither when buffers arrive nor an
+  // input that delivers in bursts moves it.
+  std::vector<double> offsets;
   try {
     TMMWaveIn in(nullptr);
     in.SetMode(mStereo);
     in.SetBitLength(b16Bit);
     in.SetSampleRate(kRate);
+    // A second and a half of buffers at the driver: nothing recorded is lost
+    // while the GUI thread is busy elsewhere.
+    in.SetBufferSize(8192);
+    in.SetNumBuffers(32);
     in.SetDeviceID(input);
     in.SetOutput(&recorded);
 
@@ -73,12 +83,25 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
     if (reported.empty() && recorded.Frames() == 0) reported = "the input delivered nothing";
     if (reported.empty()) {
       recorded_before_play = recorded.Frames();
-      play_us = NowMicroseconds();
       player.Play();
-      PumpUntil([&] { return ended; }, player.AudioFile()->GetLength() + 30000, reported);
+      // While the sound plays: how far the input had recorded when the
+      // output had played how much, at the same moment.
+      const std::int32_t length_ms = player.AudioFile()->GetLength();
+      PumpUntil(
+          [&] {
+            const std::int32_t played_ms = player.GetPosition();
+            if (played_ms > 0 && played_ms < length_ms) {
+              offsets.push_back(static_cast<double>(recorded.Frames() - recorded_before_play) -
+                                played_ms * (kRate / 1000.0));
+            }
+            return ended;
+          },
+          length_ms + 30000, reported);
       if (reported.empty() && !ended) reported = "the sound did not end";
       // What was heard last may still be on its way to the input.
-      if (reported.empty()) PumpUntil([] { return false; }, kLoopbackMaxDelayMs + 200, reported);
+      if (reported.empty()) {
+        PumpUntil([] { return false; }, static_cast<std::int64_t>(max_delay_ms) + 500, reported);
+      }
     }
     player.Stop();
     in.Close();
@@ -98,12 +121,11 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
   const auto skip = static_cast<std::ptrdiff_t>(std::min(recorded_before_play, heard.left.size()));
   heard.left.erase(heard.left.begin(), heard.left.begin() + skip);
   heard.right.erase(heard.right.begin(), heard.right.begin() + skip);
-  check->result = AnalyseLoopback(sent.Samples(), heard, kRate, kLoopbackMaxDelayMs);
-  if (check->result.verdict != LoopbackVerdict::silent) {
-    const double arrival_us = recorded.FrameZeroMicroseconds() +
-                              recorded_before_play * 1e6 / kRate +
-                              check->result.arrival_ms * 1000.0;
-    check->delay_ms = (arrival_us - play_us) / 1000.0;
+  check->result = AnalyseLoopback(sent.Samples(), heard, kRate, max_delay_ms);
+  if (check->result.verdict != LoopbackVerdict::silent && !offsets.empty()) {
+    std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+    const double played_at = offsets[offsets.size() / 2];
+    check->delay_ms = check->result.arrival_ms - played_at * 1000.0 / kRate;
   }
   return true;
 }

@@ -10,18 +10,22 @@ struct LoopbackCheck {
   std::string output_name;
   std::string input_name;
   LoopbackResult result;
-  // From the start of playing to the sound's arrival at the input, in ms;
-  // negative when nothing arrived.
+  // From the output playing the sound's first frame to the input recording
+  // it, by the two devices' positions, in ms; negative when nothing arrived.
   double delay_ms = -1;
 };
 
-// How long after its start the sound may arrive.
-constexpr double kLoopbackMaxDelayMs = 1000;
+// How long after its start the sound may arrive: by default (Bluetooth,
+// network speakers and streaming receivers take up to about 2 s), and at
+// most.
+constexpr double kLoopbackMaxDelayMs = 3000;
+constexpr double kLoopbackLongestDelayMs = 10000;
 
 // Plays `sound` through the player on output `output` (counted from 0 as the
 // catalogue lists it; the wave output when `wave`, else the sound-buffer
-// output) while recording input `input` at 44100 Hz, 16-bit stereo. Returns
+// output) while recording input `input` at 44100 Hz, 16-bit stereo, for as
+// long as the sound may take to arrive (`max_delay_ms`). Returns
 // false with the system's message in *error when a device or the sound
 // fails. Runs on the GUI thread.
 bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound,
-                      LoopbackCheck* check, std::string* error);
+                      double max_delay_ms, LoopbackCheck* check, std::string* error);

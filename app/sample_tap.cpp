@@ -2,10 +2,7 @@
 
 #include <cstring>
 
-#include "platform/mmtimer/mmtimer.h"
-
 void TSampleTap::BufferReady(PWaveHdr lpWaveHdr) {
-  const std::int64_t now = NowMicroseconds();
   const WAVEFORMATEX* format = GetPWaveFormat();
   if (format && format->wFormatTag == WAVE_FORMAT_PCM && format->nChannels > 0 &&
       format->nBlockAlign > 0 && format->nSamplesPerSec > 0 &&
@@ -32,10 +29,6 @@ void TSampleTap::BufferReady(PWaveHdr lpWaveHdr) {
       samples_.left.push_back(value[0]);
       samples_.right.push_back(value[1]);
     }
-    // The buffer's last frame was at hand no later than now.
-    const auto zero =
-        now - static_cast<std::int64_t>(samples_.left.size() * 1000000.0 / format->nSamplesPerSec);
-    if (frames > 0 && (frame_zero_us_ < 0 || zero < frame_zero_us_)) frame_zero_us_ = zero;
   }
   TMMDSPComponent::BufferReady(lpWaveHdr);
 }
@@ -53,11 +46,6 @@ std::size_t TSampleTap::Frames() const {
 std::uint32_t TSampleTap::SampleRate() const {
   std::lock_guard<std::mutex> hold(lock_);
   return rate_;
-}
-
-std::int64_t TSampleTap::FrameZeroMicroseconds() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return frame_zero_us_;
 }
 
 const TClassInfo& TSampleTap::StaticClassInfo() {

@@ -8,7 +8,7 @@
 
 // A chain component that keeps a copy of the PCM stream passing through it
 // (8 or 16 bit; a single channel counts for both sides, channels beyond the
-// second are ignored) and when it arrived. Buffers pass on unchanged.
+// second are ignored). Buffers pass on unchanged.
 class TSampleTap : public TMMDSPComponent {
  public:
   explicit TSampleTap(TComponent* owner) : TMMDSPComponent(owner) {}
@@ -19,9 +19,6 @@ class TSampleTap : public TMMDSPComponent {
   StereoSamples Samples() const;
   std::size_t Frames() const;
   std::uint32_t SampleRate() const;
-  // When frame 0 was at hand, in NowMicroseconds: judged from the buffer that
-  // came soonest after its frames; -1 before the first buffer.
-  std::int64_t FrameZeroMicroseconds() const;
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
@@ -30,5 +27,4 @@ class TSampleTap : public TMMDSPComponent {
   mutable std::mutex lock_;
   StereoSamples samples_;
   std::uint32_t rate_ = 0;
-  std::int64_t frame_zero_us_ = -1;
 };

@@ -36,14 +36,26 @@ std::string WaveOutDeviceName(std::int32_t index) {
   return DeviceName<WAVEOUTCAPSA>(index, waveOutGetNumDevs, waveOutGetDevCapsA);
 }
 
-std::vector<std::int32_t> WaveOutDevicesNamed(const std::string& name) {
+namespace {
+
+std::vector<std::int32_t> DevicesNamed(const std::string& name, UINT count,
+                                       std::string (*device_name)(std::int32_t)) {
   std::vector<std::int32_t> found;
-  const UINT count = waveOutGetNumDevs();
   for (UINT i = 0; i < count && i <= INT32_MAX; ++i) {
     const auto index = static_cast<std::int32_t>(i);
-    if (WaveOutDeviceName(index) == name) found.push_back(index);
+    if (device_name(index) == name) found.push_back(index);
   }
   return found;
+}
+
+}  // namespace
+
+std::vector<std::int32_t> WaveOutDevicesNamed(const std::string& name) {
+  return DevicesNamed(name, waveOutGetNumDevs(), WaveOutDeviceName);
+}
+
+std::vector<std::int32_t> WaveInDevicesNamed(const std::string& name) {
+  return DevicesNamed(name, waveInGetNumDevs(), WaveInDeviceName);
 }
 
 TMMWaveDeviceInfo::TMMWaveDeviceInfo(bool output) : output_(output) {

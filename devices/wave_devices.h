@@ -15,6 +15,8 @@ std::string WaveOutDeviceName(std::int32_t index);
 // Indexes (0 ... count-1) of the wave output devices whose product name is
 // exactly `name`, in the catalogue's order; the mapper is not among them.
 std::vector<std::int32_t> WaveOutDevicesNamed(const std::string& name);
+// The same for wave input devices.
+std::vector<std::int32_t> WaveInDevicesNamed(const std::string& name);
 
 // The device fields of a wave input or wave output component: the device count
 // taken once at construction, the selected device, its product name, driver

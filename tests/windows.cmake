@@ -132,6 +132,12 @@ if(TESSALINE_WINE_INTEGRATION)
       ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app)
   set_tests_properties(integration_windows_unicode PROPERTIES LABELS "integration;windows"
     TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+  # tessaline-devices.exe --check over a loopback cable, through both outputs.
+  add_test(NAME integration_windows_loopback_check
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_loopback_check.sh
+      ${CMAKE_BINARY_DIR}/app ${PROJECT_SOURCE_DIR})
+  set_tests_properties(integration_windows_loopback_check PROPERTIES LABELS "integration;windows"
+    TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
   # The zip for Windows users, unpacked and run in a fresh prefix.
   add_test(NAME integration_windows_package
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_package.sh ${CMAKE_BINARY_DIR}

@@ -31,6 +31,7 @@ std::mutex current_mutex;
 std::shared_ptr<AudioBackend> current;
 bool current_chosen = false;
 std::string current_problem;  // why the named back-end could not be had
+std::string current_absence;  // why the automatic choice found no system back-end
 
 }  // namespace
 
@@ -61,7 +62,14 @@ std::shared_ptr<AudioBackend> CurrentAudioBackend() {
   if (!current_chosen) {
     const char* selection = std::getenv("TESSALINE_AUDIO");
     std::string reason;
-    current = CreateAudioBackend(selection ? selection : "", &reason);
+    if (selection == nullptr || *selection == '\0') {
+      // Automatic: as CreateAudioBackend(""), keeping why the system's
+      // back-end did not answer.
+      current = ConnectSystemAudioBackend(&current_absence);
+      if (!current) current = CreateAudioBackend("none", &reason);
+    } else {
+      current = CreateAudioBackend(selection, &reason);
+    }
     if (!current)
       current_problem =
           "TESSALINE_AUDIO=\"" + std::string(selection ? selection : "") + "\": " + reason;
@@ -76,6 +84,12 @@ std::string AudioBackendProblem() {
   return current_problem;
 }
 
+std::string AudioBackendAbsence() {
+  CurrentAudioBackend();
+  std::lock_guard<std::mutex> lock(current_mutex);
+  return current ? (current->Name() == "none" ? current_absence : std::string()) : std::string();
+}
+
 bool SelectAudioBackend(const std::string& selection, std::string* reason) {
   // Created outside the lock: connecting to a server may take a while.
   std::shared_ptr<AudioBackend> backend = CreateAudioBackend(selection, reason);
@@ -83,6 +97,7 @@ bool SelectAudioBackend(const std::string& selection, std::string* reason) {
   current = backend;
   current_chosen = true;
   current_problem.clear();
+  current_absence.clear();
   return backend != nullptr;
 }
 
@@ -91,6 +106,7 @@ void UseAudioBackend(std::shared_ptr<AudioBackend> backend) {
   current = std::move(backend);
   current_chosen = true;
   current_problem.clear();
+  current_absence.clear();
 }
 
 }  // namespace platform

@@ -162,6 +162,11 @@ std::shared_ptr<AudioBackend> CurrentAudioBackend();
 // it could, or when the choice was automatic. Makes the choice if not yet made.
 std::string AudioBackendProblem();
 
+// Why the automatic choice (TESSALINE_AUDIO unset) has no devices: the system
+// back-end's own message when it did not answer (no sound server); empty when
+// it answered or the back-end was named. Makes the choice if not yet made.
+std::string AudioBackendAbsence();
+
 // Replaces the process's back-end (for tests and tools). On failure the process
 // has no back-end (no devices), false is returned and *reason tells why.
 bool SelectAudioBackend(const std::string& selection, std::string* reason = nullptr);

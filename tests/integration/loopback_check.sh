@@ -3,7 +3,8 @@
 # loopback cables made of remapped sink monitors: a straight cable is ok, a
 # swapped one swapped, a downmix mono, a cable with a dead channel left-only or
 # right-only, and a cable from another sink silent; each with its exit code,
-# through both outputs, and the same with --json.
+# through both outputs, and the same with --json; devices by name, a name two
+# inputs share, usage errors as JSON, and no sound server (exit code 1).
 set -euo pipefail
 bin=$1
 root=$2
@@ -42,9 +43,11 @@ cable LeftOnly master=sink1.monitor master_channel_map=front-left,aux0 \
 cable RightOnly master=sink1.monitor master_channel_map=aux0,front-right \
   channel_map=front-left,front-right remix=no
 cable Other master=sink2.monitor
+cable Twin master=sink1.monitor
+cable Twin master=sink2.monitor
 
 "$bin/tessaline-devices" >"$work/list.txt" 2>/dev/null
-grep -q "^Input Drivers: 6$" "$work/list.txt" || fail "unexpected inputs: $(cat "$work/list.txt")"
+grep -q "^Input Drivers: 8$" "$work/list.txt" || fail "unexpected inputs: $(cat "$work/list.txt")"
 
 verdicts=(ok swapped mono left-only right-only silent)
 for output in sound-buffer wave; do
@@ -58,10 +61,10 @@ for output in sound-buffer wave; do
     want_code=3
     [ "$want" = ok ] && want_code=0
     rc=0
-    "$bin/tessaline-devices" --check 1 "$input" "${flag[@]}" >"$work/out.txt" \
+    "$bin/tessaline-devices" --check 1 "$input" --max-delay 0.5 "${flag[@]}" >"$work/out.txt" \
       2>"$work/err.txt" || rc=$?
     cat "$work/out.txt"
-    grep -q "^  verdict: $want\$" "$work/out.txt" ||
+    grep -Eq "^  verdict: $want( \(.*\))?\$" "$work/out.txt" ||
       fail "$output, input $input: expected $want: $(cat "$work/out.txt" "$work/err.txt")"
     [ "$rc" -eq "$want_code" ] || fail "$output, input $input: exit code $rc for $want"
   done
@@ -71,7 +74,8 @@ done
 # the verdict.
 for input in 1 2 6; do
   rc=0
-  "$bin/tessaline-devices" --check 1 "$input" --json >"$work/out.json" 2>"$work/err.txt" || rc=$?
+  "$bin/tessaline-devices" --check 1 "$input" --max-delay 0.5 --json >"$work/out.json" \
+    2>"$work/err.txt" || rc=$?
   python3 - "$work/out.json" "$input" "$rc" <<'PY' || fail "json, input $input: $(cat "$work/out.json")"
 import json, math, sys
 doc = json.load(open(sys.argv[1]))
@@ -82,8 +86,11 @@ assert rc == (0 if want == "ok" else 3), rc
 assert doc["output"] == {"index": 1, "name": "Speakers"}, doc
 assert doc["input"]["index"] == inp, doc
 left, right = doc["words"]["left"], doc["words"]["right"]
+assert doc["thresholds"] == {"detection_db": 20, "mono_db": 2}, doc
+assert doc["max_delay_ms"] == 500 and doc["notes"] == [] and doc["clipped"] is False, doc
 if want == "silent":
     assert doc["delay_ms"] is None and left["heard"] == [] and right["heard"] == [], doc
+    assert doc["reason"] == "the input recorded only silence", doc
 else:
     # A cable adds no delay of its own: the sound arrives within what the
     # server buffers.
@@ -94,6 +101,9 @@ else:
     assert left["heard"] == [heard_left] and right["heard"] == [heard_right], doc
     assert near(left["level_dbfs"][heard_left], -3.1), doc
     assert left["level_dbfs"][heard_right] is None, doc
+    # A cable carries nothing across: no crosstalk at all.
+    assert left["crosstalk_db"] is None and right["crosstalk_db"] is None, doc
+    assert left["clipped"] == left["inverted"] == [], doc
 PY
 done
 
@@ -109,7 +119,7 @@ import json, sys
 work, sound = sys.argv[1], sys.argv[2]
 listing = json.load(open(work + "/list.json"))
 assert [d["name"] for d in listing["outputs"]] == ["Speakers", "Elsewhere"], listing
-assert [d["index"] for d in listing["inputs"]] == [1, 2, 3, 4, 5, 6], listing
+assert [d["index"] for d in listing["inputs"]] == [1, 2, 3, 4, 5, 6, 7, 8], listing
 assert listing["inputs"][0]["name"] == "Straight", listing
 # Nothing plays: every cable is silent, which JSON writes as null.
 assert all(d["peak_dbfs"] == {"left": None, "right": None} for d in listing["inputs"]), listing
@@ -119,11 +129,32 @@ assert 2000 <= play["played_ms"] < 10000, play
 assert json.load(open(work + "/bad.json"))["error"].startswith("there is no output device 3"), play
 PY
 
-# Usage errors: exit code 2.
-for args in "--check 1" "--check 1 7" "--check 0 1" "--check 1 1 --levels"; do
+# Devices by their names as listed.
+rc=0
+"$bin/tessaline-devices" --check Speakers Swapped --max-delay 0.5 >"$work/out.txt" 2>&1 || rc=$?
+grep -q "^Check: output 1 Speakers -> input 2 Swapped$" "$work/out.txt" &&
+  grep -q "^  verdict: swapped$" "$work/out.txt" && [ "$rc" -eq 3 ] ||
+  fail "by names: exit code $rc: $(cat "$work/out.txt")"
+
+# Usage errors: exit code 2, and under --json a document that says why.
+for args in "--check 1" "--check 1 9" "--check 0 1" "--check 1 1 --levels" \
+  "--check 1 1 --max-delay 11" "--check 1 Nowhere" "--check Speakers Twin" "--max-delay 2"; do
   rc=0
   # shellcheck disable=SC2086
-  "$bin/tessaline-devices" $args >/dev/null 2>&1 || rc=$?
+  "$bin/tessaline-devices" $args --json >"$work/usage.json" 2>"$work/usage.err" || rc=$?
   [ "$rc" -eq 2 ] || fail "$args: exit code $rc, expected 2"
+  python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["error"]' "$work/usage.json" ||
+    fail "$args: no JSON error: $(cat "$work/usage.json")"
 done
+# A name two inputs share names both.
+"$bin/tessaline-devices" --check Speakers Twin >/dev/null 2>"$work/twin.err" || true
+grep -q 'more than one input device is named "Twin": 7 and 8' "$work/twin.err" ||
+  fail "the shared name: $(cat "$work/twin.err")"
+
+# No sound server answering: exit code 1 with the server's message.
+rc=0
+PULSE_SERVER="unix:$work/nothing" "$bin/tessaline-devices" --check 1 1 --json >"$work/none.json" \
+  2>/dev/null || rc=$?
+[ "$rc" -eq 1 ] || fail "without a server: exit code $rc"
+grep -q '^{"error":"PulseAudio: ' "$work/none.json" || fail "without a server: $(cat "$work/none.json")"
 echo "loopback_check: ok"
