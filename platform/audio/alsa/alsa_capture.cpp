@@ -1,0 +1,144 @@
+// Capture streams of the ALSA back-end.
+
+#include <poll.h>
+
+#include <cerrno>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/audio/alsa/alsa_backend.h"
+#include "platform/audio/alsa/alsa_pcm.h"
+
+namespace platform {
+namespace {
+
+// One capture PCM read by a thread of its own. The PCM is used only under
+// mutex_, and the data callback runs under it too, so that once Stop returns
+// no callback runs; the thread waits in poll without it.
+class AlsaCaptureStream : public CaptureStream {
+ public:
+  AlsaCaptureStream(const AlsaPcm& pcm, std::size_t frame_bytes, CaptureCallbacks callbacks)
+      : pcm_(pcm.pcm),
+        frame_(frame_bytes),
+        chunk_frames_(pcm.period_frames),
+        callbacks_(std::move(callbacks)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  ~AlsaCaptureStream() override {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      closing_ = true;
+    }
+    wake_.Signal();
+    thread_.join();
+    snd_pcm_close(pcm_);
+  }
+
+  void Start() override {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (running_ || lost_) return;
+      snd_pcm_drop(pcm_);
+      int err = snd_pcm_prepare(pcm_);
+      if (err == 0) err = snd_pcm_start(pcm_);
+      if (err < 0) {
+        Lose();
+        return;
+      }
+      running_ = true;
+    }
+    wake_.Signal();
+  }
+
+  void Stop() override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!running_) return;
+    running_ = false;
+    snd_pcm_drop(pcm_);
+  }
+
+ private:
+  // With mutex_ held.
+  void Lose() {
+    if (lost_) return;
+    lost_ = true;
+    running_ = false;
+    if (callbacks_.lost) callbacks_.lost();
+  }
+
+  // The stream's thread: waits for recorded data and hands it on.
+  void Run() {
+    std::vector<std::uint8_t> chunk(chunk_frames_ * frame_);
+    std::vector<pollfd> fds;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (closing_) return;
+        fds.clear();
+        if (running_) {
+          const int count = snd_pcm_poll_descriptors_count(pcm_);
+          if (count > 0) {
+            fds.resize(static_cast<std::size_t>(count));
+            snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count));
+          }
+        }
+      }
+      fds.push_back({wake_.ReadFd(), POLLIN, 0});
+      // A device that never wakes poll is still read now and then; a closing
+      // stream is seen even without its wake.
+      poll(fds.data(), fds.size(), 200);
+      if (fds.back().revents != 0) wake_.Drain();
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (closing_) return;
+      if (running_) Read(chunk);
+    }
+  }
+
+  // Reads what the device holds; with mutex_ held.
+  void Read(std::vector<std::uint8_t>& chunk) {
+    while (running_) {
+      const snd_pcm_sframes_t got = snd_pcm_readi(pcm_, chunk.data(), chunk_frames_);
+      if (got == -EAGAIN || got == 0) return;
+      if (got < 0) {
+        // An overrun loses what the device could not hold; recording goes on.
+        if (RecoverAlsaPcm(pcm_, static_cast<int>(got)) && snd_pcm_start(pcm_) == 0) continue;
+        Lose();
+        return;
+      }
+      if (callbacks_.data) callbacks_.data(chunk.data(), static_cast<std::size_t>(got) * frame_);
+    }
+  }
+
+  snd_pcm_t* const pcm_;
+  const std::size_t frame_;
+  const snd_pcm_uframes_t chunk_frames_;
+  const CaptureCallbacks callbacks_;
+  WakePipe wake_;
+  std::mutex mutex_;
+  bool running_ = false;
+  bool lost_ = false;
+  bool closing_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureStream> AlsaAudioBackend::OpenCapture(const std::string& endpoint_id,
+                                                             const PcmFormat& format,
+                                                             std::size_t preferred_chunk_bytes,
+                                                             CaptureCallbacks callbacks,
+                                                             std::string* reason) {
+  const std::size_t frame = format.FrameBytes();
+  const snd_pcm_uframes_t period = std::max<std::size_t>(1, preferred_chunk_bytes / frame);
+  // Room for a stall of the reading thread of about a quarter of a second.
+  const snd_pcm_uframes_t buffer = std::max<snd_pcm_uframes_t>(period * 4, format.rate / 4);
+  AlsaPcm pcm;
+  if (!OpenAlsaPcm(endpoint_id, SND_PCM_STREAM_CAPTURE, format, period, buffer, &pcm, reason)) {
+    return nullptr;
+  }
+  return std::make_unique<AlsaCaptureStream>(pcm, frame, std::move(callbacks));
+}
+
+}  // namespace platform
