@@ -1,8 +1,7 @@
 // Capture streams of the ALSA back-end.
 
-#include <poll.h>
-
 #include <cerrno>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,9 +12,12 @@
 namespace platform {
 namespace {
 
-// One capture PCM read by a thread of its own. The PCM is used only under
-// mutex_, and the data callback runs under it too, so that once Stop returns
-// no callback runs; the thread waits in poll without it.
+constexpr int kWaitMs = 20;
+
+// One capture PCM read by a thread of its own. The PCM is used under mutex_
+// (but for the thread's wait, which ALSA allows beside the other calls), and
+// the data callback runs under it too, so that once Stop returns no callback
+// runs.
 class AlsaCaptureStream : public CaptureStream {
  public:
   AlsaCaptureStream(const AlsaPcm& pcm, std::size_t frame_bytes, CaptureCallbacks callbacks)
@@ -31,7 +33,7 @@ class AlsaCaptureStream : public CaptureStream {
       std::lock_guard<std::mutex> hold(mutex_);
       closing_ = true;
     }
-    wake_.Signal();
+    idle_.notify_all();
     thread_.join();
     snd_pcm_close(pcm_);
   }
@@ -40,16 +42,15 @@ class AlsaCaptureStream : public CaptureStream {
     {
       std::lock_guard<std::mutex> hold(mutex_);
       if (running_ || lost_) return;
-      snd_pcm_drop(pcm_);
-      int err = snd_pcm_prepare(pcm_);
-      if (err == 0) err = snd_pcm_start(pcm_);
-      if (err < 0) {
+      // Started by the first read, once the device is ready for it (a
+      // plugin's stream may still be connecting).
+      if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(pcm_) < 0) {
         Lose();
         return;
       }
       running_ = true;
     }
-    wake_.Signal();
+    idle_.notify_all();
   }
 
   void Stop() override {
@@ -68,31 +69,18 @@ class AlsaCaptureStream : public CaptureStream {
     if (callbacks_.lost) callbacks_.lost();
   }
 
-  // The stream's thread: waits for recorded data and hands it on.
+  // The stream's thread: waits for recorded data and hands it on. ALSA's
+  // own wait lets a plugin take note of its wake-ups; the stream's state is
+  // looked at every kWaitMs, so a stop or a close is seen that soon.
   void Run() {
     std::vector<std::uint8_t> chunk(chunk_frames_ * frame_);
-    std::vector<pollfd> fds;
     for (;;) {
-      {
-        std::lock_guard<std::mutex> hold(mutex_);
-        if (closing_) return;
-        fds.clear();
-        if (running_) {
-          const int count = snd_pcm_poll_descriptors_count(pcm_);
-          if (count > 0) {
-            fds.resize(static_cast<std::size_t>(count));
-            snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count));
-          }
-        }
-      }
-      fds.push_back({wake_.ReadFd(), POLLIN, 0});
-      // A device that never wakes poll is still read now and then; a closing
-      // stream is seen even without its wake.
-      poll(fds.data(), fds.size(), 200);
-      if (fds.back().revents != 0) wake_.Drain();
-      std::lock_guard<std::mutex> hold(mutex_);
+      std::unique_lock<std::mutex> hold(mutex_);
+      idle_.wait(hold, [this] { return closing_ || running_; });
       if (closing_) return;
-      if (running_) Read(chunk);
+      Read(chunk);
+      hold.unlock();
+      snd_pcm_wait(pcm_, kWaitMs);
     }
   }
 
@@ -103,7 +91,7 @@ class AlsaCaptureStream : public CaptureStream {
       if (got == -EAGAIN || got == 0) return;
       if (got < 0) {
         // An overrun loses what the device could not hold; recording goes on.
-        if (RecoverAlsaPcm(pcm_, static_cast<int>(got)) && snd_pcm_start(pcm_) == 0) continue;
+        if (RecoverAlsaPcm(pcm_, static_cast<int>(got))) continue;
         Lose();
         return;
       }
@@ -115,8 +103,8 @@ class AlsaCaptureStream : public CaptureStream {
   const std::size_t frame_;
   const snd_pcm_uframes_t chunk_frames_;
   const CaptureCallbacks callbacks_;
-  WakePipe wake_;
   std::mutex mutex_;
+  std::condition_variable idle_;  // a start or a close
   bool running_ = false;
   bool lost_ = false;
   bool closing_ = false;

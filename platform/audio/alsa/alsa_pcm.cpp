@@ -25,6 +25,11 @@ bool OpenAlsaPcm(const std::string& name, snd_pcm_stream_t direction, const PcmF
   }
   snd_pcm_t* pcm = nullptr;
   int err = snd_pcm_open(&pcm, name.c_str(), direction, SND_PCM_NONBLOCK);
+  const std::string plug = "plug:";
+  if (err == -ENOENT && name.compare(0, plug.size(), plug) == 0) {
+    // A configuration without the plug wrapper's definition: the PCM as it is.
+    err = snd_pcm_open(&pcm, name.c_str() + plug.size(), direction, SND_PCM_NONBLOCK);
+  }
   if (err < 0) {
     if (reason) *reason = AlsaError("cannot open " + name, err);
     return false;

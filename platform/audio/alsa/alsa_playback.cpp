@@ -268,6 +268,15 @@ class AlsaPlaybackStream : public PlaybackStream {
       fds.push_back({wake_.ReadFd(), POLLIN, 0});
       poll(fds.data(), fds.size(), timeout);
       if (fds.back().revents != 0) wake_.Drain();
+      if (fds.size() > 1) {
+        // The device takes note of its wake-up (a plugin clears its own).
+        std::lock_guard<std::mutex> hold(mutex_);
+        unsigned short revents = 0;
+        if (!closing_ && !lost_) {
+          snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(fds.size() - 1),
+                                           &revents);
+        }
+      }
     }
   }
 
