@@ -85,6 +85,7 @@ AlsaAudioBackend::~AlsaAudioBackend() {
 std::vector<AudioEndpoint> AlsaAudioBackend::Endpoints(AudioDirection direction) {
   std::vector<AudioEndpoint> endpoints;
   // The configuration read anew when its files changed.
+  if (reread_.exchange(false)) snd_config_update_free_global();
   snd_config_t* top = nullptr;
   if (snd_config_update_ref(&top) < 0) return endpoints;
   void** hints = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -63,6 +64,10 @@ class AlsaAudioBackend : public AudioBackend {
   void StopWatching();
 
   EndpointWatcher watcher_;
+  // A configuration file changed: ALSA reads again only the files it was
+  // started from, not those they include (the user's .asoundrc), so the
+  // next enumeration drops its configuration and reads it all anew.
+  std::atomic<bool> reread_{false};
   std::thread watch_thread_;
   int watch_stop_[2] = {-1, -1};
 };

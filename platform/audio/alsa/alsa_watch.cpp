@@ -6,6 +6,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -40,14 +41,17 @@ std::vector<std::string> ConfigurationFiles() {
 struct WatchedFolder {
   int descriptor = -1;
   std::vector<std::string> names;
+  bool configuration = false;  // a folder of configuration files
 };
 
 // The watch thread: reports each change, until the stop pipe is written.
-void Watch(EndpointWatcher* watcher, int stop_fd) {
+// A change to a configuration file sets *reread.
+void Watch(EndpointWatcher* watcher, std::atomic<bool>* reread, int stop_fd) {
   const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return;
   std::vector<WatchedFolder> folders;
-  auto add = [&](const std::string& folder, const std::string& name, uint32_t events) {
+  auto add = [&](const std::string& folder, const std::string& name, uint32_t events,
+                 bool configuration) {
     const int descriptor = inotify_add_watch(fd, folder.c_str(), events);
     if (descriptor < 0) return;
     for (WatchedFolder& watched : folders) {
@@ -55,8 +59,9 @@ void Watch(EndpointWatcher* watcher, int stop_fd) {
       if (!name.empty()) watched.names.push_back(name);
       return;
     }
-    folders.push_back(
-        {descriptor, name.empty() ? std::vector<std::string>{} : std::vector<std::string>{name}});
+    folders.push_back({descriptor,
+                       name.empty() ? std::vector<std::string>{} : std::vector<std::string>{name},
+                       configuration});
   };
   constexpr uint32_t kFileEvents =
       IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE;
@@ -64,11 +69,11 @@ void Watch(EndpointWatcher* watcher, int stop_fd) {
   for (const std::string& file : ConfigurationFiles()) {
     const std::size_t slash = file.rfind('/');
     if (slash == std::string::npos) continue;
-    add(slash == 0 ? "/" : file.substr(0, slash), file.substr(slash + 1), kFileEvents);
+    add(slash == 0 ? "/" : file.substr(0, slash), file.substr(slash + 1), kFileEvents, true);
   }
-  add(kDeviceFolder, "", kNodeEvents);
+  add(kDeviceFolder, "", kNodeEvents, false);
   // The folder itself appears with the first card's driver.
-  add("/dev", "snd", IN_CREATE);
+  add("/dev", "snd", IN_CREATE, false);
 
   alignas(inotify_event) char buffer[4096];
   for (;;) {
@@ -86,8 +91,11 @@ void Watch(EndpointWatcher* watcher, int stop_fd) {
         bool counts = watched.names.empty();
         for (const std::string& wanted : watched.names) counts = counts || wanted == name;
         changed = changed || counts;
+        if (counts && watched.configuration) *reread = true;
       }
-      if (name == "snd" && (event->mask & IN_CREATE) != 0) add(kDeviceFolder, "", kNodeEvents);
+      if (name == "snd" && (event->mask & IN_CREATE) != 0) {
+        add(kDeviceFolder, "", kNodeEvents, false);
+      }
     }
     if (changed) watcher->Notify();
   }
@@ -104,7 +112,7 @@ void AlsaAudioBackend::WatchEndpoints(std::function<void()> changed) {
     return;
   }
   if (watch_thread_.joinable() || pipe2(watch_stop_, O_CLOEXEC) != 0) return;
-  watch_thread_ = std::thread(Watch, &watcher_, watch_stop_[0]);
+  watch_thread_ = std::thread(Watch, &watcher_, &reread_, watch_stop_[0]);
 }
 
 void AlsaAudioBackend::StopWatching() {
