@@ -15,6 +15,7 @@
 #include "app/json_writer.h"
 #include "app/loopback_check.h"
 #include "app/peak_probe.h"
+#include "app/terminal_watch.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
 #include "platform/audio/audio_backend.h"
@@ -29,6 +30,7 @@ constexpr char kUsage[] =
     "Usage: tessaline-devices [--levels [seconds]] [--json]\n"
     "       tessaline-devices --play K FILE [--wave] [--json]\n"
     "       tessaline-devices --check OUT IN [--wave] [--json]\n"
+    "       tessaline-devices --watch [--all] [--wave]\n"
     "Lists the wave input and output devices: their count, then each name.\n"
     "--levels records every input for the given time (default 1 s) at 44100 Hz,\n"
     "16-bit stereo and prints the peak of each channel after its name.\n"
@@ -45,6 +47,9 @@ constexpr char kUsage[] =
     "with the sound) and at most 12 dB below its loudest channel; weaker is\n"
     "crosstalk. Exit code 0 for ok, 3 for any other verdict, 1 when a device\n"
     "fails.\n"
+    "--watch shows every input (the first nine, or all with --all) with live\n"
+    "left and right meters in the terminal until q or Ctrl+C; the keys 1 ... 9\n"
+    "play the test sound on that output, with its meters.\n"
     "--json prints one JSON document instead (see the README for its fields).\n"
     "--help prints this text, --version the program's version.\n"
     "The audio back-end is chosen by TESSALINE_AUDIO (pulse, virtual,\n"
@@ -61,6 +66,8 @@ struct Options {
   bool check = false;
   long input = 0;
   bool json = false;
+  bool watch = false;
+  bool all = false;
 };
 
 // A device number as typed (1 ... n), or 0 when it is not one.
@@ -119,6 +126,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       }
       options->check = true;
       i += 2;
+    } else if (std::strcmp(arg, "--watch") == 0) {
+      options->watch = true;
+    } else if (std::strcmp(arg, "--all") == 0) {
+      options->all = true;
     } else if (std::strcmp(arg, "--json") == 0) {
       options->json = true;
     } else if (std::strcmp(arg, "--wave") == 0) {
@@ -128,8 +139,16 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       return false;
     }
   }
-  if (options->wave && !options->play && !options->check) {
-    *error = "--wave goes with --play or --check";
+  if (options->all && !options->watch) {
+    *error = "--all goes with --watch";
+    return false;
+  }
+  if (options->watch && (options->play || options->check || options->levels || options->json)) {
+    *error = "--watch goes alone";
+    return false;
+  }
+  if (options->wave && !options->play && !options->check && !options->watch) {
+    *error = "--wave goes with --play, --check or --watch";
     return false;
   }
   if (options->check && (options->play || options->levels)) {
@@ -418,6 +437,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessaline-devices: %s\n", problem.c_str());
     return 1;
   }
+  if (options.watch) return RunTerminalWatch({options.all, options.wave});
   if (options.play) return PlayFile(options);
   if (options.check) return CheckLoopback(options);
   if (options.levels) platform::EnsureToolkit();
