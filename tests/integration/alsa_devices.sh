@@ -11,13 +11,13 @@
 set -euo pipefail
 bin=$1
 root=$2
+source "$root/tests/integration/lib/alsa.bash"
 source "$root/tests/integration/lib/display.bash"
 source "$root/tests/integration/lib/pipe_sinks.bash"
 source "$root/tests/integration/lib/script.bash"
 tool="$root/tools/sound-server"
 
 begin_test alsa_devices
-keepers=()
 on_cleanup() {
   local pid
   for pid in "${keepers[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -26,18 +26,7 @@ on_cleanup() {
 
 PULSE_SERVER=$("$tool" start "$work/server" --sink "Pace Sink" --sink "Loop Sink")
 export PULSE_SERVER
-# An idle null sink renders in blocks of up to two seconds, and a stream that
-# records its monitor waits that long for its first data; a recorder with a
-# short latency on each keeps them rendering in small blocks, as a sound card
-# does.
-for sink in sink1 sink2; do
-  parec --latency-msec=10 -d "$sink.monitor" >"$work/$sink.keep" 2>/dev/null &
-  keepers+=($!)
-done
-# Ready once both have had a steady flow for a moment.
-flowing() { [ "$(stat -c %s "$1")" -ge 88200 ]; }
-wait_for 30 flowing "$work/sink1.keep" && wait_for 30 flowing "$work/sink2.keep" ||
-  fail "the sinks' monitors do not record"
+keep_rendering sink1 sink2 || fail "the sinks' monitors do not record"
 # The signals: 30 s of 440 Hz at half scale on both channels; 1000 Hz at a
 # quarter of full scale left and a tenth right.
 sox -n -r 44100 -b 16 -e signed-integer -c 2 -t raw "$work/half.raw" synth 30 sine 440 vol 0.5
@@ -45,36 +34,6 @@ sox -n -r 44100 -b 16 -e signed-integer -c 2 -t raw "$work/unequal.raw" \
   synth 30 sine 1000 sine 1000 remix 1v0.25 2v0.1
 sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-500 vol 0.5
 
-# file_input <pcm> <description> <signal>, file_output <pcm> <description> <file> <sink>
-file_input() {
-  cat <<CONF
-pcm.$1 {
-  type asym
-  capture.pcm {
-    type file
-    slave.pcm { type pulse device "sink1.monitor" }
-    file "/dev/null"
-    infile "$3"
-    format raw
-  }
-  hint { show on description "$2" }
-}
-CONF
-}
-file_output() {
-  cat <<CONF
-pcm.$1 {
-  type asym
-  playback.pcm {
-    type file
-    slave.pcm { type pulse device "$4" }
-    file "$3"
-    format raw
-  }
-  hint { show on description "$2" }
-}
-CONF
-}
 mkdir -p "$work/home"
 {
   file_input half_in "Half Tone" "$work/half.raw"

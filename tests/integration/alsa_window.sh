@@ -8,45 +8,26 @@
 set -euo pipefail
 bin=$1
 root=$2
+source "$root/tests/integration/lib/alsa.bash"
 source "$root/tests/integration/lib/display.bash"
 source "$root/tests/integration/lib/meters.bash"
 source "$root/tests/integration/lib/script.bash"
 tool="$root/tools/sound-server"
 
 begin_test alsa_window
-keeper=""
 on_cleanup() {
-  [ -z "$keeper" ] || kill "$keeper" 2>/dev/null || true
+  local pid
+  for pid in "${keepers[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
 }
 
 PULSE_SERVER=$("$tool" start "$work/server" --sink "Pace Sink")
 export PULSE_SERVER
-# A recorder with a short latency keeps the idle null sink rendering in small
-# blocks, as a sound card does (see alsa_devices.sh).
-parec --latency-msec=10 -d sink1.monitor >"$work/keep.raw" 2>/dev/null &
-keeper=$!
-wait_for 30 test -s "$work/keep.raw" || fail "the sink's monitor does not record"
+keep_rendering sink1 || fail "the sink's monitor does not record"
 sox -n -r 44100 -b 16 -e signed-integer -c 2 -t raw "$work/half.raw" synth 60 sine 440 vol 0.5
 sox -n -r 44100 -b 16 -e signed-integer -c 2 -t raw "$work/unequal.raw" \
   synth 60 sine 440 sine 440 remix 1v0.5 2v0.1
 
-# file_input <pcm> <description> <signal>
-file_input() {
-  cat <<CONF
-pcm.$1 {
-  type asym
-  capture.pcm {
-    type file
-    slave.pcm { type pulse device "sink1.monitor" }
-    file "/dev/null"
-    infile "$3"
-    format raw
-  }
-  hint { show on description "$2" }
-}
-CONF
-}
 mkdir -p "$work/home"
 {
   file_input half_in "Half Tone" "$work/half.raw"

@@ -13,6 +13,7 @@ namespace platform {
 namespace {
 
 constexpr int kWaitMs = 20;
+constexpr int kReadRounds = 8;
 
 // One capture PCM read by a thread of its own. The PCM is used under mutex_
 // (but for the thread's wait, which ALSA allows beside the other calls), and
@@ -84,9 +85,11 @@ class AlsaCaptureStream : public CaptureStream {
     }
   }
 
-  // Reads what the device holds; with mutex_ held.
+  // Reads what the device holds, a few periods at most, so that a device
+  // that always has more (a plugin that does not keep time) lets Stop in;
+  // with mutex_ held.
   void Read(std::vector<std::uint8_t>& chunk) {
-    while (running_) {
+    for (int round = 0; round < kReadRounds && running_; ++round) {
       const snd_pcm_sframes_t got = snd_pcm_readi(pcm_, chunk.data(), chunk_frames_);
       if (got == -EAGAIN || got == 0) return;
       if (got < 0) {

@@ -154,12 +154,14 @@ class AlsaPlaybackStream : public PlaybackStream {
     }
   }
 
-  // Writes what there is to write, as far as the device takes it; with
-  // mutex_ held.
+  // Writes what there is to write, as far as the device takes it, and at
+  // most a buffer's worth, so that a device that always takes more (a plugin
+  // that does not keep time) lets the other calls in; with mutex_ held.
   void Feed() {
     if (!running_ || lost_) return;
     ran_out_ = false;
-    for (;;) {
+    std::uint64_t written_now = 0;
+    while (written_now <= history_limit_) {
       snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
       if (room < 0) {
         // Ran dry (everything written was played) or suspended: ready anew.
@@ -211,6 +213,7 @@ class AlsaPlaybackStream : public PlaybackStream {
         history_.clear();
       }
       if (written <= 0) break;
+      written_now += taken;
     }
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED && DeviceBytes() > 0) {
       // Started with a period in the device, or with whatever the owner had
