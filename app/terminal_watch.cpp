@@ -50,6 +50,9 @@ struct MeterPair {
     right.Update(probe.PeakRight());
     probe.ResetPeaks();
   }
+  void Note(std::vector<double>& state) const {
+    state.insert(state.end(), {left.Level(), left.Marker(), right.Level(), right.Marker()});
+  }
 };
 
 struct InputRow {
@@ -157,7 +160,9 @@ int RunTerminalWatch(const WatchOptions& options) {
   int name_columns = 0;
   for (const InputRow& row : inputs) name_columns = std::max<int>(name_columns, row.name.size());
   for (const std::string& name : outputs) name_columns = std::max<int>(name_columns, name.size());
-  name_columns += 3;  // "9: " before each name
+  name_columns += 3;          // "9: " before each name
+  std::vector<double> drawn;  // what the screen shows
+  std::string drawn_error;
   while (!quit) {
     for (int key = getch(); key != ERR; key = getch()) {
       if (key == 'q' || key == 'Q') {
@@ -179,13 +184,27 @@ int RunTerminalWatch(const WatchOptions& options) {
         }
       } else if (key == KEY_RESIZE) {
         clear();
+        drawn.clear();
       }
     }
     if (quit) break;
+    // Meters and markers that stand still are not drawn again.
+    std::vector<double> state;
     for (InputRow& row : inputs) {
       if (row.probe) row.meters.Update(*row.probe);
+      row.meters.Note(state);
     }
     player_meters.Update(player_probe);
+    player_meters.Note(state);
+    state.push_back(playing);
+    state.push_back(COLS);
+    state.push_back(LINES);
+    if (state == drawn && player_error == drawn_error) {
+      WaitAndPump(kFrameMs, true);
+      continue;
+    }
+    drawn = std::move(state);
+    drawn_error = player_error;
 
     const int names = std::min(name_columns, std::max(8, COLS / 3));
     int y = 0;
