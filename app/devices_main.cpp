@@ -15,6 +15,7 @@
 #include "app/json_writer.h"
 #include "app/loopback_check.h"
 #include "app/peak_probe.h"
+#include "app/terminal_watch.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
 #include "platform/audio/audio_backend.h"
@@ -31,6 +32,7 @@ constexpr char kUsage[] =
     "Usage: tessaline-devices [--levels [seconds]] [--json]\n"
     "       tessaline-devices --play K FILE [--wave] [--json]\n"
     "       tessaline-devices --check OUT IN [--max-delay SECONDS] [--wave] [--json]\n"
+    "       tessaline-devices --watch [--all] [--wave]\n"
     "Lists the wave input and output devices: their count, then each name.\n"
     "--levels records every input for the given time (default 1 s) at 44100 Hz,\n"
     "16-bit stereo and prints the peak of each channel after its name.\n"
@@ -51,6 +53,9 @@ constexpr char kUsage[] =
     "The sound is looked for within 3 s of the start of playing, or within\n"
     "--max-delay SECONDS (up to 10). Exit code 0 for ok, 3 for any other\n"
     "verdict, 1 when a device fails or there is no sound server.\n"
+    "--watch shows every input (the first nine, or all with --all) with live\n"
+    "left and right meters in the terminal until q or Ctrl+C; the keys 1 ... 9\n"
+    "play the test sound on that output, with its meters.\n"
     "--json prints one JSON document instead (see the README for its fields).\n"
     "--help prints this text, --version the program's version.\n"
     "The audio back-end is chosen by TESSALINE_AUDIO (pulse, virtual,\n"
@@ -69,6 +74,8 @@ struct Options {
   std::string input_name;        // --check's IN when it is not a number
   double max_delay_seconds = 0;  // 0: --max-delay was not given
   bool json = false;
+  bool watch = false;
+  bool all = false;
 };
 
 // A device number as typed (1 ... n), or 0 when it is not one.
@@ -141,6 +148,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       }
       options->max_delay_seconds = seconds;
       ++i;
+    } else if (std::strcmp(arg, "--watch") == 0) {
+      options->watch = true;
+    } else if (std::strcmp(arg, "--all") == 0) {
+      options->all = true;
     } else if (std::strcmp(arg, "--json") == 0) {
       options->json = true;
     } else if (std::strcmp(arg, "--wave") == 0) {
@@ -150,8 +161,16 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       return false;
     }
   }
-  if (options->wave && !options->play && !options->check) {
-    *error = "--wave goes with --play or --check";
+  if (options->all && !options->watch) {
+    *error = "--all goes with --watch";
+    return false;
+  }
+  if (options->watch && (options->play || options->check || options->levels || options->json)) {
+    *error = "--watch goes alone";
+    return false;
+  }
+  if (options->wave && !options->play && !options->check && !options->watch) {
+    *error = "--wave goes with --play, --check or --watch";
     return false;
   }
   if (options->check && (options->play || options->levels)) {
@@ -551,6 +570,7 @@ int main(int argc, char** argv) {
   if (const std::string problem = platform::AudioBackendProblem(); !problem.empty()) {
     return Fail(options, problem, 1);
   }
+  if (options.watch) return RunTerminalWatch({options.all, options.wave});
   if (options.play) return PlayFile(options);
   if (options.check) return CheckLoopback(options);
   if (options.levels) platform::EnsureToolkit();

@@ -10,6 +10,8 @@ set(windows_excluded_sources
   # the system's services are reached through Wine's own sound-server client.
   platform/pulse_backend_test.cpp
   platform/pulse_backlog_test.cpp
+  # ALSA is Linux's.
+  platform/alsa_backend_test.cpp
   platform/dsound_sound_server_test.cpp
   platform/wave_in_sound_server_test.cpp
   platform/wave_out_sound_server_test.cpp

@@ -38,13 +38,20 @@ std::string current_absence;  // why the automatic choice found no system back-e
 std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection,
                                                  std::string* reason) {
   if (selection.empty()) {
-    // Automatic: the system's back-end when it answers, else no devices.
+    // Automatic: the system's back-end when it answers, else the fallback
+    // where it has devices (ALSA on a machine without a sound server), else
+    // no devices.
     std::unique_ptr<AudioBackend> system = ConnectSystemAudioBackend(nullptr);
     if (system) return system;
+    if (std::unique_ptr<AudioBackend> fallback = FallbackSystemAudioBackend()) return fallback;
     return std::make_unique<NoAudioBackend>();
   }
   if (selection == "none") return std::make_unique<NoAudioBackend>();
   if (selection == SystemAudioBackendName()) return ConnectSystemAudioBackend(reason);
+  if (std::unique_ptr<AudioBackend> other;
+      CreateOtherSystemAudioBackend(selection, &other, reason)) {
+    return other;
+  }
   if (selection == "virtual") return std::make_unique<VirtualAudioBackend>(DemoVirtualDeviceSet());
   const std::string prefix = "virtual:";
   if (selection.compare(0, prefix.size(), prefix) == 0) {

@@ -115,7 +115,7 @@ class AudioBackend {
  public:
   virtual ~AudioBackend() = default;
 
-  // Short name of the back-end ("pulse", "virtual", "none").
+  // Short name of the back-end ("pulse", "alsa", "virtual", "none").
   virtual std::string Name() const = 0;
 
   virtual std::vector<AudioEndpoint> Endpoints(AudioDirection direction) = 0;
@@ -146,10 +146,10 @@ class AudioBackend {
   virtual void WatchEndpoints(std::function<void()> changed) { (void)changed; }
 };
 
-// Creates the back-end a selection text names: "pulse", "virtual",
-// "virtual:<device list>", "none", or "" for the automatic choice (pulse when a
-// server answers, else none). Returns nullptr and sets *reason when the back-end
-// is not available or the text is not understood.
+// Creates the back-end a selection text names: "pulse", "alsa" (Linux),
+// "virtual", "virtual:<device list>", "none", or "" for the automatic choice
+// (pulse when a server answers, else ALSA where it lists devices, else none). Returns nullptr and
+// sets *reason when the back-end is not available or the text is not understood.
 std::unique_ptr<AudioBackend> CreateAudioBackend(const std::string& selection, std::string* reason);
 
 // The back-end of this process. Chosen on first use from TESSALINE_AUDIO

@@ -61,6 +61,15 @@ std::unique_ptr<AudioBackend> ConnectSystemAudioBackend(std::string*) {
   return std::make_unique<WindowsAudioBackend>();
 }
 
+bool CreateOtherSystemAudioBackend(const std::string&, std::unique_ptr<AudioBackend>*,
+                                   std::string*) {
+  return false;
+}
+
+std::unique_ptr<AudioBackend> FallbackSystemAudioBackend() {
+  return nullptr;
+}
+
 bool UsesSystemAudio() {
   const std::shared_ptr<AudioBackend> backend = CurrentAudioBackend();
   return backend && backend->Name() == SystemAudioBackendName();

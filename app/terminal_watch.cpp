@@ -1,0 +1,248 @@
+// tessaline-devices --watch: live meters in a terminal (ncurses), fed by the
+// same capture and player components as the window.
+
+#include "app/terminal_watch.h"
+
+#include <cstdio>
+
+#if defined(_WIN32)
+
+int RunTerminalWatch(const WatchOptions&) {
+  std::fprintf(stderr, "tessaline-devices: --watch is not available on Windows\n");
+  return 1;
+}
+
+#else
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/meter_bar.h"
+#include "app/peak_probe.h"
+#include "capture/wave_in.h"
+#include "devices/wave_devices.h"
+#include "platform/framework/application.h"
+#include "platform/framework/termination_requests.h"
+#include "platform/messages/messages.h"
+#include "platform/wave/wave_caps.h"
+#include "playback/audio_player.h"
+
+// Last: its macros (OK, ERR, timeout, ...) would clash with the names above.
+#include <curses.h>
+
+namespace {
+
+// The window's number of rows per side.
+constexpr int kWindowRows = 9;
+// One frame every 40 ms: 25 redraws a second.
+constexpr unsigned kFrameMs = 40;
+
+// One meter pair fed by a peak probe. A frame in which no sound arrived
+// (buffers come in pieces of about 12 ms, not evenly spread) leaves the
+// meters as they stand.
+struct MeterPair {
+  TMeterBar left, right;
+  void Update(TPeakProbe& probe) {
+    if (probe.BytesSeen() == 0) return;
+    left.Update(probe.PeakLeft());
+    right.Update(probe.PeakRight());
+    probe.ResetPeaks();
+  }
+  void Note(std::vector<double>& state) const {
+    state.insert(state.end(), {left.Level(), left.Marker(), right.Level(), right.Marker()});
+  }
+};
+
+struct InputRow {
+  std::string name;
+  std::unique_ptr<TMMWaveIn> in;
+  std::unique_ptr<TPeakProbe> probe;
+  MeterPair meters;
+  std::string error;  // the device's message when it cannot record
+};
+
+std::string OneLine(const std::string& message) {
+  std::string line;
+  for (char c : message) {
+    if (c == '\n' || c == '\r') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
+// Starts recording input `index` into its probe, as the window's rows do.
+void StartInput(InputRow& row, int index) {
+  row.in = std::make_unique<TMMWaveIn>(nullptr);
+  row.probe = std::make_unique<TPeakProbe>(nullptr);
+  try {
+    row.in->SetMode(mStereo);
+    row.in->SetBitLength(b16Bit);
+    row.in->SetSampleRate(44100);
+    row.in->SetDeviceID(index);
+    row.in->SetOutput(row.probe.get());
+    row.probe->SetInput(row.in.get());
+    row.in->Start();
+  } catch (const std::exception& e) {
+    row.error = OneLine(e.what());
+  }
+}
+
+// Draws one line of text at `y`, cut to the screen's width.
+void Line(int y, const std::string& text) {
+  if (y >= LINES) return;
+  mvaddnstr(y, 0, text.c_str(), static_cast<int>(text.size()));
+  clrtoeol();
+}
+
+// "Name  L [#####   |  ]": the name column, the side, the bar to one column
+// short of the edge (a line that filled the last column would wrap).
+std::string MeterLine(const std::string& label, int name_columns, const char* side,
+                      const TMeterBar& bar) {
+  const int bar_columns = std::max(0, COLS - name_columns - 6);
+  return FitColumns(label, name_columns) + " " + side + " [" + bar.Render(bar_columns) + "]";
+}
+
+}  // namespace
+
+int RunTerminalWatch(const WatchOptions& options) {
+  platform::EnsureToolkit();
+  const int count = static_cast<int>(waveInGetNumDevs());
+  const int shown = options.all ? count : std::min(count, kWindowRows);
+  std::vector<InputRow> inputs(static_cast<std::size_t>(shown));
+  for (int i = 0; i < shown; ++i) {
+    inputs[static_cast<std::size_t>(i)].name = WaveInDeviceName(i);
+    StartInput(inputs[static_cast<std::size_t>(i)], i);
+  }
+  std::vector<std::string> outputs;
+  const int output_count = std::min(static_cast<int>(waveOutGetNumDevs()), kWindowRows);
+  for (int i = 0; i < output_count; ++i) outputs.push_back(WaveOutDeviceName(i));
+
+  // The player as the window sets it up, its meters fed by a probe.
+  std::string player_error;
+  int playing = 0;  // the output played on (1 ... 9), 0 for none yet
+  TMMAudioPlayer player(nullptr);
+  TPeakProbe player_probe(nullptr);
+  MeterPair player_meters;
+  player.SetBufferSize(8196);
+  player.SetNumBuffers(10);
+  player.SetDeviceID(InvalidId);
+  player.SetCallBackMode(cmWindow);
+  player.SetUseDSound(!options.wave);
+  player.SetOutput(&player_probe);
+  player_probe.SetInput(&player);
+  player.SetFileName(Application->ExeDir() + "YesLR.wav");
+  // At the end of the sound its meters go dark, as the window's do.
+  player.OnStop = [&player_meters](TComponent*) {
+    player_meters.left.Clear();
+    player_meters.right.Clear();
+  };
+  // A failure while the sound plays is reported as a message box; here it
+  // shows on the player's line.
+  platform::SetMessageBoxHook([&player_error](const std::string& text, const std::string&, UINT) {
+    player_error = OneLine(text);
+    return IDOK;
+  });
+
+  bool quit = false;
+  platform::TerminationRequests requests([&quit] { quit = true; });
+  initscr();
+  cbreak();
+  noecho();
+  nodelay(stdscr, TRUE);
+  keypad(stdscr, TRUE);
+  curs_set(0);
+
+  int name_columns = 0;
+  for (const InputRow& row : inputs) name_columns = std::max<int>(name_columns, row.name.size());
+  for (const std::string& name : outputs) name_columns = std::max<int>(name_columns, name.size());
+  name_columns += 3;          // "9: " before each name
+  std::vector<double> drawn;  // what the screen shows
+  std::string drawn_error;
+  while (!quit) {
+    for (int key = getch(); key != ERR; key = getch()) {
+      if (key == 'q' || key == 'Q') {
+        quit = true;
+      } else if (key >= '1' && key <= '9' && key - '0' <= output_count) {
+        const int k = key - '0';
+        player_error.clear();
+        try {
+          player.Stop();
+          // The sound-buffer output counts the default device first.
+          player.SetDeviceID(player.GetUseDSound() ? k : k - 1);
+          player_meters.left.Clear();
+          player_meters.right.Clear();
+          player_probe.ResetPeaks();
+          playing = k;
+          player.Play();
+        } catch (const std::exception& e) {
+          player_error = OneLine(e.what());
+        }
+      } else if (key == KEY_RESIZE) {
+        clear();
+        drawn.clear();
+      }
+    }
+    if (quit) break;
+    // Meters and markers that stand still are not drawn again.
+    std::vector<double> state;
+    for (InputRow& row : inputs) {
+      if (row.probe) row.meters.Update(*row.probe);
+      row.meters.Note(state);
+    }
+    player_meters.Update(player_probe);
+    player_meters.Note(state);
+    state.push_back(playing);
+    state.push_back(COLS);
+    state.push_back(LINES);
+    if (state == drawn && player_error == drawn_error) {
+      WaitAndPump(kFrameMs, true);
+      continue;
+    }
+    drawn = std::move(state);
+    drawn_error = player_error;
+
+    const int names = std::min(name_columns, std::max(8, COLS / 3));
+    int y = 0;
+    Line(y++, "Input Drivers: " + std::to_string(count) +
+                  "   (q quits; 1-9 play the test sound on that output)");
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const InputRow& row = inputs[i];
+      const std::string label = std::to_string(i + 1) + ": " + row.name;
+      if (!row.error.empty()) {
+        Line(y++, FitColumns(label, names) + " " + row.error);
+        continue;
+      }
+      Line(y++, MeterLine(label, names, "L", row.meters.left));
+      Line(y++, MeterLine("", names, "R", row.meters.right));
+    }
+    Line(y++, "Output Drivers: " + std::to_string(waveOutGetNumDevs()));
+    for (int k = 1; k <= output_count; ++k) {
+      const std::string label = std::to_string(k) + ": " + outputs[static_cast<std::size_t>(k - 1)];
+      if (k != playing) {
+        Line(y++, label);
+      } else if (!player_error.empty()) {
+        Line(y++, FitColumns(label, names) + " " + player_error);
+      } else {
+        Line(y++, MeterLine(label, names, "L", player_meters.left));
+        Line(y++, MeterLine("", names, "R", player_meters.right));
+      }
+    }
+    clrtobot();
+    refresh();
+    WaitAndPump(kFrameMs, true);
+  }
+  endwin();
+  platform::SetMessageBoxHook(nullptr);
+  player.Stop();
+  for (InputRow& row : inputs) {
+    if (row.in) row.in->Close();
+  }
+  return 0;
+}
+
+#endif
