@@ -15,6 +15,7 @@
 #include "app/json_writer.h"
 #include "app/loopback_check.h"
 #include "app/peak_probe.h"
+#include "app/terminal_text.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
 #include "platform/audio/audio_backend.h"
@@ -187,7 +188,7 @@ void ListDevices(const char* title, UINT count, std::string (*name)(std::int32_t
   std::printf("%s: %u\n", title, count);
   for (UINT i = 0; i < count; ++i) {
     auto index = static_cast<std::int32_t>(i);
-    std::printf("  %u: %s", i + 1, name(index).c_str());
+    std::printf("  %u: %s", i + 1, TerminalText(name(index)).c_str());
     if (level_seconds > 0) {
       std::fflush(stdout);
       const InputLevels levels = MeasureInput(index, level_seconds);
@@ -195,7 +196,7 @@ void ListDevices(const char* title, UINT count, std::string (*name)(std::int32_t
         std::printf("  L %s dBFS  R %s dBFS", FormatDbfs(levels.left).c_str(),
                     FormatDbfs(levels.right).c_str());
       } else {
-        std::printf("  %s", levels.error.c_str());
+        std::printf("  %s", TerminalText(levels.error).c_str());
       }
     }
     std::printf("\n");
@@ -236,7 +237,7 @@ void ListDevicesJson(double level_seconds) {
 // Ends a run that failed: the message on standard error and, for --json, a
 // document that carries it. Returns the exit code.
 int Fail(const Options& options, const std::string& message, int code) {
-  std::fprintf(stderr, "tessaline-devices: %s\n", message.c_str());
+  std::fprintf(stderr, "tessaline-devices: %s\n", TerminalText(message).c_str());
   if (options.json) {
     JsonWriter json;
     json.BeginObject().Key("error").String(message).EndObject();
@@ -331,7 +332,8 @@ int PlayFile(Options options) {
     json.Key("played_ms").Integer(ms).EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
-    std::printf("Played %s on %s: %lld ms\n", options.file.c_str(), device.c_str(), ms);
+    std::printf("Played %s on %s: %lld ms\n", TerminalText(options.file).c_str(),
+                TerminalText(device).c_str(), ms);
   }
   return 0;
 }
@@ -387,8 +389,9 @@ int CheckLoopback(const Options& options) {
     json.Key("verdict").String(verdict).EndObject();
     std::printf("%s\n", json.Text().c_str());
   } else {
-    std::printf("Check: output %ld %s -> input %ld %s\n", options.device, check.output_name.c_str(),
-                options.input, check.input_name.c_str());
+    std::printf("Check: output %ld %s -> input %ld %s\n", options.device,
+                TerminalText(check.output_name).c_str(), options.input,
+                TerminalText(check.input_name).c_str());
     std::printf("  left word:  %s\n", DescribeArrival(result.left_word).c_str());
     std::printf("  right word: %s\n", DescribeArrival(result.right_word).c_str());
     if (check.delay_ms >= 0) {
