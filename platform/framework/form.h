@@ -123,6 +123,8 @@ class TCustomForm : public TWinControl {
   TFormStyle form_style_ = fsNormal;
   int max_width_ = 0, max_height_ = 0, min_width_ = 0, min_height_ = 0;
   bool closing_ = false;
+  // A close waits for the open message boxes to be gone.
+  bool close_deferred_ = false;
 };
 
 class TForm : public TCustomForm {
