@@ -23,10 +23,15 @@ std::vector<AfterBoxes> after_boxes;
 HWND after_boxes_window = 0;
 constexpr UINT kRunAfterBoxes = 0x8010;
 
-// Runs the actions that wait, unless a box opened again meanwhile. Called from
+// Runs the actions that wait. A box that opened meanwhile (this runs in its
+// loop then) is closed too, and the actions wait for it in turn. Called from
 // the message loop, through after_boxes_window.
 void RunAfterBoxes(TMessage& m) {
-  if (m.Msg != kRunAfterBoxes || open_boxes > 0) return;
+  if (m.Msg != kRunAfterBoxes) return;
+  if (open_boxes > 0) {
+    platform::CloseOpenDialogs();
+    return;
+  }
   std::vector<AfterBoxes> actions;
   actions.swap(after_boxes);
   for (AfterBoxes& a : actions) platform::Guarded(a.action);
