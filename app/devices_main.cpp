@@ -15,6 +15,7 @@
 #include "app/json_writer.h"
 #include "app/loopback_check.h"
 #include "app/peak_probe.h"
+#include "app/terminal_text.h"
 #include "app/terminal_watch.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
@@ -232,7 +233,7 @@ void ListDevices(const char* title, UINT count, std::string (*name)(std::int32_t
   platform::PrintText(stdout, "%s: %u\n", title, count);
   for (UINT i = 0; i < count; ++i) {
     auto index = static_cast<std::int32_t>(i);
-    platform::PrintText(stdout, "  %u: %s", i + 1, name(index).c_str());
+    platform::PrintText(stdout, "  %u: %s", i + 1, TerminalText(name(index)).c_str());
     if (level_seconds > 0) {
       std::fflush(stdout);
       const InputLevels levels = MeasureInput(index, level_seconds);
@@ -240,7 +241,7 @@ void ListDevices(const char* title, UINT count, std::string (*name)(std::int32_t
         platform::PrintText(stdout, "  L %s dBFS  R %s dBFS", FormatDbfs(levels.left).c_str(),
                             FormatDbfs(levels.right).c_str());
       } else {
-        platform::PrintText(stdout, "  %s", levels.error.c_str());
+        platform::PrintText(stdout, "  %s", TerminalText(levels.error).c_str());
       }
     }
     platform::PrintText(stdout, "\n");
@@ -287,7 +288,7 @@ void PrintJsonError(const std::string& message) {
 }
 
 int Fail(const Options& options, const std::string& message, int code) {
-  platform::PrintText(stderr, "tessaline-devices: %s\n", message.c_str());
+  platform::PrintText(stderr, "tessaline-devices: %s\n", TerminalText(message).c_str());
   if (options.json) PrintJsonError(message);
   return code;
 }
@@ -404,8 +405,8 @@ int PlayFile(Options options) {
     json.Key("played_ms").Integer(ms).EndObject();
     platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
-    platform::PrintText(stdout, "Played %s on %s: %lld ms\n", options.file.c_str(), device.c_str(),
-                        ms);
+    platform::PrintText(stdout, "Played %s on %s: %lld ms\n", TerminalText(options.file).c_str(),
+                        TerminalText(device).c_str(), ms);
   }
   return 0;
 }
@@ -527,7 +528,8 @@ int CheckLoopback(Options options) {
     platform::PrintText(stdout, "%s\n", json.Text().c_str());
   } else {
     platform::PrintText(stdout, "Check: output %ld %s -> input %ld %s\n", options.device,
-                        check.output_name.c_str(), options.input, check.input_name.c_str());
+                        TerminalText(check.output_name).c_str(), options.input,
+                        TerminalText(check.input_name).c_str());
     platform::PrintText(stdout, "  left word:  %s\n", DescribeArrival(result.left_word).c_str());
     platform::PrintText(stdout, "  right word: %s\n", DescribeArrival(result.right_word).c_str());
     if (check.delay_ms >= 0) {

@@ -28,6 +28,13 @@ void JsonWriter::Quote(const std::string& value) {
       if (length == 0) {
         text_ += "\\ufffd";
         ++i;
+      } else if (c == 0xC2 && p[i + 1] < 0xA0) {
+        // The C1 controls (U+0080 .. U+009F) would reach a terminal that shows
+        // the document as commands.
+        char escape[8];
+        std::snprintf(escape, sizeof(escape), "\\u%04x", unsigned{p[i + 1]});
+        text_ += escape;
+        i += 2;
       } else {
         text_.append(value, i, length);
         i += length;

@@ -24,16 +24,37 @@ constexpr int kRows = 9;
 // The test sound, beside the program.
 constexpr char kTestSound[] = "YesLR.wav";
 
-// A key of every input device, in catalogue order: the back-end's own key of
-// the device, within that back-end.
+// Every device of a direction, in catalogue order, each with a key of its own:
+// the back-end's key of the device, within that back-end.
+std::vector<platform::AudioEndpoint> KeyedDevices(platform::AudioDirection direction) {
+  std::shared_ptr<platform::AudioBackend> backend = platform::CurrentAudioBackend();
+  if (!backend) return {};
+  const std::string prefix = std::to_string(reinterpret_cast<std::uintptr_t>(backend.get())) + "/";
+  std::vector<platform::AudioEndpoint> devices = backend->Endpoints(direction);
+  for (platform::AudioEndpoint& e : devices) e.id = prefix + e.id;
+  return devices;
+}
+
 std::vector<std::string> InputDeviceKeys() {
   std::vector<std::string> keys;
-  std::shared_ptr<platform::AudioBackend> backend = platform::CurrentAudioBackend();
-  if (!backend) return keys;
-  const std::string prefix = std::to_string(reinterpret_cast<std::uintptr_t>(backend.get())) + "/";
-  for (const platform::AudioEndpoint& e : backend->Endpoints(platform::AudioDirection::kInput))
-    keys.push_back(prefix + e.id);
+  for (const platform::AudioEndpoint& e : KeyedDevices(platform::AudioDirection::kInput))
+    keys.push_back(e.id);
   return keys;
+}
+
+// Where the device is in today's list: by its key and name; else, where a
+// back-end's keys are positions that moved, by its name where exactly one
+// device carries it. -1 when it has gone.
+int IndexOfDevice(const std::vector<platform::AudioEndpoint>& devices,
+                  const platform::AudioEndpoint& device) {
+  int by_name = -1, named = 0;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (devices[i].name != device.name) continue;
+    if (devices[i].id == device.id) return static_cast<int>(i);
+    by_name = static_cast<int>(i);
+    ++named;
+  }
+  return named == 1 ? by_name : -1;
 }
 
 }  // namespace
@@ -124,7 +145,16 @@ void TForm1::FormShow(TComponent*) {
 
   const int n_out = follower_ ? static_cast<int>(waveOutGetNumDevs()) : MMWaveOut1->GetNumDevs();
   Label2->SetCaption(std::to_string(n_out));
-  for (int k = 0; k < n_out && k < kRows; ++k) Lab[kRows + k]->SetCaption(WaveOutDeviceName(k));
+  const std::vector<platform::AudioEndpoint> outputs =
+      KeyedDevices(platform::AudioDirection::kOutput);
+  for (int k = 0; k < kRows; ++k) {
+    auto& device = output_devices_[static_cast<std::size_t>(k)];
+    device = {};
+    if (k >= n_out) continue;
+    Lab[kRows + k]->SetCaption(WaveOutDeviceName(k));
+    // The row plays the device its label names, wherever that device goes.
+    if (k < static_cast<int>(outputs.size())) device = outputs[static_cast<std::size_t>(k)];
+  }
 
   if (follower_) {
     // Rows whose device has gone show the layout's text again, and their
@@ -152,12 +182,16 @@ void TForm1::FormShow(TComponent*) {
 }
 
 void TForm1::ButtonClick(int k) {
-  if (WaveOutDeviceName(k - 1).empty()) return;
+  const platform::AudioEndpoint& device = output_devices_[static_cast<std::size_t>(k - 1)];
+  // A row without a device, or whose device has gone, plays nothing.
+  if (device.id.empty()) return;
+  const int index = IndexOfDevice(KeyedDevices(platform::AudioDirection::kOutput), device);
+  if (index < 0) return;
   // Stopping clears the meters of the row played before.
   MMAudioPlayer1->Stop();
-  // Catalogue output k - 1: the DirectSound output counts the default device
-  // first.
-  MMAudioPlayer1->SetDeviceID(MMAudioPlayer1->GetUseDSound() ? k : k - 1);
+  // The device's place in the catalogue: the DirectSound output counts the
+  // default device first.
+  MMAudioPlayer1->SetDeviceID(MMAudioPlayer1->GetUseDSound() ? index + 1 : index);
   TMMConnector* connector = MMConnector[10];
   connector->SetLevel1(MMLevel[static_cast<std::size_t>(16 + 2 * k)]);
   connector->SetLevel2(MMLevel[static_cast<std::size_t>(17 + 2 * k)]);
@@ -216,12 +250,13 @@ void TForm1::FormClose(TComponent*, TCloseAction&) {
   SyncFromScreen();
   // Where the desktop keeps window positions to itself, the window does not
   // know where it was: the stored position stays for a desktop that can use it.
-  if (platform::WindowPositionsKnown()) {
-    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "top", GetTop());
-    WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "left", GetLeft());
-  }
-  WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "wide", GetWidth());
-  WriteRegValue(HKEY_CURRENT_USER, kPlacementKey, "hei", GetHeight());
+  // One record, so that windows closed at the same time never leave a mix of
+  // their placements.
+  std::vector<std::pair<std::string, std::int32_t>> placement;
+  if (platform::WindowPositionsKnown()) placement = {{"top", GetTop()}, {"left", GetLeft()}};
+  placement.emplace_back("wide", GetWidth());
+  placement.emplace_back("hei", GetHeight());
+  WriteRegIntegers(HKEY_CURRENT_USER, kPlacementKey, placement);
 }
 
 const TClassInfo& TForm1::StaticClassInfo() {

@@ -7,6 +7,7 @@
 #include "app/device_follower.h"
 #include "capture/wave_in.h"
 #include "controls/level.h"
+#include "platform/audio/audio_backend.h"
 #include "platform/framework/form.h"
 #include "playback/audio_player.h"
 #include "playback/wave_out.h"
@@ -31,7 +32,9 @@ class TForm1 : public TForm {
   // player the test sound that lies beside the program.
   void FormShow(TComponent* sender);
   // Button1Click ... Button9Click: plays the test sound on output row k
-  // (1 ... 9) with that row's meters; nothing for a row without a device.
+  // (1 ... 9) with that row's meters, on the device its label names wherever
+  // that device has moved in the list; nothing for a row without a device or
+  // whose device has gone.
   void ButtonClick(int k);
   void btn_refreshClick(TComponent* sender);
   // From now on does what btn_refreshClick does whenever an input or output
@@ -86,6 +89,9 @@ class TForm1 : public TForm {
   // The back-end's key of the device each input row was started on; empty
   // for a row that does not run or whose device is not known.
   std::array<std::string, 10> row_devices_;
+  // The device each output row's label names (its key as in row_devices_);
+  // an empty key for a row without one.
+  std::array<platform::AudioEndpoint, 9> output_devices_{};
   std::unique_ptr<TDeviceFollower> follower_;
   // The layout's texts of Lab1 ... Lab18, for rows whose device has gone.
   std::array<std::string, 18> initial_captions_;

@@ -88,6 +88,19 @@ void WriteRegValue(HKEY root, const std::string& key, const std::string& name,
   }
 }
 
+void WriteRegIntegers(HKEY root, const std::string& key,
+                      const std::vector<std::pair<std::string, std::int32_t>>& values) {
+  try {
+    TRegistry reg;
+    SelectRoot(reg, root);
+    if (!reg.OpenKey(key, true)) return;
+    reg.WriteIntegers(values);
+    reg.CloseKey();
+  } catch (...) {
+    // Storing is best effort.
+  }
+}
+
 TVariant ReadRegValue(HKEY root, const std::string& key, const std::string& name,
                       const TVariant& def) {
   TVariant result = def;

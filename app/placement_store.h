@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/variant.h"
 #include "platform/registry/registry_types.h"
@@ -20,6 +23,12 @@
 // the key cannot be opened nothing is stored.
 void WriteRegValue(HKEY root, const std::string& key, const std::string& name,
                    const TVariant& value);
+
+// Stores the named 32-bit integers under root\key as one record: another process that
+// writes the same names at the same time leaves either all of these or all of its own.
+// When the key cannot be opened or the store not written, nothing is stored.
+void WriteRegIntegers(HKEY root, const std::string& key,
+                      const std::vector<std::pair<std::string, std::int32_t>>& values);
 
 // The stored value converted to the default's type, or `def` when the key or value is
 // missing, is stored with another type, or does not fit the default's type. A null

@@ -11,58 +11,13 @@
 
 #include "app/command_line.h"
 #include "app/json_writer.h"
-#include "app/utf8.h"
+#include "app/terminal_text.h"
 #include "devices/wave_format.h"
 #include "files/wave_io.h"
 #include "platform/text/arguments.h"
 #include "platform/text/console.h"
 
 namespace {
-
-// The text as it is safe to write to a terminal: control characters (C0, DEL and C1),
-// backslashes and bytes that are no UTF-8 become escapes (\n, \r, \t, \\, \xNN);
-// printable ASCII and UTF-8 stay as they are.
-std::string Escaped(const std::string& text) {
-  std::string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = p[i];
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    const std::size_t length = c >= 0x80 ? Utf8Length(p + i, n - i) : 0;
-    // U+0080 .. U+009F are the C1 controls.
-    if (length > 0 && !(c == 0xC2 && p[i + 1] < 0xA0)) {
-      out.append(text, i, length);
-      i += length;
-      continue;
-    }
-    switch (c) {
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default: {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02X", unsigned{c});
-        out += hex;
-      }
-    }
-    ++i;
-  }
-  return out;
-}
 
 std::string TagId(FOURCC id) {
   std::string s(4, ' ');
@@ -85,7 +40,7 @@ bool Describe(const char* name, JsonWriter* json) {
     if (json) {
       json->BeginObject().Key("file").String(name).Key("error").Integer(result).EndObject();
     } else {
-      platform::PrintText(stdout, "%s: error %d\n", Escaped(name).c_str(), result);
+      platform::PrintText(stdout, "%s: error %d\n", TerminalText(name).c_str(), result);
     }
     return false;
   }
@@ -102,7 +57,7 @@ bool Describe(const char* name, JsonWriter* json) {
   } else {
     platform::PrintText(
         stdout, "%s: %s ch=%u rate=%u bits=%u block=%u avg=%u data=%u samples=%d offset=%u\n",
-        Escaped(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
+        TerminalText(name).c_str(), WaveFormatTagName(&f).c_str(), unsigned{f.nChannels},
         unsigned{f.nSamplesPerSec}, unsigned{f.wBitsPerSample}, unsigned{f.nBlockAlign},
         unsigned{f.nAvgBytesPerSec}, block->DataBytes, block->DataSamples, block->DataOffset);
   }
@@ -113,7 +68,7 @@ bool Describe(const char* name, JsonWriter* json) {
       json->Key(TagId(WaveInfoTags[i].Id)).String(text);
     } else {
       platform::PrintText(stdout, "  %s = %s\n", TagId(WaveInfoTags[i].Id).c_str(),
-                          Escaped(text).c_str());
+                          TerminalText(text).c_str());
     }
   }
   if (json) json->EndObject().EndObject();

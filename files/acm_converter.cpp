@@ -63,11 +63,38 @@ void TMMACMConverter::BuildDestFormat() {
   SetDestFormat(enabled_ ? requested_format_ : nullptr);
 }
 
+namespace {
+
+// Whether `input` is PCM in the extensible header whose bytes are `dest`'s plain PCM as
+// they are: the same shape, every bit of each sample valid. Such data needs no codec.
+bool SamePcmBytes(const WAVEFORMATEX* input, const WAVEFORMATEX* dest) {
+  if (input->wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
+      input->cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX) ||
+      dest->wFormatTag != WAVE_FORMAT_PCM) {
+    return false;
+  }
+  WAVEFORMATEXTENSIBLE extensible;
+  std::memcpy(&extensible, input, sizeof extensible);
+  const std::uint16_t coding =
+      static_cast<std::uint16_t>(extensible.SubFormat[0] | extensible.SubFormat[1] << 8);
+  const std::uint16_t valid = extensible.wValidBitsPerSample;
+  return coding == WAVE_FORMAT_PCM && (valid == 0 || valid == input->wBitsPerSample) &&
+         input->nChannels == dest->nChannels && input->nSamplesPerSec == dest->nSamplesPerSec &&
+         input->wBitsPerSample == dest->wBitsPerSample && input->nBlockAlign == dest->nBlockAlign;
+}
+
+}  // namespace
+
 void TMMACMConverter::Recompute() {
   differ_ = false;
   convertible_ = false;
   if (input_format_ != nullptr && enabled_) {
     BuildDestFormat();
+    if (dest_format_ != nullptr && SamePcmBytes(input_format_, dest_format_)) {
+      // Passed through, with the plain header.
+      TMMDSPComponent::SetPWaveFormat(dest_format_);
+      return;
+    }
     if (FormatsDiffer(input_format_, dest_format_)) {
       differ_ = true;
       if (CanConvert(input_format_, dest_format_, quality_)) {

@@ -1,6 +1,8 @@
 #include "files/audio_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -28,6 +30,21 @@ bool NamesResourceOrMemory(const std::string& name) {
 bool IsExistingFile(const std::string& name) {
   std::error_code ec;
   return std::filesystem::is_regular_file(platform::PathFromUtf8(name), ec);
+}
+
+// Why a name that is there cannot be read as an audio file (not a regular file, or
+// opening it fails: permission denied, ...); empty when it can be read or is not there.
+std::string UnreadableReason(const std::string& name) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(name, ec);
+  if (ec || !std::filesystem::exists(status)) return {};
+  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+  errno = 0;
+  if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
+    std::fclose(f);
+    return {};
+  }
+  return errno != 0 ? std::strerror(errno) : "it cannot be opened";
 }
 
 }  // namespace
@@ -127,7 +144,14 @@ std::string TMMCustomAudioFile::GetFilter() const {
 void TMMCustomAudioFile::LoadFile(const std::string& name, TMMAudioFileType kind) {
   if (HasState(csDestroying) || name == GetFileName()) return;
   Unload();
-  if (name.empty() || (!IsExistingFile(name) && !NamesResourceOrMemory(name))) return;
+  if (name.empty()) return;
+  if (!NamesResourceOrMemory(name)) {
+    // A missing file loads nothing and says nothing; one that is there but cannot be
+    // read says why.
+    if (const std::string reason = UnreadableReason(name); !reason.empty())
+      throw EMMAudioError("Cannot read " + name + ": " + reason);
+    if (!IsExistingFile(name)) return;
+  }
   if (kind != ftNone) {
     if (const TMMFileTypeClass* type = FindFileType(kind)) {
       try {

@@ -55,7 +55,10 @@ WAVEFORMATEX TMMPCMConverter::SuggestionFor(const WAVEFORMATEX* input) const {
   WAVEFORMATEX dest;
   SuggestPCM(input, dest);
   if (dest.wFormatTag == 0 && input->wFormatTag != WAVE_FORMAT_PCM) {
-    BuildPCMFormat(dest, 16, input->nChannels, input->nSamplesPerSec);
+    // 8-bit PCM in the extensible header stays 8-bit: its bytes pass as they are.
+    const int bits =
+        input->wFormatTag == WAVE_FORMAT_EXTENSIBLE && input->wBitsPerSample == 8 ? 8 : 16;
+    BuildPCMFormat(dest, bits, input->nChannels, input->nSamplesPerSec);
   }
   return dest;
 }

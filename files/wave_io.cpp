@@ -161,29 +161,46 @@ std::uint16_t CodingTag(const WAVEFORMATEX& f, std::size_t formatBytes) {
 
 // The byte rate of a codec whose blocks always hold the same number of samples, from its
 // block; 0 for the others.
-std::uint32_t ConstantByteRate(const WAVEFORMATEX& f, std::uint16_t coding) {
+// Samples per channel in one block of a codec of fixed-size blocks; 0 for other codings.
+std::uint64_t SamplesPerBlock(const WAVEFORMATEX& f, std::uint16_t coding) {
   const std::uint64_t block = f.nBlockAlign, channels = f.nChannels;
-  std::uint64_t samplesPerBlock = 0;
   switch (coding) {
     case WAVE_FORMAT_ALAW:
     case WAVE_FORMAT_MULAW:
-      samplesPerBlock = 1;
-      break;
+      return 1;
     case WAVE_FORMAT_IMA_ADPCM:  // a header with one sample per channel, then 4-bit samples
-      if (channels > 0 && block > 4 * channels)
-        samplesPerBlock = (block - 4 * channels) * 2 / channels + 1;
-      break;
+      return channels > 0 && block > 4 * channels ? (block - 4 * channels) * 2 / channels + 1 : 0;
     case WAVE_FORMAT_ADPCM:  // a header with two samples per channel, then 4-bit samples
-      if (channels > 0 && block > 7 * channels)
-        samplesPerBlock = (block - 7 * channels) * 2 / channels + 2;
-      break;
+      return channels > 0 && block > 7 * channels ? (block - 7 * channels) * 2 / channels + 2 : 0;
     case WAVE_FORMAT_GSM610:  // 320 samples in 65 bytes
-      samplesPerBlock = block / 65 * 320;
-      break;
+      return block / 65 * 320;
     default:
-      break;
+      return 0;
   }
+}
+
+// The samples that `bytes` bytes of data hold in a codec of fixed-size blocks: every whole
+// block, and what ADPCM decodes of a partial last block (the samples of its header and its
+// whole words).
+std::int64_t SamplesInBlocks(const WAVEFORMATEX& f, std::uint16_t coding, std::int64_t bytes) {
+  const std::uint64_t perBlock = SamplesPerBlock(f, coding);
+  if (perBlock == 0 || f.nBlockAlign == 0) return 0;
+  const auto whole = static_cast<std::uint64_t>(bytes) / f.nBlockAlign;
+  const std::uint64_t rest = static_cast<std::uint64_t>(bytes) % f.nBlockAlign;
+  const std::uint64_t channels = f.nChannels;
+  std::uint64_t partial = 0;
+  if (coding == WAVE_FORMAT_IMA_ADPCM && rest >= 4 * channels) {
+    partial = (rest - 4 * channels) / (4 * channels) * 8 + 1;
+  } else if (coding == WAVE_FORMAT_ADPCM && rest >= 7 * channels) {
+    partial = 2 * (rest - 7 * channels) / channels + 2;
+  }
+  return static_cast<std::int64_t>(whole * perBlock + std::min(partial, perBlock));
+}
+
+std::uint32_t ConstantByteRate(const WAVEFORMATEX& f, std::uint16_t coding) {
+  const std::uint64_t samplesPerBlock = SamplesPerBlock(f, coding);
   if (samplesPerBlock == 0) return 0;
+  const std::uint64_t block = f.nBlockAlign;
   const std::uint64_t rate = (block * f.nSamplesPerSec + samplesPerBlock / 2) / samplesPerBlock;
   return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(rate, 1, kMaxU32));
 }
@@ -672,8 +689,17 @@ int WaveOpen(PWaveIOBlock& block, const char* name, FOURCC formType, DWORD flags
       // its frames, and the rate from the count; a codec of fixed-size blocks takes the rate
       // from its block. So no conversion divides by 0.
       std::int64_t samples = -1;
+      // A codec of fixed-size blocks counts its samples by "fact" where the count fits the
+      // blocks (the last one may be padded), else by the blocks; a stored average rate,
+      // which writers get wrong, does not count them.
+      if (const auto perBlock = static_cast<std::int64_t>(SamplesPerBlock(f, coding));
+          perBlock > 0) {
+        const std::int64_t inBlocks = SamplesInBlocks(f, coding, b->DataBytes);
+        const std::int64_t fact = factValid ? std::int64_t{factCount} : -1;
+        samples = fact > 0 && fact <= inBlocks && fact > inBlocks - perBlock ? fact : inBlocks;
+      }
       if (f.wFormatTag != WAVE_FORMAT_PCM && f.nAvgBytesPerSec == 0) {
-        samples = factValid ? std::int64_t{factCount} : 0;
+        if (samples < 0) samples = factValid ? std::int64_t{factCount} : 0;
         if (samples == 0 && coding == WAVE_FORMAT_MPEGLAYER3) {
           samples = MpegSamples(h, dataOffset, b->DataBytes);
         }

@@ -192,9 +192,13 @@ void TMMAudioPlayer::SetPitch(float value) {
     pitch_stage_->SetPitch(pitch_);
     return;
   }
-  if (const WAVEFORMATEX* format = ds_wave_out_->GetPWaveFormat()) {
+  if (pitch_ == 0.0f) {
+    // The format's own rate, whatever it is: a file plays at its own speed.
+    ds_wave_out_->SetFrequency(static_cast<std::int32_t>(DSBFREQUENCY_ORIGINAL));
+  } else if (const WAVEFORMATEX* format = ds_wave_out_->GetPWaveFormat()) {
     const double rate = std::trunc(format->nSamplesPerSec * (double{pitch_} + 100.0) / 100.0);
-    ds_wave_out_->SetFrequency(static_cast<std::int32_t>(std::clamp(rate, 100.0, 100000.0)));
+    ds_wave_out_->SetFrequency(static_cast<std::int32_t>(
+        std::clamp(rate, double{DSBFREQUENCY_MIN}, double{DSBFREQUENCY_MAX})));
   }
 }
 

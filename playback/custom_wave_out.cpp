@@ -158,6 +158,9 @@ void TMMCustomWaveOutComponent::Close() {
         DeviceReset();
         state_ &= ~kStartedOrPaused;
         handshake_.stop_deferred = false;
+        // A handler on the worker thread may still be using the ring; no new
+        // one starts once the device is no longer started.
+        WaitForWorkerHandler();
         ReleaseRing();
       }
     }

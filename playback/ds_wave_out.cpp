@@ -139,7 +139,7 @@ void TMMDSWaveOut::SetPan(std::int32_t value) {
 }
 
 void TMMDSWaveOut::SetFrequency(std::int32_t value) {
-  value = std::clamp(value, 0, 100000);
+  value = std::clamp(value, 0, static_cast<std::int32_t>(DSBFREQUENCY_MAX));
   if (value == frequency_) return;
   frequency_ = value;
   if (IsOpen() && Context()) DSWaveOutSetPlayBackRate(Context(), static_cast<DWORD>(value));

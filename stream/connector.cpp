@@ -339,7 +339,7 @@ TMMConnector::Pending& TMMConnector::QueueBuffer(std::int32_t count) {
   ++pending_used_;
   Pending& b = pending_buffers_[static_cast<std::size_t>(slot)];
   b.count = std::min(count, display_size_);
-  b.arrival = NowMicroseconds();
+  b.arrival = clock_();
   b.pos = 0;
   level_due_ = true;
   return b;
@@ -398,7 +398,7 @@ bool TMMConnector::RefreshLevels(std::int64_t lead_us) {
   if (synchronize_ && display_format_.nAvgBytesPerSec > 0 && pending_used_ == 1) {
     const std::int64_t due =
         static_cast<std::int64_t>(b.pos) * 1000000 / display_format_.nAvgBytesPerSec;
-    if (NowMicroseconds() + lead_us - b.arrival < due) return false;
+    if (clock_() + lead_us - b.arrival < due) return false;
   }
   const std::int32_t pos = b.pos;
   b.pos += n;
@@ -467,13 +467,15 @@ void TMMConnector::Trigger() {
   if (!enabled_) return;
   if (!running_ && (real_time_ || !active_)) return;
   if (auto_trigger_ && trigger_method_ != tmTimer) return;
-  if (pending_ > 0) return;
+  // On the GUI thread a trigger refreshes at once, also while one from the
+  // timer thread waits for its turn; those wait one at a time.
   if (platform::IsGuiThread()) {
     Refresh();
-  } else {
-    ++pending_;
-    PostMessage(Connectors().window, WM_CONNECTORREFRESH, 0, reinterpret_cast<LPARAM>(this));
+    return;
   }
+  if (pending_ > 0) return;
+  ++pending_;
+  PostMessage(Connectors().window, WM_CONNECTORREFRESH, 0, reinterpret_cast<LPARAM>(this));
 }
 
 void TMMConnector::WindowProc(TMessage& msg) {

@@ -6,6 +6,7 @@
 
 #include "controls/level.h"
 #include "platform/messages/messages.h"
+#include "platform/mmtimer/mmtimer.h"
 #include "platform/threads/sync_objects.h"
 #include "stream/dsp_component.h"
 
@@ -104,6 +105,9 @@ class TMMConnector : public TMMDSPComponent {
   // given.
   static std::int64_t SlicesArrived();
   static std::int64_t SlicesShown();
+  // The microsecond clock that paces the slices (NowMicroseconds unless set);
+  // tests drive their own. Set before data arrives.
+  void SetClock(std::int64_t (*now)()) { clock_ = now ? now : NowMicroseconds; }
 
  private:
   void SetLevel(int index, TMMCustomLevel* value);
@@ -148,6 +152,7 @@ class TMMConnector : public TMMDSPComponent {
   std::atomic<int> pending_{0};
   TTickEntry* pause_tick_ = nullptr;
   UINT timer_ = 0;
+  std::int64_t (*clock_)() = NowMicroseconds;
   TCriticalSection lock_;
 
   // Buffers whose level slices are still to be shown, oldest first; under

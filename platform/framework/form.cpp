@@ -102,6 +102,21 @@ int TCustomForm::ClientOriginY() const {
 
 void TCustomForm::Close() {
   if (closing_) return;
+  if (platform::OpenMessageBoxes() > 0) {
+    // A request to close (a signal, the session's end, the window system)
+    // while a message box is open: the handler that opened the box is still
+    // running, and the window's components may not go under it. The boxes
+    // close, and the window closes once their handlers have returned.
+    if (!close_deferred_) {
+      close_deferred_ = true;
+      platform::AfterMessageBoxes(this, [this] {
+        close_deferred_ = false;
+        Close();
+      });
+    }
+    platform::CloseMessageBoxes();
+    return;
+  }
   closing_ = true;
   TCloseAction action = caHide;
   if (OnClose) platform::Guarded([&] { OnClose(this, action); });
@@ -167,6 +182,7 @@ void TCustomForm::StartWindow(TNativeControl* window) {
 }
 
 void TCustomForm::EndWindow() {
+  platform::CancelAfterMessageBoxes(this);
   if (OnDestroy) platform::Guarded([this] { OnDestroy(this); });
   DestroyComponents();
 }

@@ -154,6 +154,8 @@ class TCustomForm : public TWinControl {
   int max_width_ = 0, max_height_ = 0, min_width_ = 0, min_height_ = 0;
   bool closing_ = false;
   TControl* focused_ = nullptr;
+  // A close waits for the open message boxes to be gone.
+  bool close_deferred_ = false;
 };
 
 class TForm : public TCustomForm {

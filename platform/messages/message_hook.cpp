@@ -4,12 +4,43 @@
 #include <cstdio>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace {
 
 std::mutex hook_lock;
 platform::MessageBoxHook box_hook;
 std::atomic<bool> display_lost{false};
+
+// GUI thread only.
+int open_boxes = 0;
+struct AfterBoxes {
+  const void* owner;
+  std::function<void()> action;
+};
+std::vector<AfterBoxes> after_boxes;
+// The window through which the actions reach the message loop.
+HWND after_boxes_window = 0;
+constexpr UINT kRunAfterBoxes = 0x8010;
+
+// Runs the actions that wait. A box that opened meanwhile (this runs in its
+// loop then) is closed too, and the actions wait for it in turn. Called from
+// the message loop, through after_boxes_window.
+void RunAfterBoxes(TMessage& m) {
+  if (m.Msg != kRunAfterBoxes) return;
+  if (open_boxes > 0) {
+    platform::CloseOpenDialogs();
+    return;
+  }
+  std::vector<AfterBoxes> actions;
+  actions.swap(after_boxes);
+  for (AfterBoxes& a : actions) platform::Guarded(a.action);
+}
+
+void ScheduleAfterBoxes() {
+  if (!after_boxes_window) after_boxes_window = AllocateHWnd(RunAfterBoxes);
+  PostMessage(after_boxes_window, kRunAfterBoxes, 0, 0);
+}
 
 }  // namespace
 
@@ -38,6 +69,31 @@ void SetDisplayLost() {
 
 bool DisplayLost() {
   return display_lost;
+}
+
+OpenMessageBox::OpenMessageBox() {
+  ++open_boxes;
+}
+
+OpenMessageBox::~OpenMessageBox() {
+  if (--open_boxes == 0 && !after_boxes.empty()) ScheduleAfterBoxes();
+}
+
+int OpenMessageBoxes() {
+  return open_boxes;
+}
+
+void AfterMessageBoxes(const void* owner, std::function<void()> action) {
+  after_boxes.push_back({owner, std::move(action)});
+  if (open_boxes == 0) ScheduleAfterBoxes();
+}
+
+void CancelAfterMessageBoxes(const void* owner) {
+  std::erase_if(after_boxes, [owner](const AfterBoxes& a) { return a.owner == owner; });
+}
+
+void CloseMessageBoxes() {
+  if (open_boxes > 0) CloseOpenDialogs();
 }
 
 void Guarded(const std::function<void()>& handler) {

@@ -15,4 +15,17 @@ bool AnswerByHook(const std::string& text, const std::string& caption, UINT type
 // would (IDYES for MB_YESNO, else IDOK).
 int AnswerOnStandardError(const std::string& text, const std::string& caption, UINT type);
 
+// Counts one message box as open while it lives (see OpenMessageBoxes); the
+// last one to go hands the actions of AfterMessageBoxes to the message loop.
+class OpenMessageBox {
+ public:
+  OpenMessageBox();
+  ~OpenMessageBox();
+  OpenMessageBox(const OpenMessageBox&) = delete;
+  OpenMessageBox& operator=(const OpenMessageBox&) = delete;
+};
+
+// The binding's part of CloseMessageBoxes: closes its open dialogs.
+void CloseOpenDialogs();
+
 }  // namespace platform

@@ -94,6 +94,20 @@ void PostMessageAfter(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned
 // the window does not exist.
 bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// Message boxes open now on the GUI thread, nested ones each counted (also
+// while a hook answers for one).
+int OpenMessageBoxes();
+// Runs `action` on the GUI thread once no message box is open and the
+// handlers that opened them have returned to the message loop (with the next
+// message when none is open): work that must not run under such a handler, such as closing
+// the window whose components it belongs to. `owner` names the action for
+// CancelAfterMessageBoxes.
+void AfterMessageBoxes(const void* owner, std::function<void()> action);
+// Drops the actions of `owner` that have not run yet.
+void CancelAfterMessageBoxes(const void* owner);
+// Closes every open message box as its Escape key would.
+void CloseMessageBoxes();
+
 // The application's standard error report: a message box with the exception's
 // message; the program goes on.
 void ShowException(const std::exception& e);

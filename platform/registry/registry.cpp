@@ -49,11 +49,26 @@ std::string TRegistry::ReadRaw(const std::string& name, std::uint32_t type) cons
   return data;
 }
 
-void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
+namespace {
+
+// REG_DWORD data: four bytes, least significant first.
+std::string DwordData(std::int32_t value) {
   const auto bits = static_cast<std::uint32_t>(value);
   std::string data;
   for (int i = 0; i < 4; ++i) data += static_cast<char>(bits >> (8 * i) & 0xFF);
-  WriteRaw(name, REG_DWORD, std::move(data));
+  return data;
+}
+
+}  // namespace
+
+void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
+  WriteRaw(name, REG_DWORD, DwordData(value));
+}
+
+void TRegistry::WriteIntegers(const std::vector<std::pair<std::string, std::int32_t>>& values) {
+  std::vector<RawValue> raw;
+  for (const auto& [name, value] : values) raw.push_back({name, REG_DWORD, DwordData(value)});
+  WriteRawValues(std::move(raw));
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {

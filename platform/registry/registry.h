@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/framework/exception.h"
@@ -51,6 +52,9 @@ class TRegistry {
   void WriteInteger(const std::string& name, std::int32_t value);
   void WriteString(const std::string& name, const std::string& value);
   void WriteBinaryData(const std::string& name, const void* data, std::size_t size);
+  // Writes the integers as one change: a concurrent writer of the same names (in this
+  // or another process) leaves either all of these or all of its own, never a mix.
+  void WriteIntegers(const std::vector<std::pair<std::string, std::int32_t>>& values);
 
   // Readers raise ERegistryException when the value is missing or of another type.
   // Integers are REG_DWORD, strings REG_SZ, binary data REG_BINARY.
@@ -64,7 +68,14 @@ class TRegistry {
   // terminating null. WriteRaw creates the current key should it have vanished meanwhile
   // and raises ERegistryException when the store cannot be written.
   bool QueryRaw(const std::string& name, std::uint32_t& type, std::string& data) const;
+  struct RawValue {
+    std::string name;
+    std::uint32_t type;
+    std::string data;
+  };
   void WriteRaw(const std::string& name, std::uint32_t type, std::string data);
+  // Writes every value as one change (see WriteIntegers); raises as WriteRaw does.
+  void WriteRawValues(std::vector<RawValue> values);
 
   std::string ReadRaw(const std::string& name, std::uint32_t type) const;
 

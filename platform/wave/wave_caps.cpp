@@ -6,21 +6,13 @@
 
 #include "platform/audio/audio_backend.h"
 #include "platform/wave/standin.h"
+#include "platform/wave/text_cut.h"
 
 namespace platform {
 
 void CopyUtf8Field(const char* name, CHAR* field, size_t size) {
   if (size == 0) return;
-  size_t length = name ? std::strlen(name) : 0;
-  if (length > size - 1) {
-    length = size - 1;
-    // Step back over continuation bytes (10xxxxxx) to the start of the
-    // character that did not fit, and drop it whole.
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(name[i]); };
-    if ((byte(length) & 0xC0) == 0x80) {
-      while (length > 0 && (byte(length) & 0xC0) == 0x80) --length;
-    }
-  }
+  const size_t length = name ? CharacterCut(name, std::strlen(name), size - 1) : 0;
   if (length > 0) std::memcpy(field, name, length);
   std::memset(field + length, 0, size - length);
 }

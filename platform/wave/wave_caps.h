@@ -98,8 +98,8 @@ inline constexpr char kWaveOutMapperName[] = "Default playback device";
 inline constexpr DWORD kAllStandardWaveFormats = 0x000FFFFF;
 
 // Copies UTF-8 text into a fixed field of `size` bytes (a product name, an
-// error text): at most size-1
-// bytes, never cutting a UTF-8 character, zero-terminated.
+// error text): at most size-1 bytes, cut between two characters as the user
+// sees them (see CharacterCut), zero-terminated.
 void CopyUtf8Field(const char* name, CHAR* field, size_t size);
 
 }  // namespace platform

@@ -19,7 +19,7 @@ bool DevicePcmFormat(const WAVEFORMATEX& f) {
   if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
   if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return false;
   if (f.nChannels < 1 || f.nChannels > 8) return false;
-  if (f.nSamplesPerSec < 4000 || f.nSamplesPerSec > 100000) return false;
+  if (f.nSamplesPerSec < 4000 || f.nSamplesPerSec > kMaxDeviceRate) return false;
   if (f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8) return false;
   return f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign;
 }

@@ -18,8 +18,11 @@
 
 namespace platform {
 
+// The highest rate the wave devices take, as the sound-buffer devices do.
+inline constexpr DWORD kMaxDeviceRate = 200000;
+
 // The formats both back-ends record and play: PCM, 8 or 16 bit, 1 ... 8
-// channels, 4000 ... 100000 Hz, with consistent nBlockAlign and
+// channels, 4000 ... 200000 Hz, with consistent nBlockAlign and
 // nAvgBytesPerSec.
 bool DevicePcmFormat(const WAVEFORMATEX& format);
 PcmFormat ToPcmFormat(const WAVEFORMATEX& format);

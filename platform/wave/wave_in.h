@@ -32,7 +32,7 @@
 inline constexpr MMRESULT WAVERR_STILLRECORDING = WAVERR_STILLPLAYING;
 
 // Opens input device `deviceId` (0 ... count-1, or WAVE_MAPPER for the default
-// input). Formats: PCM, 8 or 16 bit, 1 ... 8 channels, 4000 ... 100000 Hz, with
+// input). Formats: PCM, 8 or 16 bit, 1 ... 8 channels, 4000 ... 200000 Hz, with
 // consistent nBlockAlign and nAvgBytesPerSec; anything else is
 // WAVERR_BADFORMAT. With WAVE_FORMAT_QUERY only the answer is given (phwi may
 // be null). Notification kinds: CALLBACK_NULL, CALLBACK_FUNCTION (a

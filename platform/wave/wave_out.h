@@ -33,7 +33,7 @@
 // Opens output device `deviceId` (0 ... count-1, or WAVE_MAPPER for the
 // default output; WAVE_MAPPED with a device number opens that device, whose
 // formats need no conversion). Formats: PCM, 8 or 16 bit, 1 ... 8 channels,
-// 4000 ... 100000 Hz, with consistent nBlockAlign and nAvgBytesPerSec;
+// 4000 ... 200000 Hz, with consistent nBlockAlign and nAvgBytesPerSec;
 // anything else is WAVERR_BADFORMAT. With WAVE_FORMAT_QUERY only the answer
 // is given (phwo may be null). Notification kinds: CALLBACK_NULL,
 // CALLBACK_FUNCTION (a WAVECALLBACK), CALLBACK_WINDOW (an HWND of

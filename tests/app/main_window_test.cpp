@@ -583,7 +583,7 @@ TEST_F(MainWindowTest, APressMovesTheSoundAndItsMetersWhichClearWhenItEnds) {
   EXPECT_TRUE(messages_.empty());
 }
 
-TEST_F(MainWindowTest, AfterRefreshEachRowPlaysTheDeviceItsLabelNames) {
+TEST_F(MainWindowTest, EachRowPlaysTheDeviceItsLabelNamesAsDevicesComeAndGo) {
   for (bool dsound : {true, false}) {
     SCOPED_TRACE(dsound);
     platform::VirtualDeviceSet devices;
@@ -606,12 +606,32 @@ TEST_F(MainWindowTest, AfterRefreshEachRowPlaysTheDeviceItsLabelNames) {
         EXPECT_TRUE(backend->Played("out:" + std::to_string(j)).empty()) << j;
       }
     };
+    // A press that finds no device of its row's starts nothing.
+    const auto plays_nothing = [&](int k) {
+      SCOPED_TRACE(k);
+      player->Stop();
+      form->Button[static_cast<std::size_t>(k - 1)]->Click();
+      EXPECT_EQ(player->DeviceState(), static_cast<std::uint32_t>(dsClosed));
+    };
     plays_on(2, 1);
+
+    // Without Refresh, A goes and D comes: each label still names its row's
+    // device, wherever that device now is in the list; A's row and the row
+    // without a label play nothing.
+    player->Stop();
+    backend->RemoveOutput("out:0");
+    backend->PlugOutput("out:3");
+    EXPECT_EQ(form->Lab[9]->GetCaption(), "Out A");
+    EXPECT_EQ(form->Lab[10]->GetCaption(), "Out B");
+    plays_nothing(1);
+    plays_on(2, 1);
+    plays_on(3, 2);
+    plays_nothing(4);
+    backend->PlugOutput("out:0");
 
     // B goes, D and then E come; the count stays as it was at the start.
     player->Stop();
     backend->RemoveOutput("out:1");
-    backend->PlugOutput("out:3");
     form->btn_refresh->Click();
     EXPECT_EQ(form->Label2->GetCaption(), "3");
     EXPECT_EQ(form->Lab[9]->GetCaption(), "Out A");
@@ -620,10 +640,12 @@ TEST_F(MainWindowTest, AfterRefreshEachRowPlaysTheDeviceItsLabelNames) {
     plays_on(1, 0);
     plays_on(2, 2);
     plays_on(3, 3);
-    // A fourth device plays on the fourth row's button too.
+    // A fourth device is not counted without following the devices: the
+    // fourth row keeps its empty label and plays nothing.
     backend->PlugOutput("out:4");
     form->btn_refresh->Click();
-    plays_on(4, 4);
+    EXPECT_EQ(form->Lab[12]->GetCaption(), "____");
+    plays_nothing(4);
     player->Stop();
     EXPECT_TRUE(messages_.empty());
   }

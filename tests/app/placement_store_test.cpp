@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/registry/registry.h"
 #include "tests/support/isolated_store.h"
@@ -160,6 +165,50 @@ TEST_F(PlacementStoreTest, RootsSelectTheirOwnValues) {
   EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, "", "stray", 0), TVariant(0));
   EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, kKey, "stray", 0), TVariant(0));
 }
+
+#ifndef _WIN32
+// Two processes save their whole placements at the same moment, many times over:
+// the store always holds one of the two, never a mix. (Linux's store is a file that
+// each save replaces; Windows' registry is the system's.)
+TEST_F(PlacementStoreTest, ConcurrentWholePlacementsNeverMix) {
+  const std::vector<std::pair<std::string, std::int32_t>> first = {
+      {"top", 1}, {"left", 2}, {"wide", 3}, {"hei", 4}};
+  const std::vector<std::pair<std::string, std::int32_t>> second = {
+      {"top", 10}, {"left", 20}, {"wide", 30}, {"hei", 40}};
+  for (int round = 0; round < 40; ++round) {
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+      children[c] = fork();
+      ASSERT_GE(children[c], 0);
+      if (children[c] == 0) {
+        close(go[1]);
+        char byte;
+        // Both start when the pipe closes.
+        [[maybe_unused]] const ssize_t got = read(go[0], &byte, 1);
+        WriteRegIntegers(HKEY_CURRENT_USER, kKey, c == 0 ? first : second);
+        _exit(0);
+      }
+    }
+    close(go[0]);
+    close(go[1]);
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const int top = Read("top", -1).AsInteger();
+    const int left = Read("left", -1).AsInteger();
+    const int wide = Read("wide", -1).AsInteger();
+    const int hei = Read("hei", -1).AsInteger();
+    const bool is_first = top == 1 && left == 2 && wide == 3 && hei == 4;
+    const bool is_second = top == 10 && left == 20 && wide == 30 && hei == 40;
+    ASSERT_TRUE(is_first || is_second)
+        << "round " << round << ": " << top << " " << left << " " << wide << " " << hei;
+  }
+}
+#endif
 
 TEST_F(PlacementStoreTest, UnwritableStoreFailsSilently) {
   std::ofstream(root_ / "file") << "x";

@@ -1,6 +1,10 @@
 #include "files/audio_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -282,6 +286,31 @@ TEST_F(AudioFileTest, LoadsWhatTheWaveTypeTakes) {
   const std::string junk = Path("junk");
   std::ofstream(junk) << "not a wave at all";
   EXPECT_THROW(file.SetFileName(junk), EMMAudioError);
+  // A name that is there but is no regular file, or cannot be read, says so.
+  const auto refusal = [&](const std::string& name) {
+    try {
+      file.SetFileName(name);
+    } catch (const EMMAudioError& e) {
+      return std::string(e.what());
+    }
+    return std::string("loaded");
+  };
+  const std::string folder = stem + ".folder.wav";
+  fs::create_directory(folder);
+  EXPECT_EQ(refusal(folder), "Cannot read " + folder + ": not a regular file");
+  fs::remove(folder);
+#ifndef _WIN32
+  const std::string fifo = stem + ".fifo.wav";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(refusal(fifo), "Cannot read " + fifo + ": not a regular file");
+  fs::remove(fifo);
+  if (geteuid() != 0) {  // the superuser reads every file
+    const std::string locked = Copy(path, stem + ".locked.wav");
+    fs::permissions(locked, fs::perms::none);
+    EXPECT_EQ(refusal(locked), "Cannot read " + locked + ": Permission denied");
+  }
+#endif
+  EXPECT_EQ(file.FileObject(), nullptr);
 
   TMMFileInfo info;
   ASSERT_TRUE(TMMWaveFile::GetFileInfo(path, info));
@@ -470,6 +499,18 @@ TEST_F(AudioFileTest, ConvertsReportsErrorsAndPlaysPcmWithoutTheCodecs) {
   EXPECT_FALSE(file.IsOpened());
   file.SetFileName(pcmPath);
   {
+    Running run(file, 4096);
+    EXPECT_EQ(run.buffer.Drain(file), pcm);
+  }
+  // PCM in the extensible header plays too, as plain PCM of its bytes, at 16 and 8 bits.
+  for (const int bits : {16, 8}) {
+    SCOPED_TRACE(bits);
+    const std::string extensiblePath = Path("extensible" + std::to_string(bits));
+    WriteWave(extensiblePath, wavetest::Extensible(bits, 2, 8000, WAVE_FORMAT_PCM).get(), pcm);
+    file.SetFileName(extensiblePath);
+    EXPECT_EQ(file.GetPWaveFormat()->wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(file.GetPWaveFormat()->wBitsPerSample, bits);
+    EXPECT_EQ(file.GetPWaveFormat()->nChannels, 2);
     Running run(file, 4096);
     EXPECT_EQ(run.buffer.Drain(file), pcm);
   }

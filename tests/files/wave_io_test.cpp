@@ -244,13 +244,18 @@ TEST(WaveIO, DataSizesAreCutToTheFileAndToWholeBlocks) {
       OpenImage(Riff({Pcm16Stereo(), Chunk("data", Samples(7)), Chunk("junk", Samples(4))}), b), 0);
   EXPECT_EQ(b->DataBytes, 4u);
   WaveFree(b);
-  // ADPCM keeps a partial last block (its decoder gives the samples it holds); the same
-  // size of another compressed format is cut to whole blocks.
+  // ADPCM keeps a partial last block (its decoder gives the samples it holds: 249 of IMA's
+  // 128 bytes, 244 of Microsoft ADPCM's); the same size of another compressed format is cut
+  // to whole blocks (GSM: three 320-sample frames in a 256-byte block). The samples are
+  // counted by the blocks, not by the stored rate.
   for (std::uint16_t tag : {WAVE_FORMAT_IMA_ADPCM, WAVE_FORMAT_ADPCM, WAVE_FORMAT_GSM610}) {
     ASSERT_EQ(OpenImage(Riff({Fmt(tag, 1, 8000, 4055, 256, 4, 0), Chunk("data", Samples(384))}), b),
               0);
     EXPECT_EQ(b->DataBytes, tag == WAVE_FORMAT_GSM610 ? 256u : 384u) << tag;
-    EXPECT_EQ(b->DataSamples, tag == WAVE_FORMAT_GSM610 ? 505 : 758) << tag;
+    EXPECT_EQ(b->DataSamples, tag == WAVE_FORMAT_GSM610  ? 960
+                              : tag == WAVE_FORMAT_ADPCM ? 744
+                                                         : 754)
+        << tag;
     WaveFree(b);
   }
   for (bool chunkFollows : {false, true}) {
@@ -474,6 +479,52 @@ TEST(WaveIO, CompressedDataReadsWholeWithOrWithoutAnAverageRate) {
   EXPECT_EQ(readAll(Riff({Mpeg3Fmt(8000, 20000, 1), Chunk("data", odd)})), odd);
   EXPECT_EQ(b->DataSamples, 400);
   WaveFree(b);
+}
+
+// Codecs of fixed-size blocks count their samples by "fact" where the count fits the data's
+// blocks (the last block may be padded), else by the blocks; a stored average rate, which
+// writers get wrong (one writer stores 16000 for any ADPCM at 22050 Hz), counts nothing.
+TEST(WaveIO, CompressedSampleCountsComeFromFactWhereItFitsTheBlocks) {
+  const struct {
+    const char* what;
+    Bytes fmt;
+    std::size_t dataBytes;
+    std::int64_t fact;  // -1: no chunk
+    std::int32_t samples;
+  } cases[] = {
+      // IMA mono, 256-byte blocks of 505 samples, two blocks.
+      {"IMA, fact in the last block", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 512, 1000, 1000},
+      {"IMA, fact of every sample", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 512, 1010, 1010},
+      {"IMA, no fact", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 512, -1, 1010},
+      {"IMA, fact beyond the blocks", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 512, 5000, 1010},
+      {"IMA, fact a block short", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 512, 505, 1010},
+      {"IMA, fact of 0", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 512, 0, 1010},
+      // A partial last block of 132 bytes: its header's sample and 32 words of 8.
+      {"IMA, partial block", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 388, -1, 505 + 257},
+      {"IMA, partial block and fact", Fmt(0x11, 1, 22050, 16000, 256, 4, 2), 388, 700, 700},
+      // Microsoft ADPCM stereo, 512-byte blocks of 500 samples, three blocks.
+      {"MS ADPCM, fact", Fmt(2, 2, 22050, 16000, 512, 4, 32), 1536, 1400, 1400},
+      {"MS ADPCM, no fact", Fmt(2, 2, 22050, 16000, 512, 4, 32), 1536, -1, 1500},
+      // mu-law: a block is one sample of each channel, so fact must match exactly.
+      {"mu-law, fact", Fmt(7, 2, 8000, 16000, 2, 8, 0), 100, 50, 50},
+      {"mu-law, fact short", Fmt(7, 2, 8000, 16000, 2, 8, 0), 100, 49, 50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Bytes> chunks = {c.fmt};
+    if (c.fact >= 0) {
+      Bytes fact;
+      Put32(fact, static_cast<std::uint32_t>(c.fact));
+      chunks.push_back(Chunk("fact", fact));
+    }
+    chunks.push_back(Chunk("data", Samples(c.dataBytes)));
+    PWaveIOBlock b = nullptr;
+    ASSERT_EQ(OpenImage(Riff(chunks), b), 0);
+    EXPECT_EQ(b->DataSamples, c.samples);
+    EXPECT_EQ(b->LastSample, c.samples);
+    EXPECT_EQ(b->Format.nAvgBytesPerSec, 16000u);  // reported as stored
+    WaveFree(b);
+  }
 }
 
 TEST(WaveIO, SeekingClampsToTheDataAndKeepsCountersInStep) {

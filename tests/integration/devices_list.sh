@@ -46,6 +46,41 @@ actual=$(TESSALINE_AUDIO="virtual:in=$inputs;out=Only Out" "$program")
 [ "$(sed -n 13p <<<"$actual")" = "  12: Mic 12" ] || { echo "device 12 missing: $actual" >&2; exit 1; }
 [ "$(sed -n 15p <<<"$actual")" = "  1: Only Out" ] || { echo "output missing: $actual" >&2; exit 1; }
 
+# Names that carry control characters are written escaped (as text, and as
+# JSON strings), and names longer than the 31 bytes a device record holds are
+# cut between two characters as seen: never inside a UTF-8 sequence, before
+# a combining accent, after a zero-width joiner or within a flag.
+family=$'\U1F468\u200D\U1F469\u200D\U1F467'
+flag=$'\U1F1E9\U1F1EA'
+c1=$'\xC2\x9B'
+a24=$(printf 'a%.0s' $(seq 24))
+b29=$(printf 'b%.0s' $(seq 29))
+c27=$(printf 'c%.0s' $(seq 27))
+names="virtual:in=Two"$'\n'"Lines|Esc"$'\e'"[31mRed|Back\\slash${c1}C1|${a24}${family}|${b29}e"$'\u0301'";out=${c27}${flag}|Tab"$'\t'"Out"
+actual=$(TESSALINE_AUDIO="$names" "$program")
+expected="Input Drivers: 5
+  1: Two\\nLines
+  2: Esc\\x1B[31mRed
+  3: Back\\\\slash\\xC2\\x9BC1
+  4: $a24
+  5: $b29
+Output Drivers: 2
+  1: $c27
+  2: Tab\\tOut"
+if [ "$actual" != "$expected" ]; then
+  printf 'escaped names: expected\n%s\ngot\n%s\n' "$expected" "$actual" >&2
+  exit 1
+fi
+actual=$(TESSALINE_AUDIO="$names" "$program" --json)
+expected='{"inputs":[{"index":1,"name":"Two\nLines"},{"index":2,"name":"Esc\u001b[31mRed"},'
+expected+='{"index":3,"name":"Back\\slash\u009bC1"},{"index":4,"name":"'$a24'"},'
+expected+='{"index":5,"name":"'$b29'"}],"outputs":[{"index":1,"name":"'$c27'"},'
+expected+='{"index":2,"name":"Tab\tOut"}]}'
+if [ "$actual" != "$expected" ]; then
+  printf 'escaped names, JSON: expected\n%s\ngot\n%s\n' "$expected" "$actual" >&2
+  exit 1
+fi
+
 # No server: an unused socket path and an empty runtime folder.
 mkdir -p "$work/empty"
 start=$(date +%s%N)

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "platform/framework/application.h"
+#include "platform/framework/form.h"
 
 namespace {
 
@@ -168,6 +170,44 @@ TEST_F(MessagesTest, ExceptionsFromHandlersReachTheErrorReport) {
   PostMessage(wnd, WM_USER, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return !shown.empty(); }));
   EXPECT_EQ(shown, (std::vector<std::string>{"handler failed"}));
+  DeallocateHWnd(wnd);
+}
+
+// A request to close a window that comes while a handler's message box is open (a
+// signal, the session's end) waits until that handler has returned: the window's
+// components may not go under it. A window destroyed meanwhile is not closed.
+TEST_F(MessagesTest, ACloseUnderAMessageBoxWaitsForTheHandlerThatOpenedIt) {
+  TForm form(nullptr);
+  auto other = std::make_unique<TForm>(nullptr);
+  bool in_handler = false;
+  int closes = 0;
+  form.OnClose = [&](TComponent*, TCloseAction&) {
+    EXPECT_FALSE(in_handler);
+    EXPECT_EQ(platform::OpenMessageBoxes(), 0);
+    ++closes;
+  };
+  other->OnClose = [&](TComponent*, TCloseAction&) {
+    ADD_FAILURE() << "a destroyed window closed";
+  };
+  platform::SetMessageBoxHook([&](const std::string&, const std::string&, UINT) {
+    EXPECT_EQ(platform::OpenMessageBoxes(), 1);
+    form.Close();
+    form.Close();  // asked twice, closed once
+    other->Close();
+    EXPECT_EQ(closes, 0);
+    return IDOK;
+  });
+  HWND wnd = AllocateHWnd([&](TMessage&) {
+    in_handler = true;
+    platform::ShowException(std::runtime_error("the device went away"));
+    other.reset();
+    in_handler = false;
+  });
+  PostMessage(wnd, WM_USER, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return closes > 0; }));
+  WaitAndPump(30, true);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(platform::OpenMessageBoxes(), 0);
   DeallocateHWnd(wnd);
 }
 

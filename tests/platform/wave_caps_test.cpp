@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/audio/audio_backend.h"
+#include "platform/wave/text_cut.h"
 #include "platform/wave/wave_error_text.h"
 
 namespace {
@@ -105,6 +106,34 @@ TEST(WaveCaps, LongUtf8NamesAreCutAtACharacterBoundary) {
   ASSERT_EQ(waveOutGetDevCapsA(0, &out, sizeof(out)), MMSYSERR_NOERROR);
   EXPECT_EQ(std::string(out.szPname), std::string(31, 'z'));
   EXPECT_EQ(out.szPname[31], 0);
+
+  // Cuts fall between characters as the reader sees them: a character and the
+  // marks, joiners and modifiers that belong to it go together or not at all.
+  const struct {
+    std::string text;
+    std::size_t limit;
+    std::size_t kept;
+  } cuts[] = {
+      {"abcdef", 4, 4},
+      {"ab", 4, 2},
+      {"ab\u00fc", 3, 2},                                    // inside a UTF-8 sequence
+      {"abe\u0301x", 4, 2},                                  // before a combining accent
+      {"abe\u0301x", 5, 5},                                  // after it
+      {"a\U0001F468\u200D\U0001F469x", 8, 1},                // after a zero-width joiner
+      {"a\U0001F468\u200D\U0001F469x", 12, 12},              // the whole sequence
+      {"a\U0001F44D\U0001F3FDx", 6, 1},                      // before a skin tone
+      {"a\u2764\uFE0Fx", 4, 1},                              // before a variation selector
+      {"a\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", 12, 9},  // flags in pairs
+      {"\U0001F1E9\U0001F1EA\U0001F1EB", 6, 0},              // half a flag
+      {"ab\r\nc", 3, 2},                                     // a line end whole
+      {"a\xFF\xFE"
+       "b",
+       3, 3},  // no UTF-8: byte by byte
+  };
+  for (const auto& cut : cuts) {
+    EXPECT_EQ(platform::CharacterCut(cut.text.data(), cut.text.size(), cut.limit), cut.kept)
+        << cut.text << " within " << cut.limit;
+  }
 }
 
 TEST(WaveErrorText, TextsAndUnknownCodes) {

@@ -222,7 +222,7 @@ TEST_F(WaveOutTest, QueryBadFormatsAndBadCalls) {
   WAVEFORMATEX not_pcm = good;
   not_pcm.wFormatTag = 3;
   for (WAVEFORMATEX bad :
-       {Pcm(3999, 16, 2), Pcm(100001, 16, 2), Pcm(44100, 24, 2), Pcm(44100, 16, 9),
+       {Pcm(3999, 16, 2), Pcm(200001, 16, 2), Pcm(44100, 24, 2), Pcm(44100, 16, 9),
         Pcm(44100, 16, 0), bad_align, bad_rate_bytes, not_pcm}) {
     EXPECT_EQ(waveOutOpen(nullptr, 0, &bad, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
     HWAVEOUT hwo = nullptr;

@@ -210,6 +210,30 @@ TEST_P(AudioPlayerOutputTest, AFilePlaysToItsEndClosesByItselfAndStartsAgainAtZe
   }
 }
 
+// Files above 100 kHz play at their own speed on both outputs: the device hears
+// each frame once (a wrong speed would repeat frames, or the file be refused).
+TEST_P(AudioPlayerOutputTest, RatesAboveAHundredKilohertzPlayAtTheirOwnSpeed) {
+  for (const std::uint32_t rate : {176400u, 192000u}) {
+    SCOPED_TRACE(rate);
+    backend->ClearPlayed("out:0");
+    TMMAudioPlayer player(nullptr);
+    TSink sink(nullptr);
+    TPlayerEvents events(player);
+    Load(player, sink, 4);
+    WAVEFORMATEX format{};
+    BuildPCMFormat(format, 16, 2, rate);
+    data = Pattern(rate);  // a quarter of a second
+    const std::string path = Path("fast" + std::to_string(rate));
+    WriteWave(path, format, data);
+    player.SetFileName(path);
+    EXPECT_EQ(player.AudioFile()->GetLength(), 250);
+    player.Play();
+    ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 0; }));
+    ExpectHeard("out:0", data);
+    EXPECT_EQ(player.GetPosition(), 250);
+  }
+}
+
 TEST_P(AudioPlayerOutputTest, StopAndPlayOnAnotherDeviceGoesOnFromTheReader) {
   TMMAudioPlayer player(nullptr);
   TSink sink(nullptr);
@@ -463,8 +487,9 @@ TEST_F(AudioPlayerTest, PropertiesGoToTheActiveOutputAndTheAudioFile) {
   EXPECT_EQ(ds->GetFrequency(), 66150);
   player.SetPitch(-50);
   EXPECT_EQ(ds->GetFrequency(), 22050);
+  // Unit pitch plays at the format's own rate, whatever it is.
   player.SetPitch(0);
-  EXPECT_EQ(ds->GetFrequency(), 44100);
+  EXPECT_EQ(ds->GetFrequency(), static_cast<std::int32_t>(DSBFREQUENCY_ORIGINAL));
   // And back: DirectSound device 0 is the mapper, k + 1 wave device k.
   player.SetUseDSound(false);
   EXPECT_EQ(player.GetDeviceID(), MapperId);

@@ -101,8 +101,8 @@ TEST_F(DSWaveOutTest, DeviceListAndPropertyRules) {
   EXPECT_EQ(out.GetVolume(), -10000);
   out.SetPan(20000);
   EXPECT_EQ(out.GetPan(), 10000);
-  out.SetFrequency(200000);
-  EXPECT_EQ(out.GetFrequency(), 100000);
+  out.SetFrequency(250000);
+  EXPECT_EQ(out.GetFrequency(), 200000);
 
   WAVEFORMATEX wide{};
   BuildPCMFormat(wide, 24, 2, 44100);

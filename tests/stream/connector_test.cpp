@@ -61,9 +61,18 @@ class ConnectorTest : public ::testing::Test {
   PWaveHdr header_ = nullptr;
 };
 
+// The connector's clock in the test below, in microseconds: it moves only when
+// the test moves it, so that no slice falls due by the machine's pace.
+std::int64_t test_clock_us = 0;
+
+std::int64_t TestClock() {
+  return test_clock_us;
+}
+
 TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   connector_.SetRealTime(false);
   connector_.SetAutoTrigger(false);
+  connector_.SetClock(TestClock);
   EXPECT_EQ(left_.BytesPerRefresh(), 200);
   Run(2048);
   connector_.Trigger();
@@ -72,7 +81,13 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   EXPECT_EQ(connector_.LevelSlices(), 1);
   EXPECT_GT(left_.Level(), right_.Level());
   EXPECT_GT(right_.Level(), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  test_clock_us += 1100;
+  connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlices(), 1);
+  test_clock_us += 100;
+  connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlices(), 2);
+  test_clock_us += 15000;
   for (int i = 0; i < 20; ++i) connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 10);  // ten whole 200-byte slices in 2048 bytes
 
@@ -97,6 +112,9 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   connector_.Trigger();  // the silent buffer's first slice is due on its arrival
   EXPECT_EQ(connector_.LevelSlices(), 21);
   EXPECT_EQ(left_.LastRawValue(), 0);
+  connector_.Trigger();  // its second slice is not due yet
+  EXPECT_EQ(connector_.LevelSlices(), 21);
+  test_clock_us += 15000;
   WaitAndPump(15, true);  // also runs what the connector's own timer asked for
   for (int i = 0; i < 40; ++i) connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 30);
@@ -107,6 +125,7 @@ TEST_F(ConnectorTest, SynchronizedSlicesAreSpreadOverTheBuffersDuration) {
   for (int i = 0; i < 12; ++i) connector_.BufferReady(header_);
   EXPECT_EQ(connector_.LevelSlices(), 70);
   EXPECT_EQ(left_.LastRawValue(), 32000);
+  test_clock_us += 15000;
   WaitAndPump(15, true);
   for (int i = 0; i < 200; ++i) connector_.Trigger();
   EXPECT_EQ(connector_.LevelSlices(), 150);

@@ -38,6 +38,13 @@ std::string DisplayName() {
 }
 
 void DestroyFormsAtExit() {
+  if (platform::OpenMessageBoxes() > 0) {
+    // The display went while a message box was open: the handler that opened
+    // it is still on the stack, and the components it runs for may not be
+    // destroyed under it. The process ends here, as exit() would have ended it.
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
   Application->DestroyForms();
 }
 

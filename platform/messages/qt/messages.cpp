@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -315,10 +316,20 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   }
 }
 
+// The message boxes open now, innermost last; GUI thread.
+std::vector<QMessageBox*> open_dialogs;
+
 int MessageBox(const std::string& text, const std::string& caption, UINT type) {
+  std::optional<platform::OpenMessageBox> open;
+  if (OnGuiThread()) open.emplace();
   if (int answer; platform::AnswerByHook(text, caption, type, &answer)) return answer;
   if (Headless() || !OnGuiThread()) return platform::AnswerOnStandardError(text, caption, type);
   QMessageBox box;
+  open_dialogs.push_back(&box);
+  struct Listed {
+    ~Listed() { std::erase(open_dialogs, box); }
+    QMessageBox* box;
+  } listed{&box};
   box.setWindowTitle(QString::fromStdString(caption));
   box.setText(QString::fromStdString(text));
   if ((type & 0xF0) == MB_ICONERROR)
@@ -342,6 +353,11 @@ int MessageBox(const std::string& text, const std::string& caption, UINT type) {
 }
 
 namespace platform {
+
+void CloseOpenDialogs() {
+  // Innermost first: each one's loop returns before the one around it.
+  for (auto it = open_dialogs.rbegin(); it != open_dialogs.rend(); ++it) (*it)->reject();
+}
 
 void DeliverPostedMessages() {
   if (!QCoreApplication::instance()) return;

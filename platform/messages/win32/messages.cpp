@@ -3,6 +3,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -170,12 +171,18 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
 }
 
 int MessageBox(const std::string& text, const std::string& caption, UINT type) {
+  std::optional<platform::OpenMessageBox> open;
+  if (platform::win32::OnGuiThread()) open.emplace();
   if (int answer; platform::AnswerByHook(text, caption, type, &answer)) return answer;
   if (Headless()) return platform::AnswerOnStandardError(text, caption, type);
   return platform::win32::ShowMessageBox(text, caption, type);
 }
 
 namespace platform {
+
+void CloseOpenDialogs() {
+  platform::win32::CloseThreadDialogs();
+}
 
 void DeliverPostedMessages() {
   if (win32::OnGuiThread()) win32::PumpPending();

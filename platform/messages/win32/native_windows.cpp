@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 
 #include "platform/text/win32/native_wide_text.h"
 
@@ -176,6 +177,19 @@ std::uintptr_t ProcessWindowOrDesktop() {
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) {
   return MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), type);
+}
+
+void CloseThreadDialogs() {
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM) -> BOOL {
+        char name[16] = {};
+        // "#32770" is the system's class of dialog boxes.
+        if (GetClassNameA(window, name, sizeof name) > 0 && std::strcmp(name, "#32770") == 0)
+          PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+      },
+      0);
 }
 
 unsigned long CurrentThreadId() {

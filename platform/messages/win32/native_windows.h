@@ -39,6 +39,8 @@ bool CallLater(std::uintptr_t wnd, unsigned milliseconds, void (*proc)(void*), v
 // Whether the calling thread shows a window (a visible top-level one).
 bool ThreadShowsWindow();
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type);
+// Closes the dialog boxes of the calling thread (its message boxes), as Escape would.
+void CloseThreadDialogs();
 // The operating system's identifier of the calling thread.
 unsigned long CurrentThreadId();
 void Sleep(unsigned milliseconds);

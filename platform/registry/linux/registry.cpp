@@ -50,15 +50,23 @@ bool TRegistry::QueryRaw(const std::string& name, std::uint32_t& type, std::stri
 }
 
 void TRegistry::WriteRaw(const std::string& name, std::uint32_t type, std::string data) {
+  WriteRawValues({RawValue{name, type, std::move(data)}});
+}
+
+void TRegistry::WriteRawValues(std::vector<RawValue> values) {
+  if (values.empty()) return;
   std::lock_guard lock(StoreMutex());
   platform::RegistryFile file = platform::LoadRegistryFile();
   // The current key is recreated should it have vanished from the file meanwhile.
   platform::RegistryKey& key = file.store.Create(root_, path_);
-  platform::RegistryValue& value = key.values[platform::FoldRegistryName(name)];
-  if (value.name.empty()) value.name = name;
-  value.type = type;
-  value.data = std::move(data);
+  for (RawValue& raw : values) {
+    platform::RegistryValue& value = key.values[platform::FoldRegistryName(raw.name)];
+    if (value.name.empty()) value.name = raw.name;
+    value.type = raw.type;
+    value.data = std::move(raw.data);
+  }
+  // One file replaces the old one: all the values land together or none does.
   if (!platform::SaveRegistryFile(file, file.store)) {
-    throw ERegistryException("Failed to set data for '" + name + "'");
+    throw ERegistryException("Failed to set data for '" + values.front().name + "'");
   }
 }

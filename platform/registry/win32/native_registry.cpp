@@ -93,4 +93,27 @@ long RegistrySetValue(std::uint32_t root, const std::string& path, const std::st
                         static_cast<DWORD>(size));
 }
 
+long RegistrySetValues(std::uint32_t root, const std::string& path,
+                       const std::vector<RegistryValueData>& values) {
+  // Named for the session, so that every instance of the program shares it.
+  HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\Tessaline.RegistryWrites");
+  if (lock != nullptr) WaitForSingleObject(lock, INFINITE);
+  long result = ERROR_SUCCESS;
+  {
+    const OpenedKey key(root, path, KEY_SET_VALUE, true);
+    result = key.Result();
+    for (std::size_t i = 0; result == ERROR_SUCCESS && i < values.size(); ++i) {
+      const RegistryValueData& v = values[i];
+      result = RegSetValueExA(key.Handle(), v.name.c_str(), 0, v.type,
+                              reinterpret_cast<const BYTE*>(v.data.data()),
+                              static_cast<DWORD>(v.data.size()));
+    }
+  }
+  if (lock != nullptr) {
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+  }
+  return result;
+}
+
 }  // namespace platform::win32

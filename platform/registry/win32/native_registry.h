@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform::win32 {
 
@@ -20,5 +21,16 @@ long RegistryQueryValue(std::uint32_t root, const std::string& path, const std::
 // Writes the value, creating the key should it be missing.
 long RegistrySetValue(std::uint32_t root, const std::string& path, const std::string& name,
                       std::uint32_t type, const std::string& data);
+
+struct RegistryValueData {
+  std::string name;
+  std::uint32_t type;
+  std::string data;
+};
+// Writes the values in order while holding a lock that every process of the program
+// takes for such writes, so that two writers of the same names never mix their sets;
+// stops at the first failure.
+long RegistrySetValues(std::uint32_t root, const std::string& path,
+                       const std::vector<RegistryValueData>& values);
 
 }  // namespace platform::win32

@@ -50,3 +50,17 @@ void TRegistry::WriteRaw(const std::string& name, std::uint32_t type, std::strin
     throw ERegistryException("Failed to set data for '" + name + "'");
   }
 }
+
+void TRegistry::WriteRawValues(std::vector<RawValue> values) {
+  std::vector<platform::win32::RegistryValueData> native;
+  for (RawValue& v : values) {
+    if (v.type == REG_SZ) v.data += '\0';
+    if (v.data.size() > std::numeric_limits<std::uint32_t>::max())
+      throw ERegistryException("Failed to set data for '" + v.name + "'");
+    native.push_back({v.name, v.type, std::move(v.data)});
+  }
+  if (!native.empty() &&
+      platform::win32::RegistrySetValues(root_, GetCurrentPath(), native) != kDone) {
+    throw ERegistryException("Failed to set data for '" + native.front().name + "'");
+  }
+}
