@@ -73,6 +73,7 @@ std::shared_ptr<AudioBackend> CurrentAudioBackend() {
       // Automatic: as CreateAudioBackend(""), keeping why the system's
       // back-end did not answer.
       current = ConnectSystemAudioBackend(&current_absence);
+      if (!current) current = FallbackSystemAudioBackend();
       if (!current) current = CreateAudioBackend("none", &reason);
     } else {
       current = CreateAudioBackend(selection, &reason);
