@@ -185,19 +185,6 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
   return true;
 }
 
-// A message of the system on one line: each line break (LF CR) becomes a space.
-std::string OneLine(const std::string& message) {
-  std::string line;
-  for (char c : message) {
-    if (c == '\n' || c == '\r') {
-      if (!line.empty() && line.back() != ' ') line += ' ';
-    } else {
-      line += c;
-    }
-  }
-  return line;
-}
-
 // The peaks of input device index recorded for the given time, or the
 // device's error message.
 struct InputLevels {

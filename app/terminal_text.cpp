@@ -46,3 +46,15 @@ std::string TerminalText(const std::string& text) {
   }
   return out;
 }
+
+std::string OneLine(const std::string& message) {
+  std::string line;
+  for (char c : message) {
+    if (c == '\n' || c == '\r') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}

@@ -7,3 +7,6 @@
 // printable ASCII and UTF-8 stay as they are. Device names and file tags, which the
 // programs print, come from outside and must not drive the terminal.
 std::string TerminalText(const std::string& text);
+
+// A message of the system on one line: each line break (LF CR) becomes a space.
+std::string OneLine(const std::string& message);

@@ -20,6 +20,7 @@ int RunTerminalWatch(const WatchOptions&) {
 #include <vector>
 
 #include "app/meter_bar.h"
+#include "app/terminal_text.h"
 #include "app/peak_probe.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
@@ -62,18 +63,6 @@ struct InputRow {
   MeterPair meters;
   std::string error;  // the device's message when it cannot record
 };
-
-std::string OneLine(const std::string& message) {
-  std::string line;
-  for (char c : message) {
-    if (c == '\n' || c == '\r') {
-      if (!line.empty() && line.back() != ' ') line += ' ';
-    } else {
-      line += c;
-    }
-  }
-  return line;
-}
 
 // Starts recording input `index` into its probe, as the window's rows do.
 void StartInput(InputRow& row, int index) {
