@@ -187,8 +187,13 @@ void TForm1::ButtonClick(int k) {
   if (device.id.empty()) return;
   const int index = IndexOfDevice(KeyedDevices(platform::AudioDirection::kOutput), device);
   if (index < 0) return;
-  // Stopping clears the meters of the row played before.
+  // The sound goes on from what has been heard, not from the reader, which
+  // runs a queue of buffers ahead. Stopping clears the meters of the row
+  // played before.
+  const bool playing = MMAudioPlayer1->DeviceState() & dsStarted;
+  const std::int32_t heard = MMAudioPlayer1->GetPosition();
   MMAudioPlayer1->Stop();
+  if (playing) MMAudioPlayer1->SetPosition(heard);
   // The device's place in the catalogue: the DirectSound output counts the
   // default device first.
   MMAudioPlayer1->SetDeviceID(MMAudioPlayer1->GetUseDSound() ? index + 1 : index);

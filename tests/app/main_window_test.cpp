@@ -82,6 +82,19 @@ Bytes TestSoundPcm() {
   return pcm;
 }
 
+// Where in `pcm` the first `n` bytes of `played` lie, looked for at whole
+// frames of 4 bytes within one buffer of 8196 bytes either side of `near`;
+// pcm.size() when nowhere there.
+std::size_t ContinuesAt(const Bytes& pcm, const Bytes& played, std::size_t near, std::size_t n) {
+  if (played.size() < n) return pcm.size();
+  const std::size_t from = near > 8196 ? (near - 8196) / 4 * 4 : 0;
+  for (std::size_t at = from; at <= near + 8196 && at + n <= pcm.size(); at += 4)
+    if (std::equal(played.begin(), played.begin() + static_cast<std::ptrdiff_t>(n),
+                   pcm.begin() + static_cast<std::ptrdiff_t>(at)))
+      return at;
+  return pcm.size();
+}
+
 // Writes a wave file of IEEE float samples: `frames` frames of a 440 Hz sine
 // at half scale on every channel.
 void WriteFloatWave(const std::string& path, int channels, std::uint32_t rate,
@@ -188,6 +201,7 @@ class MainWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     platform::SetMessageBoxHook(nullptr);
+    platform::VirtualClock::SetManual(false);
     platform::SelectAudioBackend("virtual");
     test_support::EndIsolatedStore();
     std::filesystem::remove_all(config_);
@@ -501,7 +515,7 @@ TEST_F(MainWindowTest, EachPlayButtonPlaysTheTestSoundOnItsOwnRowsDevice) {
     for (int k = 1; k <= 9; ++k) {
       SCOPED_TRACE(k);
       // Each row here starts the sound from its beginning (a press otherwise
-      // goes on from the reader's position, which the next test follows).
+      // goes on from what was heard, which the next tests follow).
       if (k <= n) {
         player->Stop();
         player->SetPosition(0);
@@ -542,8 +556,8 @@ TEST_F(MainWindowTest, APressMovesTheSoundAndItsMetersWhichClearWhenItEnds) {
 
   form->Button[0]->Click();
   ASSERT_TRUE(PumpUntil([&] { return lit(18); }));
-  // On row 2 the sound goes on from where the reader stands; row 1's meters
-  // are cleared at once.
+  // On row 2 the sound goes on from what row 1 heard; row 1's meters are
+  // cleared at once.
   form->Button[1]->Click();
   EXPECT_EQ(form->MMLevel[18]->Level(), 0);
   EXPECT_EQ(form->MMLevel[19]->Level(), 0);
@@ -558,19 +572,13 @@ TEST_F(MainWindowTest, APressMovesTheSoundAndItsMetersWhichClearWhenItEnds) {
   ASSERT_TRUE(PumpUntil([&] { return player->DeviceState() == dsClosed; }));
   EXPECT_TRUE(PumpUntil([&] { return !lit(20) && !lit(21); }));
   const Bytes second = backend->Played("out:1");
-  // The reader moves in whole buffers of 8196 bytes: the second device heard
-  // the rest of the sound from one of them, at or after what the first one
-  // heard and no further ahead than the queue reaches, then silence.
-  std::size_t from = pcm.size();
-  for (std::size_t at = 0; at < pcm.size(); at += 8196) {
-    if (at >= first.size() && second.size() >= pcm.size() - at &&
-        std::equal(pcm.begin() + static_cast<std::ptrdiff_t>(at), pcm.end(), second.begin())) {
-      from = at;
-      break;
-    }
-  }
+  // The second device heard the rest of the sound from within one buffer of
+  // where the first one stopped, then silence.
+  const std::size_t from = ContinuesAt(pcm, second, first.size(), 4096);
   ASSERT_LT(from, pcm.size());
-  EXPECT_LE(from, first.size() + 10 * 8196 + 44096);
+  ASSERT_GE(second.size(), pcm.size() - from);
+  EXPECT_TRUE(
+      std::equal(pcm.begin() + static_cast<std::ptrdiff_t>(from), pcm.end(), second.begin()));
   EXPECT_FALSE(Sounding(
       Bytes(second.begin() + static_cast<std::ptrdiff_t>(pcm.size() - from), second.end())));
 
@@ -581,6 +589,45 @@ TEST_F(MainWindowTest, APressMovesTheSoundAndItsMetersWhichClearWhenItEnds) {
   ASSERT_GE(third.size(), pcm.size());
   EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), third.begin()));
   EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainWindowTest, ARowSwitchGoesOnFromWhatWasHeardOnBothOutputs) {
+  const Bytes pcm = TestSoundPcm();
+  ASSERT_GT(pcm.size(), 2u * 176400);
+  for (bool dsound : {true, false}) {
+    SCOPED_TRACE(dsound);
+    auto form = Open(VirtualOutputs(2));
+    auto backend =
+        std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+    ASSERT_NE(backend, nullptr);
+    TMMAudioPlayer* player = form->MMAudioPlayer1;
+    player->SetUseDSound(dsound);
+    platform::VirtualClock::SetManual(true);
+    const auto run = [](unsigned ms) {
+      for (unsigned t = 0; t < ms; t += 10) {
+        platform::VirtualClock::Advance(10);
+        WaitAndPump(10, true);
+      }
+    };
+    form->Button[0]->Click();
+    run(1300);
+    // 1.3 s in, the queue holds some 465 ms more than has been heard.
+    const std::size_t heard = backend->Heard("out:0");
+    ASSERT_GE(heard, 1200u * 176400 / 1000);
+    ASSERT_LE(heard, 1400u * 176400 / 1000);
+    form->Button[1]->Click();
+    run(200);
+    player->Stop();
+    platform::VirtualClock::SetManual(false);
+    // Row 2 goes on with the sound (not silence) from within one buffer of
+    // what row 1 heard.
+    const Bytes second = backend->Played("out:1");
+    ASSERT_GE(second.size(), 16384u);
+    EXPECT_TRUE(Sounding(Bytes(second.begin(), second.begin() + 16384)));
+    EXPECT_LT(ContinuesAt(pcm, second, heard, 16384), pcm.size())
+        << heard << " bytes heard on row 1";
+    EXPECT_TRUE(messages_.empty());
+  }
 }
 
 TEST_F(MainWindowTest, EachRowPlaysTheDeviceItsLabelNamesAsDevicesComeAndGo) {
