@@ -34,18 +34,6 @@ AcmSource Container(const WAVEFORMATEX& f, int bits, bool isFloat) {
   return {AcmRoute::Container, bits / 8, isFloat};
 }
 
-// The subformat's tag of an extensible header, or 0 when the header is not one.
-int SubFormatTag(const WAVEFORMATEX& f) {
-  if (f.wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
-      f.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
-    return 0;
-  }
-  WAVEFORMATEXTENSIBLE x;
-  std::memcpy(&x, &f, sizeof x);
-  if (std::memcmp(x.SubFormat + 2, kSubFormatTail, sizeof kSubFormatTail) != 0) return 0;
-  return x.SubFormat[0] | (x.SubFormat[1] << 8);
-}
-
 AcmSource Extensible(const WAVEFORMATEX& f) {
   const int subTag = SubFormatTag(f);
   if (subTag == WAVE_FORMAT_PCM) return Container(f, f.wBitsPerSample, false);
@@ -74,6 +62,17 @@ AcmSource Adpcm(const WAVEFORMATEX& f) {
 }
 
 }  // namespace
+
+int SubFormatTag(const WAVEFORMATEX& f) {
+  if (f.wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
+      f.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
+    return 0;
+  }
+  WAVEFORMATEXTENSIBLE x;
+  std::memcpy(&x, &f, sizeof x);
+  if (std::memcmp(x.SubFormat + 2, kSubFormatTail, sizeof kSubFormatTail) != 0) return 0;
+  return x.SubFormat[0] | (x.SubFormat[1] << 8);
+}
 
 std::vector<std::uint8_t> UnwrapExtensible(const WAVEFORMATEX& f) {
   const int subTag = SubFormatTag(f);

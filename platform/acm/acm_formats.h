@@ -28,6 +28,9 @@ inline constexpr std::uint32_t kAcmMinResampleRate = 8000;
 inline constexpr std::uint32_t kAcmMaxResampleRate = 96000;
 inline constexpr int kAcmMaxChannels = 32;
 
+// The subformat's tag of an extensible header, or 0 when the header is not one.
+int SubFormatTag(const WAVEFORMATEX& f);
+
 // An extensible header decodes as its subformat: the plain tag's record it stands for (the
 // tag, and the extra data that follows the extensible fields), or empty when src is not an
 // extensible header around a compressed subformat.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/channel_map.h"
+
 namespace platform {
 
 enum class AudioDirection { kInput, kOutput };
@@ -106,7 +108,16 @@ struct PlaybackOptions {
   // The rate may be changed while playing (SetRate). Without it the frames
   // reach the device unchanged where the device runs at the format's rate.
   bool variable_rate = false;
+  // Where each channel is heard, one position per channel; empty (or of
+  // another length): the wave layout for the channel count,
+  // WaveChannelMap(channels, 0). A device with other speakers gets the
+  // server's own mix of the channels so placed.
+  std::vector<ChannelPosition> channel_map;
 };
+
+// The channel map a stream of this format is opened with under these options.
+std::vector<ChannelPosition> ChosenChannelMap(const PcmFormat& format,
+                                              const PlaybackOptions& options);
 
 // The narrow interface every audio back-end implements. Enumeration answers a
 // fresh query each time; the order is stable (the back-end's own device order).

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/dsound/dsound_device.h"
+#include "platform/wave/wave_device.h"
 
 namespace platform {
 namespace {
@@ -37,7 +38,9 @@ class SecondaryBuffer : public IDirectSoundBuffer {
       : device_(std::move(device)),
         flags_(flags),
         format_(format),
+        channel_map_(DeviceChannelMap(format)),
         ring_(size, format.wBitsPerSample == 8 ? 0x80 : 0) {
+    format_.wFormatTag = WAVE_FORMAT_PCM;
     format_.cbSize = 0;
   }
 
@@ -282,6 +285,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     const std::size_t ahead = std::size_t{format_.nAvgBytesPerSec} * kSoundBufferLatencyMs / 1000;
     options.latency_bytes = std::max(frame, std::min(ahead, ring_.size() / 2) / frame * frame);
     options.variable_rate = variable_rate;
+    options.channel_map = channel_map_;
     return device_->backend->OpenPlayback(device_->endpoint_id, pcm, options, Callbacks(), nullptr);
   }
 
@@ -388,6 +392,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
   const std::shared_ptr<SoundDevice> device_;
   const DWORD flags_;
   WAVEFORMATEX format_;
+  std::vector<ChannelPosition> channel_map_;
 
   std::mutex control_;  // serialises the stream's calls; never taken inside the callbacks
   std::unique_ptr<PlaybackStream> stream_;

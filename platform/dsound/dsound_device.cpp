@@ -27,7 +27,7 @@ ULONG SoundObject::Release() {
 }
 
 bool SoundBufferFormat(const WAVEFORMATEX& f) {
-  if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
+  if (!IntegerPcmTag(f)) return false;
   if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return false;
   if (f.nChannels < 1 || f.nChannels > 8) return false;
   if (f.nSamplesPerSec < DSBFREQUENCY_MIN || f.nSamplesPerSec > DSBFREQUENCY_MAX) return false;

@@ -45,6 +45,7 @@ class PrimaryBuffer : public IDirectSoundBuffer {
     std::lock_guard<std::mutex> lock(device_->mutex);
     if (device_->level < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
     device_->primary_format = *format;
+    device_->primary_format.wFormatTag = WAVE_FORMAT_PCM;
     device_->primary_format.cbSize = 0;
     return DS_OK;
   }

@@ -1,6 +1,10 @@
 #include "platform/wave/wave_device.h"
 
+#include <cstring>
 #include <map>
+
+#include "platform/acm/acm_formats.h"
+#include "platform/acm/msacm.h"
 
 namespace platform {
 namespace {
@@ -15,8 +19,26 @@ std::uintptr_t next_handle = 0x1000;
 
 }  // namespace
 
+bool IntegerPcmTag(const WAVEFORMATEX& f) {
+  if (f.wFormatTag == WAVE_FORMAT_PCM) return true;
+  if (SubFormatTag(f) != WAVE_FORMAT_PCM) return false;
+  WAVEFORMATEXTENSIBLE x;
+  std::memcpy(&x, &f, sizeof x);
+  return x.wValidBitsPerSample == 0 || x.wValidBitsPerSample == f.wBitsPerSample;
+}
+
+std::vector<ChannelPosition> DeviceChannelMap(const WAVEFORMATEX& f) {
+  std::uint32_t mask = 0;
+  if (SubFormatTag(f) != 0) {
+    WAVEFORMATEXTENSIBLE x;
+    std::memcpy(&x, &f, sizeof x);
+    mask = x.dwChannelMask;
+  }
+  return WaveChannelMap(f.nChannels, mask);
+}
+
 bool DevicePcmFormat(const WAVEFORMATEX& f) {
-  if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
+  if (!IntegerPcmTag(f)) return false;
   if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return false;
   if (f.nChannels < 1 || f.nChannels > 8) return false;
   if (f.nSamplesPerSec < 4000 || f.nSamplesPerSec > kMaxDeviceRate) return false;

@@ -24,6 +24,13 @@ inline constexpr DWORD kMaxDeviceRate = 200000;
 // The formats both back-ends record and play: PCM, 8 or 16 bit, 1 ... 8
 // channels, 4000 ... 200000 Hz, with consistent nBlockAlign and
 // nAvgBytesPerSec.
+// PCM as a device takes it: the plain tag, or an extensible header around
+// integer PCM whose samples fill their containers. The reference reads an
+// extensible header's further fields.
+bool IntegerPcmTag(const WAVEFORMATEX& format);
+// Where a device format's channels are heard: the speakers of an extensible
+// header's channel mask, else the wave layout for the channel count.
+std::vector<ChannelPosition> DeviceChannelMap(const WAVEFORMATEX& format);
 bool DevicePcmFormat(const WAVEFORMATEX& format);
 PcmFormat ToPcmFormat(const WAVEFORMATEX& format);
 

@@ -135,6 +135,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, const WAVEFORMATEX* format,
   device->backend = backend;
   platform::PcmFormat pcm = platform::ToPcmFormat(*format);
   platform::PlaybackOptions options;
+  options.channel_map = platform::DeviceChannelMap(*format);
   options.latency_bytes =
       std::max<std::size_t>(pcm.FrameBytes(), std::size_t{pcm.rate} * platform::kWaveOutLatencyMs /
                                                   1000 * pcm.FrameBytes());

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/acm/msacm.h"
 #include "platform/dsound/dsound.h"
 #include "tests/platform/sound_server_fixture.h"
 
@@ -18,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 using soundtest::MonitorRecording;
 using soundtest::PeakDbfs;
 using soundtest::SineStereo16;
+using soundtest::ToneOnChannel;
 
 class DirectSoundWithSoundServer : public soundtest::TwoSinkServer {
  protected:
@@ -123,6 +126,42 @@ TEST_F(DirectSoundWithSoundServer, VolumeAndPanReachTheSink) {
   std::vector<std::uint8_t> heard = second.Take();
   EXPECT_NEAR(PeakDbfs(heard, 0), -12.04, 0.3);
   EXPECT_NEAR(PeakDbfs(heard, 1), -24.08, 0.3);
+}
+
+// A looping 5.1 buffer in an extensible header, a tone on one channel: on the
+// stereo sink it is heard on that speaker's side only.
+TEST_F(DirectSoundWithSoundServer, MultichannelToneIsHeardOnItsSpeakersSide) {
+  for (const auto& [tone_channel, side] : {std::pair{1u, 1}, std::pair{4u, 0}}) {
+    SCOPED_TRACE("tone on " + std::to_string(tone_channel));
+    WAVEFORMATEXTENSIBLE x{};
+    x.Format = WAVEFORMATEX{WAVE_FORMAT_EXTENSIBLE, 6, 44100, 44100 * 12, 12, 16, 22};
+    x.wValidBitsPerSample = 16;
+    x.dwChannelMask = 0x3F;
+    const std::uint8_t pcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    std::memcpy(x.SubFormat, pcm, sizeof pcm);
+    DSBUFFERDESC desc{};
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS;
+    const std::vector<std::uint8_t> tone = ToneOnChannel(6, tone_channel);
+    desc.dwBufferBytes = static_cast<DWORD>(tone.size());
+    desc.lpwfxFormat = &x.Format;
+    IDirectSoundBuffer* buffer = nullptr;
+    ASSERT_EQ(device_->CreateSoundBuffer(&desc, &buffer, nullptr), DS_OK);
+    LPVOID p1 = nullptr, p2 = nullptr;
+    DWORD n1 = 0, n2 = 0;
+    ASSERT_EQ(buffer->Lock(0, 0, &p1, &n1, &p2, &n2, DSBLOCK_ENTIREBUFFER), DS_OK);
+    std::memcpy(p1, tone.data(), n1);
+    ASSERT_EQ(buffer->Unlock(p1, n1, p2, n2), DS_OK);
+    MonitorRecording second("sink2.monitor");
+    ASSERT_TRUE(second.Started());
+    ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    const bool sounded = second.WaitForSound();
+    buffer->Release();
+    ASSERT_TRUE(sounded);
+    std::vector<std::uint8_t> heard = second.Take();
+    EXPECT_GT(PeakDbfs(heard, side), -40);
+    EXPECT_LT(PeakDbfs(heard, 1 - side), -60);
+  }
 }
 
 // The sink's module is unloaded while the buffer plays.

@@ -37,6 +37,7 @@ std::vector<Entry> Enumerate(std::size_t stop_after = 100) {
   return context.entries;
 }
 
+using wavetest::Extensible;
 using wavetest::Pcm;
 
 // Releases a sound object at the end of a scope.
@@ -69,11 +70,15 @@ class DirectSoundTest : public ::testing::Test {
     return Ref<IDirectSound>(ds);
   }
   Ref<IDirectSoundBuffer> Buffer(IDirectSound* ds, WAVEFORMATEX f, DWORD bytes, DWORD flags) {
+    return Buffer(ds, &f, bytes, flags);
+  }
+  // A buffer of a format record with the extra bytes cbSize tells of.
+  Ref<IDirectSoundBuffer> Buffer(IDirectSound* ds, WAVEFORMATEX* f, DWORD bytes, DWORD flags) {
     DSBUFFERDESC desc{};
     desc.dwSize = sizeof(desc);
     desc.dwFlags = flags;
     desc.dwBufferBytes = bytes;
-    desc.lpwfxFormat = &f;
+    desc.lpwfxFormat = f;
     IDirectSoundBuffer* buffer = nullptr;
     EXPECT_EQ(ds->CreateSoundBuffer(&desc, &buffer, nullptr), DS_OK);
     return Ref<IDirectSoundBuffer>(buffer);
@@ -388,6 +393,27 @@ TEST_F(DirectSoundTest, VolumePanAndFrequencyAreHeard) {
   EXPECT_EQ(plain->SetPan(0), DSERR_CONTROLUNAVAIL);
   EXPECT_EQ(plain->SetFrequency(0), DSERR_CONTROLUNAVAIL);
   EXPECT_EQ(plain->GetVolume(&value), DSERR_CONTROLUNAVAIL);
+}
+
+// A buffer in an extensible PCM header plays with its channel mask's speakers
+// and reports its format as plain PCM; a plain one with the wave layout.
+TEST_F(DirectSoundTest, ChannelsArePlacedByTheMaskElseTheWaveLayout) {
+  using P = platform::ChannelPosition;
+  Ref<IDirectSound> ds = Device(1);
+  WAVEFORMATEXTENSIBLE quad = Extensible(8000, 16, 4, 0x33);
+  Ref<IDirectSoundBuffer> sound = Buffer(ds.get(), &quad.Format, 1600, 0);
+  const std::vector<P> front_back{P::kFrontLeft, P::kFrontRight, P::kBackLeft, P::kBackRight};
+  EXPECT_EQ(backend->OpenedChannelMap("out:0"), front_back);
+  WAVEFORMATEX got{};
+  ASSERT_EQ(sound->GetFormat(&got, sizeof got, nullptr), DS_OK);
+  EXPECT_EQ(got.wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(got.nChannels, 4);
+  WAVEFORMATEXTENSIBLE front_center = Extensible(8000, 16, 4, 0x107);
+  Ref<IDirectSoundBuffer> other = Buffer(ds.get(), &front_center.Format, 1600, 0);
+  EXPECT_EQ(backend->OpenedChannelMap("out:0"),
+            (std::vector<P>{P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kBackCenter}));
+  Ref<IDirectSoundBuffer> plain = Buffer(ds.get(), Pcm(8000, 16, 4), 1600, 0);
+  EXPECT_EQ(backend->OpenedChannelMap("out:0"), front_back);
 }
 
 TEST_F(DirectSoundTest, OutputThatGoesAwayLosesItsBuffers) {

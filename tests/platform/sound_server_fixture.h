@@ -143,4 +143,16 @@ inline double PeakDbfs(const std::vector<std::uint8_t>& data, int channel) {
   return peak == 0 ? -1000 : 20 * std::log10(peak / 32768.0);
 }
 
+// A tone on one channel of a multichannel stream, the others silent: 16-bit
+// frames of `channels` channels at 44100 Hz, half a second.
+inline std::vector<std::uint8_t> ToneOnChannel(unsigned channels, unsigned tone_channel) {
+  const std::vector<std::uint8_t> mono = SineStereo16(44100, 1000, -6, -6, 44100 / 2);
+  std::vector<std::uint8_t> out(mono.size() / 4 * channels * 2, 0);
+  for (std::size_t frame = 0; frame < mono.size() / 4; ++frame) {
+    out[(frame * channels + tone_channel) * 2] = mono[frame * 4];
+    out[(frame * channels + tone_channel) * 2 + 1] = mono[frame * 4 + 1];
+  }
+  return out;
+}
+
 }  // namespace soundtest

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/audio/virtual/virtual_backend.h"
@@ -214,6 +215,66 @@ TEST_F(VirtualPlayback, VolumeScalesWhatIsHeardAndRateResamplesIt) {
   VirtualClock::Advance(4);
   EXPECT_EQ(fast.Consumed(), 6u);
   EXPECT_EQ(backend.Played("out:1"), (std::vector<std::uint8_t>{0, 2, 4, 4, 5, 5}));
+}
+
+// The map a stream is opened with: the wave layout for the channel count
+// without a mask, the mask's speakers in bit order with one.
+TEST_F(VirtualPlayback, ChannelMapFollowsTheMaskElseTheWaveLayout) {
+  using P = ChannelPosition;
+  auto opened = [&](std::uint16_t channels, std::vector<P> map) {
+    PlaybackOptions options;
+    options.channel_map = std::move(map);
+    Source source;
+    auto stream = backend.OpenPlayback("out:1", PcmFormat{8000, 16, channels}, options,
+                                       source.Callbacks(), nullptr);
+    EXPECT_NE(stream, nullptr);
+    return backend.OpenedChannelMap("out:1");
+  };
+  const std::vector<std::pair<unsigned, std::vector<P>>> layouts = {
+      {1, {P::kMono}},
+      {2, {P::kFrontLeft, P::kFrontRight}},
+      {4, {P::kFrontLeft, P::kFrontRight, P::kBackLeft, P::kBackRight}},
+      {6,
+       {P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kLowFrequency, P::kBackLeft,
+        P::kBackRight}},
+      {8,
+       {P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kLowFrequency, P::kBackLeft,
+        P::kBackRight, P::kSideLeft, P::kSideRight}},
+  };
+  for (const auto& [channels, expected] : layouts) {
+    EXPECT_EQ(WaveChannelMap(channels, 0), expected) << channels;
+    // No map given, or one of the wrong length: the wave layout.
+    EXPECT_EQ(opened(static_cast<std::uint16_t>(channels), {}), expected) << channels;
+    EXPECT_EQ(opened(static_cast<std::uint16_t>(channels),
+                     {P::kFrontCenter, P::kFrontCenter, P::kFrontCenter}),
+              expected)
+        << channels;
+  }
+
+  // Masks: a single front-centre channel; 5.1 with side speakers; a stereo
+  // pair of back speakers; fewer bits than channels (the rest auxiliary);
+  // more bits than channels (the lowest ones count).
+  const std::vector<std::tuple<unsigned, std::uint32_t, std::vector<P>>> masks = {
+      {1, 0x4, {P::kFrontCenter}},
+      {2, 0x30, {P::kBackLeft, P::kBackRight}},
+      {4, 0x107, {P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kBackCenter}},
+      {6,
+       0x60F,
+       {P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kLowFrequency, P::kSideLeft,
+        P::kSideRight}},
+      {8,
+       0x3,
+       {P::kFrontLeft, P::kFrontRight, P::kAux, P::kAux, P::kAux, P::kAux, P::kAux, P::kAux}},
+      {2, 0x3F, {P::kFrontLeft, P::kFrontRight}},
+      {1, 0x20000, {P::kTopBackRight}},
+  };
+  for (const auto& [channels, mask, expected] : masks) {
+    const std::vector<P> map = WaveChannelMap(channels, mask);
+    EXPECT_EQ(map, expected) << channels << " " << mask;
+    EXPECT_EQ(opened(static_cast<std::uint16_t>(channels), map), expected) << mask;
+  }
+  EXPECT_TRUE(backend.OpenedChannelMap("out:0").empty());
+  EXPECT_TRUE(backend.OpenedChannelMap("out:7").empty());
 }
 
 TEST(VirtualPlaybackRealTime, ConsumesInRealTime) {

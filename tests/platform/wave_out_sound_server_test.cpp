@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 using soundtest::MonitorRecording;
 using soundtest::PeakDbfs;
 using soundtest::SineStereo16;
+using soundtest::ToneOnChannel;
 using soundtest::TwoSinkServer;
 
 constexpr DWORD kRate = 44100;
@@ -132,6 +133,44 @@ TEST_F(WaveOutWithSoundServer, PlaysOnTheSinkAskedAndReturnsHeadersAsTheServerPl
 }
 
 // The mapper plays on the server's default sink.
+// On a stereo sink the server mixes a quad or 5.1 stream down by where its
+// channels are: front right and back right to the right side only, back left
+// to the left side only.
+TEST_F(WaveOutWithSoundServer, MultichannelToneIsHeardOnItsSpeakersSide) {
+  struct Case {
+    WORD channels;
+    unsigned tone_channel;
+    int side;  // 0 left, 1 right
+  };
+  for (const Case& c :
+       {Case{4, 1, 1}, Case{4, 2, 0}, Case{4, 3, 1}, Case{6, 1, 1}, Case{6, 4, 0}, Case{6, 5, 1}}) {
+    SCOPED_TRACE(std::to_string(c.channels) + " channels, tone on " +
+                 std::to_string(c.tone_channel));
+    MonitorRecording second("sink2.monitor");
+    ASSERT_TRUE(second.Started());
+    Player player;
+    player.Cut(ToneOnChannel(c.channels, c.tone_channel), std::size_t{kRate} / 10 * 2 * c.channels);
+    WAVEFORMATEX f = CdFormat();
+    f.nChannels = c.channels;
+    f.nBlockAlign = static_cast<WORD>(2 * c.channels);
+    f.nAvgBytesPerSec = kRate * f.nBlockAlign;
+    HWAVEOUT hwo = nullptr;
+    ASSERT_EQ(waveOutOpen(&hwo, 1, &f, reinterpret_cast<DWORD_PTR>(&Player::Callback),
+                          reinterpret_cast<DWORD_PTR>(&player), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(player.WriteAll(hwo), MMSYSERR_NOERROR);
+    ASSERT_TRUE(player.WaitForDone(player.headers.size()));
+    ASSERT_TRUE(second.WaitForSound());
+    for (WAVEHDR& h : player.headers) {
+      EXPECT_EQ(waveOutUnprepareHeader(hwo, &h, sizeof(h)), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
+    std::vector<std::uint8_t> heard = second.Take();
+    EXPECT_GT(PeakDbfs(heard, c.side), -40);
+    EXPECT_LT(PeakDbfs(heard, 1 - c.side), -60);
+  }
+}
+
 TEST_F(WaveOutWithSoundServer, MapperPlaysOnTheDefaultSink) {
   MonitorRecording first("sink1.monitor"), second("sink2.monitor");
   ASSERT_TRUE(first.Started() && second.Started());

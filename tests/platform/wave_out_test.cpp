@@ -29,6 +29,7 @@ using std::chrono::seconds;
 
 using Recorder = wavetest::Recorder<HWAVEOUT>;
 using Event = Recorder::Event;
+using wavetest::Extensible;
 using wavetest::Pcm;
 
 // A header over its own bytes, i, i+1, ... from `first`.
@@ -277,6 +278,27 @@ TEST_F(WaveOutTest, QueryBadFormatsAndBadCalls) {
   EXPECT_EQ(waveOutGetPosition(hwo, nullptr, sizeof(t)), MMSYSERR_INVALPARAM);
   EXPECT_EQ(waveOutGetID(hwo, nullptr), MMSYSERR_INVALPARAM);
   ASSERT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
+}
+
+// An extensible PCM header opens the device with its channel mask's speakers;
+// a plain one with the wave layout for its channel count.
+TEST_F(WaveOutTest, ChannelsArePlacedByTheMaskElseTheWaveLayout) {
+  using P = platform::ChannelPosition;
+  const WAVEFORMATEXTENSIBLE side = Extensible(8000, 16, 6, 0x60F);
+  HWAVEOUT hwo = Open(0, side.Format);
+  EXPECT_EQ(backend->OpenedChannelMap("out:0"),
+            (std::vector<P>{P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kLowFrequency,
+                            P::kSideLeft, P::kSideRight}));
+  EXPECT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
+  hwo = Open(1, Pcm(8000, 16, 4));
+  EXPECT_EQ(backend->OpenedChannelMap("out:1"),
+            (std::vector<P>{P::kFrontLeft, P::kFrontRight, P::kBackLeft, P::kBackRight}));
+  EXPECT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
+  // Samples that do not fill their containers, and float, are not device PCM.
+  for (const WAVEFORMATEXTENSIBLE& bad :
+       {Extensible(8000, 16, 2, 3, 12), Extensible(8000, 16, 2, 3, 0, 3)}) {
+    EXPECT_EQ(waveOutOpen(nullptr, 0, &bad.Format, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+  }
 }
 
 TEST_F(WaveOutTest, DeviceThatGoesAwayReturnsItsHeadersAndRefusesMore) {

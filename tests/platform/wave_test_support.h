@@ -3,13 +3,17 @@
 // What the wave input and output tests share: PCM formats and a recorder of
 // a device's driver notifications.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/acm/msacm.h"
 #include "platform/wave/wave_format_record.h"
 #include "platform/wave/wave_hdr.h"
 
@@ -24,6 +28,36 @@ inline WAVEFORMATEX Pcm(DWORD rate, WORD bits, WORD channels) {
   f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
   f.nAvgBytesPerSec = rate * f.nBlockAlign;
   return f;
+}
+
+// PCM in an extensible header with this channel mask and these valid bits
+// (0: all of them); `sub_tag` is the subformat's tag.
+inline WAVEFORMATEXTENSIBLE Extensible(DWORD rate, WORD bits, WORD channels, std::uint32_t mask,
+                                       WORD valid_bits = 0, WORD sub_tag = WAVE_FORMAT_PCM) {
+  WAVEFORMATEXTENSIBLE x{};
+  x.Format = Pcm(rate, bits, channels);
+  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  x.wValidBitsPerSample = valid_bits == 0 ? bits : valid_bits;
+  x.dwChannelMask = mask;
+  const std::uint8_t guid[16] = {static_cast<std::uint8_t>(sub_tag & 0xFF),
+                                 static_cast<std::uint8_t>(sub_tag >> 8),
+                                 0x00,
+                                 0x00,
+                                 0x00,
+                                 0x00,
+                                 0x10,
+                                 0x00,
+                                 0x80,
+                                 0x00,
+                                 0x00,
+                                 0xAA,
+                                 0x00,
+                                 0x38,
+                                 0x9B,
+                                 0x71};
+  std::copy(std::begin(guid), std::end(guid), x.SubFormat);
+  return x;
 }
 
 // Records the driver's notifications (CALLBACK_FUNCTION) of a device whose

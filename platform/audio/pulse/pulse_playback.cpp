@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <vector>
 
 #include "platform/audio/pulse/pulse_backend.h"
 #include "platform/audio/pulse/pulse_backlog.h"
@@ -27,6 +29,41 @@ constexpr std::uint64_t kLeastLatencyMs = 100;
 // One playback stream. Every member is used with the main loop locked.
 // What has been consumed is what was written less what the server's timing
 // answers say is not yet audible (see PlaybackBacklog).
+// The server's map of these positions; auxiliary channels are numbered in
+// order. False when there are more channels than the server takes.
+bool ToPulseMap(const std::vector<ChannelPosition>& positions, pa_channel_map* map) {
+  static constexpr pa_channel_position_t kSpeakers[] = {PA_CHANNEL_POSITION_FRONT_LEFT,
+                                                        PA_CHANNEL_POSITION_FRONT_RIGHT,
+                                                        PA_CHANNEL_POSITION_FRONT_CENTER,
+                                                        PA_CHANNEL_POSITION_LFE,
+                                                        PA_CHANNEL_POSITION_REAR_LEFT,
+                                                        PA_CHANNEL_POSITION_REAR_RIGHT,
+                                                        PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
+                                                        PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
+                                                        PA_CHANNEL_POSITION_REAR_CENTER,
+                                                        PA_CHANNEL_POSITION_SIDE_LEFT,
+                                                        PA_CHANNEL_POSITION_SIDE_RIGHT,
+                                                        PA_CHANNEL_POSITION_TOP_CENTER,
+                                                        PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
+                                                        PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
+                                                        PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
+                                                        PA_CHANNEL_POSITION_TOP_REAR_LEFT,
+                                                        PA_CHANNEL_POSITION_TOP_REAR_CENTER,
+                                                        PA_CHANNEL_POSITION_TOP_REAR_RIGHT,
+                                                        PA_CHANNEL_POSITION_MONO};
+  if (positions.empty() || positions.size() > PA_CHANNELS_MAX) return false;
+  pa_channel_map_init(map);
+  map->channels = static_cast<std::uint8_t>(positions.size());
+  int aux = 0;
+  for (std::size_t c = 0; c < positions.size(); ++c) {
+    const auto index = static_cast<std::size_t>(positions[c]);
+    map->map[c] = index < std::size(kSpeakers)
+                      ? kSpeakers[index]
+                      : static_cast<pa_channel_position_t>(PA_CHANNEL_POSITION_AUX0 + aux++);
+  }
+  return pa_channel_map_valid(map) != 0;
+}
+
 class PulsePlaybackStream : public PlaybackStream {
  public:
   PulsePlaybackStream(PulseLoop* mainloop, const PcmFormat& format, PlaybackCallbacks callbacks)
@@ -51,7 +88,7 @@ class PulsePlaybackStream : public PlaybackStream {
     sample_spec.channels = static_cast<std::uint8_t>(format_.channels);
     pa_channel_map map;
     if (!pa_sample_spec_valid(&sample_spec) ||
-        pa_channel_map_init_extend(&map, sample_spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
+        !ToPulseMap(ChosenChannelMap(format_, options), &map)) {
       if (reason) *reason = "PulseAudio: unsupported format";
       return false;
     }

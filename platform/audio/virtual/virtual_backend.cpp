@@ -188,6 +188,14 @@ std::vector<std::uint8_t> VirtualAudioBackend::Played(const std::string& endpoin
   return records_[index]->bytes;
 }
 
+std::vector<ChannelPosition> VirtualAudioBackend::OpenedChannelMap(
+    const std::string& endpoint_id) const {
+  std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());
+  if (index == records_.size()) return {};
+  std::lock_guard<std::mutex> lock(ClockState().mutex);
+  return records_[index]->channel_map;
+}
+
 void VirtualAudioBackend::SetOutputLatency(const std::string& endpoint_id,
                                            std::chrono::milliseconds latency) {
   std::size_t index = VirtualEndpointIndex(endpoint_id, "out:", records_.size());

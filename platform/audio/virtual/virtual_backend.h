@@ -139,6 +139,9 @@ class VirtualAudioBackend : public AudioBackend {
   // output still holds when it has a latency of its own (SetOutputLatency).
   std::size_t Heard(const std::string& endpoint_id) const;
   void ClearPlayed(const std::string& endpoint_id);
+  // The channel map the last stream opened on the output was opened with
+  // (one position per channel); empty before any, or for an unknown output.
+  std::vector<ChannelPosition> OpenedChannelMap(const std::string& endpoint_id) const;
 
   const VirtualDeviceSet& Devices() const { return devices_; }
 
@@ -156,6 +159,7 @@ class VirtualAudioBackend : public AudioBackend {
     std::vector<std::uint8_t> bytes;
     std::uint64_t heard = 0;  // of those, bytes heard
     std::atomic<std::uint64_t> latency_ms{0};
+    std::vector<ChannelPosition> channel_map;
   };
 
  private:

@@ -242,6 +242,10 @@ std::unique_ptr<PlaybackStream> VirtualAudioBackend::OpenPlayback(const std::str
   const auto least = static_cast<std::size_t>(least_latency_.load().count());
   chosen.latency_bytes =
       std::max(chosen.latency_bytes, std::size_t{format.rate} * least / 1000 * format.FrameBytes());
+  {
+    std::lock_guard<std::mutex> lock(ClockState().mutex);
+    records_[index]->channel_map = ChosenChannelMap(format, options);
+  }
   return std::make_unique<VirtualPlaybackStream>(this, endpoint_id, format, chosen, records_[index],
                                                  std::move(callbacks));
 }
