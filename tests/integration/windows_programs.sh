@@ -164,14 +164,14 @@ done
 # Samples stored whole (IEEE float, 24 and 32 bits, the extensible header sox
 # writes for them and for more than two channels) go through the program's
 # own converter on both builds: the same bytes.
-for spec in "-b 24 -c 2" "-b 32 -e signed-integer -c 2" "-b 32 -e floating-point -c 2" \
+for options_text in "-b 24 -c 2" "-b 32 -e signed-integer -c 2" "-b 32 -e floating-point -c 2" \
   "-b 64 -e floating-point -c 1" "-b 16 -c 6" "-b 24 -c 6" "-b 32 -e floating-point -c 4"; do
-  read -ra options <<<"$spec"
+  read -ra options <<<"$options_text"
   sox -n -r 48000 "${options[@]}" "$work/whole.wav" synth 0.4 sine 440 sine 660 vol 0.7
   wine "$bin/tessaline-decode.exe" "$work/whole.wav" "$work/whole-win.wav" \
-    >"$work/out.txt" 2>"$work/err.txt" || fail "decode $spec: exit code $?: $(cat "$work/err.txt")"
+    >"$work/out.txt" 2>"$work/err.txt" || fail "decode $options_text: exit code $?: $(cat "$work/err.txt")"
   "$linux_bin/tessaline-decode" "$work/whole.wav" "$work/whole-linux.wav" >/dev/null
   cmp -s "$work/whole-win.wav" "$work/whole-linux.wav" ||
-    fail "decode $spec: not the bytes the Linux build writes"
+    fail "decode $options_text: not the bytes the Linux build writes"
 done
 echo "windows_programs: ok"

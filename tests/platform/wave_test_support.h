@@ -16,6 +16,7 @@
 #include "platform/acm/msacm.h"
 #include "platform/wave/wave_format_record.h"
 #include "platform/wave/wave_hdr.h"
+#include "tests/support/sub_format.h"
 
 namespace wavetest {
 
@@ -40,23 +41,7 @@ inline WAVEFORMATEXTENSIBLE Extensible(DWORD rate, WORD bits, WORD channels, std
   x.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
   x.wValidBitsPerSample = valid_bits == 0 ? bits : valid_bits;
   x.dwChannelMask = mask;
-  const std::uint8_t guid[16] = {static_cast<std::uint8_t>(sub_tag & 0xFF),
-                                 static_cast<std::uint8_t>(sub_tag >> 8),
-                                 0x00,
-                                 0x00,
-                                 0x00,
-                                 0x00,
-                                 0x10,
-                                 0x00,
-                                 0x80,
-                                 0x00,
-                                 0x00,
-                                 0xAA,
-                                 0x00,
-                                 0x38,
-                                 0x9B,
-                                 0x71};
-  std::copy(std::begin(guid), std::end(guid), x.SubFormat);
+  SetSubFormat(x, sub_tag);
   return x;
 }
 

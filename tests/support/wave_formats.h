@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/acm/msacm.h"
+#include "tests/support/sub_format.h"
 
 namespace wavetest {
 
@@ -68,23 +69,7 @@ inline Format Extensible(int bits, int channels, std::uint32_t rate, std::uint16
   std::memcpy(&x, f.bytes.data(), sizeof x);
   x.wValidBitsPerSample = static_cast<std::uint16_t>(bits);
   x.dwChannelMask = channels == 2 ? 3 : 0;
-  const std::uint8_t guid[16] = {static_cast<std::uint8_t>(subTag & 0xFF),
-                                 static_cast<std::uint8_t>(subTag >> 8),
-                                 0x00,
-                                 0x00,
-                                 0x00,
-                                 0x00,
-                                 0x10,
-                                 0x00,
-                                 0x80,
-                                 0x00,
-                                 0x00,
-                                 0xAA,
-                                 0x00,
-                                 0x38,
-                                 0x9B,
-                                 0x71};
-  std::memcpy(x.SubFormat, guid, 16);
+  SetSubFormat(x, subTag);
   std::memcpy(f.bytes.data(), &x, sizeof x);
   return f;
 }
