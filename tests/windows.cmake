@@ -131,7 +131,7 @@ if(TESSALINE_WINE_INTEGRATION)
   # Names in any language: the zip in a non-ASCII folder, a device with a non-ASCII name.
   add_test(NAME integration_windows_unicode
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_unicode.sh ${CMAKE_BINARY_DIR}
-      ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app)
+      ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/build/app $<TARGET_FILE:accessible_probe>)
   set_tests_properties(integration_windows_unicode PROPERTIES LABELS "integration;windows"
     TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
   # tessaline-devices.exe --check over a loopback cable, through both outputs.
