@@ -542,10 +542,11 @@ void TMMCustomWaveIn::WaitForBuffers() {
   // A failed worker thread accounts for nothing any more.
   if (thread_failed_) return;
   const bool gui = platform::IsGuiThread();
-  for (int i = 0; i < kWaitRounds && (queued_ > 0 || depth_ > 0); ++i) {
+  const auto returned = [this] { return queued_ == 0 && depth_ == 0; };
+  for (int i = 0; i < kWaitRounds && !returned(); ++i) {
     // A worker thread may be waiting for the GUI thread to run a method.
     if (gui) platform::CheckSynchronize();
-    WaitAndPump(kWaitStepMs, callback_mode_ == cmWindow);
+    WaitAndPumpUntil(kWaitStepMs, callback_mode_ == cmWindow, returned);
   }
 }
 

@@ -408,7 +408,9 @@ void TMMCustomWaveOutComponent::AwaitOutstanding() {
 
 template <class F>
 void TMMCustomWaveOutComponent::WaitWhile(F busy, int rounds) {
-  for (int i = 0; i < rounds && busy(); ++i) WaitAndPump(kWaitStepMs, PumpsWhileWaiting());
+  const auto idle = [&] { return !busy(); };
+  for (int i = 0; i < rounds && busy(); ++i)
+    WaitAndPumpUntil(kWaitStepMs, PumpsWhileWaiting(), idle);
 }
 
 // --- the buffer-done handler ------------------------------------------------

@@ -14,9 +14,8 @@ void ReportDeviceFailure(const std::exception& e) {
 
 bool WaitForDeviceState(const std::atomic<std::uint32_t>& state, TMMDeviceStateFlag flag,
                         int rounds, bool pump) {
-  for (int i = 0; i < rounds; ++i) {
-    if (state.load() & flag) return true;
-    WaitAndPump(kWaitStepMs, pump);
-  }
-  return (state.load() & flag) != 0;
+  const auto reached = [&] { return (state.load() & flag) != 0; };
+  for (int i = 0; i < rounds; ++i)
+    if (WaitAndPumpUntil(kWaitStepMs, pump, reached)) return true;
+  return reached();
 }

@@ -47,6 +47,12 @@ int RemovePendingMessages(HWND wnd, UINT msg);
 // thread the application goes on processing its messages until the time is up
 // or the application is being destroyed; elsewhere a plain sleep.
 void WaitAndPump(unsigned milliseconds, bool pump);
+// WaitAndPump that ends as soon as done() holds: done() is looked at before
+// each millisecond of waiting (after that millisecond's messages, when
+// pumping). Returns done() at the end. The wait lasts at most the given time
+// and at most that many rounds, so that it ends at once where WaitAndPump
+// does not wait (the application being destroyed).
+bool WaitAndPumpUntil(unsigned milliseconds, bool pump, const std::function<bool()>& done);
 
 // Message boxes.
 inline constexpr UINT MB_OK = 0x0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -211,12 +212,33 @@ TEST_F(MessagesTest, ACloseUnderAMessageBoxWaitsForTheHandlerThatOpenedIt) {
   DeallocateHWnd(wnd);
 }
 
-TEST_F(MessagesTest, WaitAndPumpWaitsTheTime) {
-  auto start = std::chrono::steady_clock::now();
+TEST_F(MessagesTest, WaitAndPumpWaitsTheTimeOrUntilDone) {
+  using std::chrono::steady_clock;
+  auto start = steady_clock::now();
   WaitAndPump(0, true);
   WaitAndPump(30, false);
   WaitAndPump(30, true);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+  EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(60));
+
+  // A condition that never holds takes the whole time.
+  start = steady_clock::now();
+  EXPECT_FALSE(WaitAndPumpUntil(30, true, [] { return false; }));
+  EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(30));
+  // A wait that does not pump delivers nothing; one that pumps ends once the
+  // message has made the condition hold, as does one whose condition another
+  // thread sets, long before their time.
+  bool delivered = false;
+  HWND wnd = AllocateHWnd([&](TMessage& m) { delivered = delivered || m.Msg == WM_USER + 7; });
+  ASSERT_TRUE(PostMessage(wnd, WM_USER + 7, 0, 0));
+  EXPECT_FALSE(WaitAndPumpUntil(20, false, [&] { return delivered; }));
+  start = steady_clock::now();
+  EXPECT_TRUE(WaitAndPumpUntil(30000, true, [&] { return delivered; }));
+  std::atomic<bool> set{false};
+  std::thread setter([&] { set = true; });
+  EXPECT_TRUE(WaitAndPumpUntil(30000, false, [&] { return set.load(); }));
+  setter.join();
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(20));
+  DeallocateHWnd(wnd);
 }
 
 }  // namespace
