@@ -75,6 +75,13 @@ TForm1::~TForm1() {
   // Closing the devices below may deliver messages: none may refresh the
   // window while it goes.
   follower_.reset();
+  // Every input stops first, so that none goes on handing buffers to the
+  // window while the others close; then they close in the order they opened.
+  // A driver that ends a stream at the stream's next period (Wine's, which
+  // serves its devices one at a time) then waits little for each: their
+  // periods follow one another in that order.
+  for (TMMWaveIn* in : In) in->Stop();
+  for (TMMWaveIn* in : In) in->Close();
   DestroyComponents();
 }
 

@@ -140,6 +140,12 @@ if(TESSALINE_WINE_INTEGRATION)
       ${CMAKE_BINARY_DIR}/app ${PROJECT_SOURCE_DIR})
   set_tests_properties(integration_windows_loopback_check PROPERTIES LABELS "integration;windows"
     TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
+  # The close button ends tessaline.exe within 0.5 s with nine inputs recording.
+  add_test(NAME integration_windows_close_time
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_close_time.sh ${CMAKE_BINARY_DIR}
+      ${PROJECT_SOURCE_DIR})
+  set_tests_properties(integration_windows_close_time PROPERTIES LABELS "integration;windows"
+    TIMEOUT 600 RUN_SERIAL TRUE ENVIRONMENT "TESSALINE_SOUND_SERVER=pulseaudio")
   # The zip for Windows users, unpacked and run in a fresh prefix.
   add_test(NAME integration_windows_package
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/integration/windows_package.sh ${CMAKE_BINARY_DIR}
