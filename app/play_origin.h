@@ -16,10 +16,10 @@ struct PositionReading {
 //
 // Each position moves in steps (pieces delivered, progress reports) and is
 // seen late, never early, so each device's clock is read from the readings
-// made just after a step: the upper envelope of position - rate * time, as
-// its 95th percentile, so that one stray reading does not decide it. A
-// device that stalls (an output running dry, an input losing frames) only
-// lowers its later readings, which the envelope passes over. Taken apart
-// for each device, neither the other's steps nor the reader's own delays
-// move it. NaN without readings.
+// made just after a step: position - rate * time at its highest in each
+// 100 ms window, and the upper quartile of those, so that neither one stray
+// reading nor a device that stalled for a while (an output running dry, an
+// input losing frames: that lowers only its later readings) decides it.
+// Taken apart for each device, neither the other's steps nor the reader's
+// own delays move it. NaN without readings.
 double RecordingFrameAtPlayStart(const std::vector<PositionReading>& readings, double rate);
