@@ -490,7 +490,7 @@ void TMMCustomWaveOutComponent::DiscardPendingDone() {
     return;
   }
   if (callback_mode_ != cmThread || !flush_event_ || thread_failed_) return;
-  if (thread_ && thread_->IsCurrentThread()) {
+  if (OnWorkerThread()) {
     MSG msg;
     while (PeekMessage(&msg, 0, MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
     }
@@ -504,10 +504,15 @@ void TMMCustomWaveOutComponent::DiscardPendingDone() {
 }
 
 void TMMCustomWaveOutComponent::WaitForWorkerHandler() {
-  if (callback_mode_ != cmThread || (thread_ && thread_->IsCurrentThread())) return;
+  if (callback_mode_ != cmThread || OnWorkerThread()) return;
   const auto deadline = std::chrono::steady_clock::now() + kHandoffWait;
   while (depth_ > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool TMMCustomWaveOutComponent::OnWorkerThread() const {
+  const DWORD worker = thread_id_;
+  return worker != 0 && GetCurrentThreadId() == worker;
 }
 
 void TMMCustomWaveOutComponent::CreateWindow() {
@@ -606,7 +611,7 @@ bool TMMCustomWaveOutComponent::StartWorker(DWORD wait_ms) {
 
 void TMMCustomWaveOutComponent::StopWorker() {
   if (!terminate_event_) return;
-  if (!thread_failed_ && !(thread_ && thread_->IsCurrentThread())) {
+  if (!thread_failed_ && !OnWorkerThread()) {
     terminate_event_->SetEvent();
     ready_event_->WaitFor(5000);
   }

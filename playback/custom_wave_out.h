@@ -267,6 +267,10 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   // cmThread, off the worker thread: lets a handler running there finish
   // with the buffer it has.
   void WaitForWorkerHandler();
+  // Whether the caller is the worker thread. Asked of the thread's
+  // identifier, never of the thread object: a worker whose handling failed
+  // ends and frees itself while the output may still be closing.
+  bool OnWorkerThread() const;
   // Waits while `busy` holds, up to `rounds` steps of 10 ms, in the
   // output's waiting style.
   template <class F>
