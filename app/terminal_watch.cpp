@@ -189,7 +189,10 @@ int RunTerminalWatch(const WatchOptions& options) {
     WaitAndPumpUntil(kIdleMs, [&] {
       return quit || (std::chrono::steady_clock::now() >= next_frame && sound_came());
     });
-    next_frame = std::chrono::steady_clock::now() + kFrame;
+    // Frames keep to their schedule, 25 a second while sound comes; after a
+    // pause the schedule starts anew.
+    const auto now = std::chrono::steady_clock::now();
+    next_frame = std::max(next_frame + kFrame, now);
     for (int key = getch(); key != ERR; key = getch()) {
       if (key == 'q' || key == 'Q') {
         quit = true;
