@@ -63,6 +63,23 @@ void SetMessageBoxHook(MessageBoxHook hook) {
   box_hook = std::move(hook);
 }
 
+FirstMessage::FirstMessage() {
+  SetMessageBoxHook([this](const std::string& text, const std::string&, UINT) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (text_.empty()) text_ = text;
+    return IDOK;
+  });
+}
+
+FirstMessage::~FirstMessage() {
+  SetMessageBoxHook(nullptr);
+}
+
+std::string FirstMessage::Text() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return text_;
+}
+
 void SetDisplayLost() {
   display_lost = true;
 }

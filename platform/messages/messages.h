@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 // Window messages and notification windows. A notification window is an
@@ -71,6 +72,23 @@ namespace platform {
 using MessageBoxHook =
     std::function<int(const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
+
+// While it lives, it is the message-box hook: every box is answered IDOK and
+// the first one's text is kept, for a command-line run that reports a
+// failure as its own error. Any thread may show a box.
+class FirstMessage {
+ public:
+  FirstMessage();
+  ~FirstMessage();
+  FirstMessage(const FirstMessage&) = delete;
+  FirstMessage& operator=(const FirstMessage&) = delete;
+  // The first box's text; empty while none was shown.
+  std::string Text() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
 
 // The display went away for good (the toolkit is about to end the process):
 // from then on WaitAndPump and DeliverPostedMessages deliver only messages

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/messages/message_hook.h"
+#include "platform/messages/pump_until.h"
 
 namespace {
 
@@ -313,6 +314,23 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
     });
     timer.start(static_cast<int>(left.count()));
     loop.exec();
+  }
+}
+
+void WaitAndPumpUntil(unsigned milliseconds, const std::function<bool()>& done) {
+  if (!OnGuiThread() || platform::DisplayLost()) {
+    WaitAndPump(milliseconds, true);
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  // Its expiry is the batch that ends the wait at the deadline.
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  timer.setSingleShot(true);
+  timer.start(static_cast<int>(milliseconds));
+  while (!done() && !QCoreApplication::closingDown() &&
+         std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
 }
 
