@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tools/sound-server: exact sine levels, pipe sources that pass data through,
 # pipe sinks whose FIFO gives exactly what they rendered, a reader-paced pipe
-# sink whose reported latency is real, descriptions kept, sinks added and
+# sink whose reported latency is real, a six-channel pipe sink in the 5.1
+# layout, descriptions kept, sinks added and
 # removed while it runs, and a clean stop.
 # TESSALINE_SOUND_SERVER=pipewire runs it against PipeWire, which takes no
 # quotes in a description and says so.
@@ -26,6 +27,11 @@ fail() {
 }
 
 "$tool" --help | grep -q -- "--sine" || fail "no usage text"
+"$tool" --help | grep -q -- "--pipe-sink-channels <N> <description>" ||
+  fail "no usage of --pipe-sink-channels"
+message=$("$tool" start "$work/server" --pipe-sink-channels 9 "Nine" 2>&1) &&
+  fail "a nine-channel pipe sink was made"
+[ "$message" = "sound-server: bad channel count (1 ... 8): 9" ] || fail "unexpected refusal: $message"
 
 feed='Test Feed, "quoted"'
 if [ "${TESSALINE_SOUND_SERVER:-}" = pipewire ]; then
@@ -41,7 +47,10 @@ else
   paced=(--paced-pipe-sink "Paced Out")
 fi
 server=$("$tool" start "$work/server" --sink "Null Out" --sine "Half Scale" 440 0.5 \
-  --sine "Quarter Scale" 1000 0.25 --pipe "$feed" --pipe-sink "Pipe Out" "${paced[@]}")
+  --sine "Quarter Scale" 1000 0.25 --pipe "$feed" --pipe-sink "Pipe Out" "${paced[@]}" \
+  --pipe-sink-channels 6 "Six Out")
+# Pipe sinks are counted together: the six-channel one comes after the paced one.
+six=$((2 + ${#paced[@]} / 2))
 export PULSE_SERVER=$server
 [ "$server" = "unix:$work/server/native" ] || fail "unexpected server string $server"
 [ -S "$work/server/native" ] || fail "no socket"
@@ -67,6 +76,35 @@ until exact "$root/app/assets/YesLR.wav" "$work/sink.raw"; do
   [ $SECONDS -lt $deadline ] ||
     fail "the pipe sink: $(python3 "$root/tests/integration/lib/exact_sound.py" \
       "$root/app/assets/YesLR.wav" "$work/sink.raw" 2>&1)"
+  sleep 0.1
+done
+kill "$reader"
+wait "$reader" 2>/dev/null || true
+reader=""
+
+# The six-channel pipe sink has the 5.1 layout, and a six-channel sound played
+# on it with that layout reaches its FIFO bit for bit (no channel moved).
+sink_field() {
+  pactl list sinks | awk -v want="pipesink$six" -v field="$1" '
+    /^\tName:/ { n = $2 } n == want && index($0, "\t" field ": ") == 1 { sub("^\t" field ": ", ""); print }'
+}
+[ "$(sink_field Description)" = "Six Out" ] || fail "the six-channel pipe sink is missing"
+[ "$(sink_field "Sample Specification")" = "s16le 6ch 44100Hz" ] ||
+  fail "the six-channel pipe sink renders $(sink_field "Sample Specification")"
+five_one=front-left,front-right,front-center,lfe,rear-left,rear-right
+[ "$(sink_field "Channel Map")" = "$five_one" ] ||
+  fail "the six-channel pipe sink's map is $(sink_field "Channel Map")"
+sox -n -r 44100 -b 16 -c 6 -t wavpcm "$work/six.wav" synth 0.5 sine 300 sine 400 sine 500 \
+  sine 600 sine 700 sine 800 vol 0.4
+cat "$work/server/sinkpipe$six" >"$work/six.raw" &
+reader=$!
+timeout 30 paplay --device="pipesink$six" --channel-map="$five_one" "$work/six.wav" ||
+  fail "paplay failed on six channels"
+deadline=$((SECONDS + 30))
+until exact "$work/six.wav" "$work/six.raw"; do
+  [ $SECONDS -lt $deadline ] ||
+    fail "the six-channel pipe sink: $(python3 "$root/tests/integration/lib/exact_sound.py" \
+      "$work/six.wav" "$work/six.raw" 2>&1)"
   sleep 0.1
 done
 kill "$reader"
