@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "devices/mm_strings.h"
+#include "platform/acm/acm_formats.h"
 #include "platform/framework/properties.h"
 #include "platform/framework/wait_cursor.h"
 #include "platform/sysinfo/platform_flags.h"
@@ -104,6 +105,15 @@ std::int64_t TMMCustomWaveOutComponent::Position() {
   std::int64_t samples = 0;
   Check(ocPosition, DevicePosition(samples));
   return samples;
+}
+
+const WAVEFORMATEX* TMMCustomWaveOutComponent::DeviceFormat() {
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  if (format == nullptr || format->wFormatTag != WAVE_FORMAT_PCM) return format;
+  const std::uint32_t mask = ChannelMask();
+  if (mask == 0) return format;
+  device_format_ = platform::ExtensiblePcm(*format, mask);
+  return &device_format_.Format;
 }
 
 void TMMCustomWaveOutComponent::SetLooping(bool value) {
