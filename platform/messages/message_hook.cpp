@@ -10,6 +10,7 @@ namespace {
 
 std::mutex hook_lock;
 platform::MessageBoxHook box_hook;
+platform::ExceptionReport exception_report;
 std::atomic<bool> display_lost{false};
 
 // GUI thread only.
@@ -111,6 +112,21 @@ void CancelAfterMessageBoxes(const void* owner) {
 
 void CloseMessageBoxes() {
   if (open_boxes > 0) CloseOpenDialogs();
+}
+
+void SetExceptionReport(ExceptionReport report) {
+  std::lock_guard<std::mutex> lock(hook_lock);
+  exception_report = std::move(report);
+}
+
+void ShowException(const std::exception& e) {
+  ExceptionReport report;
+  {
+    std::lock_guard<std::mutex> lock(hook_lock);
+    report = exception_report;
+  }
+  if (report && report(e)) return;
+  ShowExceptionBox(e);
 }
 
 void Guarded(const std::function<void()>& handler) {

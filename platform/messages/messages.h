@@ -129,6 +129,12 @@ void CloseMessageBoxes();
 // The application's standard error report: a message box with the exception's
 // message; the program goes on.
 void ShowException(const std::exception& e);
+// Lets a window take part in the error report, as one that folds the failures
+// of a lost server into one message does: ShowException first offers each
+// exception to `report`, on the thread that reports it; true means it was
+// dealt with, false shows the usual message box. An empty function ends it.
+using ExceptionReport = std::function<bool(const std::exception& e)>;
+void SetExceptionReport(ExceptionReport report);
 // Runs an event handler and reports any exception that escapes it.
 void Guarded(const std::function<void()>& handler);
 

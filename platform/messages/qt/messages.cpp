@@ -399,7 +399,7 @@ bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return true;
 }
 
-void ShowException(const std::exception& e) {
+void ShowExceptionBox(const std::exception& e) {
   std::string caption = QCoreApplication::instance()
                             ? QCoreApplication::applicationName().toStdString()
                             : std::string();

@@ -221,7 +221,7 @@ bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return ::PostMessage(wnd, msg, wParam, lParam);
 }
 
-void ShowException(const std::exception& e) {
+void ShowExceptionBox(const std::exception& e) {
   std::string title;
   {
     std::lock_guard<std::mutex> lock(caption_lock);
