@@ -2,6 +2,7 @@
 // file on one output device, or checks what one output's test sound brings to
 // one input.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -195,6 +196,9 @@ struct InputLevels {
 InputLevels MeasureInput(std::int32_t index, double seconds) {
   TMMWaveIn in(nullptr);
   TPeakProbe probe(nullptr);
+  // A failure while the input records (a lost device) is reported as a
+  // message box; here it is the input's error.
+  platform::FirstMessage reported;
   try {
     in.SetMode(mStereo);
     in.SetBitLength(b16Bit);
@@ -202,11 +206,18 @@ InputLevels MeasureInput(std::int32_t index, double seconds) {
     in.SetDeviceID(index);
     in.SetOutput(&probe);
     in.Start();
-    WaitAndPump(static_cast<unsigned>(seconds * 1000.0), true);
+    // Ends early once a failure was reported.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (auto now = std::chrono::steady_clock::now(); now < end && reported.Text().empty();
+         now = std::chrono::steady_clock::now()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+      WaitAndPump(static_cast<unsigned>(std::min<long long>(left, 100)), true);
+    }
     in.Close();
   } catch (const std::exception& e) {
     return {0, 0, OneLine(e.what())};
   }
+  if (const std::string text = reported.Text(); !text.empty()) return {0, 0, OneLine(text)};
   return {probe.PeakLeft(), probe.PeakRight(), ""};
 }
 
@@ -340,11 +351,7 @@ int PlayFile(Options options) {
   }
   // A failure while the sound plays is reported as a message box; here it
   // ends the run and becomes the program's error.
-  std::string reported;
-  platform::SetMessageBoxHook([&reported](const std::string& text, const std::string&, UINT) {
-    if (reported.empty()) reported = text;
-    return IDOK;
-  });
+  platform::FirstMessage reported;
   long long ms = 0;
   std::string device;
   try {
@@ -373,9 +380,9 @@ int PlayFile(Options options) {
     ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                start)
              .count();
-    if (!reported.empty()) {
+    if (const std::string text = reported.Text(); !text.empty()) {
       player.Stop();
-      return Fail(options, OneLine(reported), 1);
+      return Fail(options, OneLine(text), 1);
     }
     if (!ended) {
       player.Stop();

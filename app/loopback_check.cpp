@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/play_origin.h"
 #include "app/sample_tap.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
@@ -42,12 +43,11 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
   TSampleTap sent(nullptr);
   TSampleTap recorded(nullptr);
   std::size_t recorded_before_play = 0;
-  // Where the sound's first frame lies in the recording, in frames, as the
-  // output's position (what it has played) and the input's (what it has
-  // recorded) put it at one moment, taken many times while the sound plays:
-  // the devices' own counts, so that neither when buffers arrive nor an
-  // input that delivers in bursts moves it.
-  std::vector<double> offsets;
+  // Both devices' own counts (what the output has played, what the input
+  // has recorded, by its driver, which moves in smaller steps than the
+  // buffers handed on), read many times while the sound plays: they place
+  // the sound's first frame in the recording.
+  std::vector<PositionReading> readings;
   try {
     TMMWaveIn in(nullptr);
     in.SetMode(mStereo);
@@ -91,8 +91,14 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
           [&] {
             const std::int32_t played_ms = player.GetPosition();
             if (played_ms > 0 && played_ms < length_ms) {
-              offsets.push_back(static_cast<double>(recorded.Frames() - recorded_before_play) -
-                                played_ms * (kRate / 1000.0));
+              PositionReading reading;
+              reading.when_us = NowMicroseconds();
+              reading.played_frames = played_ms * (kRate / 1000.0);
+              std::int64_t frames = in.RecordedFrames();
+              if (frames < 0) frames = static_cast<std::int64_t>(recorded.Frames());
+              reading.recorded_frames =
+                  static_cast<double>(frames) - static_cast<double>(recorded_before_play);
+              readings.push_back(reading);
             }
             return ended;
           },
@@ -122,9 +128,8 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
   heard.left.erase(heard.left.begin(), heard.left.begin() + skip);
   heard.right.erase(heard.right.begin(), heard.right.begin() + skip);
   check->result = AnalyseLoopback(sent.Samples(), heard, kRate, max_delay_ms);
-  if (check->result.verdict != LoopbackVerdict::silent && !offsets.empty()) {
-    std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
-    const double played_at = offsets[offsets.size() / 2];
+  if (check->result.verdict != LoopbackVerdict::silent && !readings.empty()) {
+    const double played_at = RecordingFrameAtPlayStart(readings, kRate);
     check->delay_ms = check->result.arrival_ms - played_at * 1000.0 / kRate;
   }
   return true;

@@ -143,6 +143,8 @@ void TForm1::FormCreate(TComponent*) {
 }
 
 void TForm1::FormShow(TComponent*) {
+  // The devices are read afresh: a failure from now on is a loss of its own.
+  failures_.NextLoss();
   // The counts are those taken when the counting components were created
   // (read afresh while following the devices); a count of 0 is shown too
   // rather than the layout's placeholder.
@@ -192,6 +194,8 @@ void TForm1::ButtonClick(int k) {
   const platform::AudioEndpoint& device = output_devices_[static_cast<std::size_t>(k - 1)];
   // A row without a device, or whose device has gone, plays nothing.
   if (device.id.empty()) return;
+  // What the press asks of the device is reported, whatever failed before.
+  failures_.NextLoss();
   const int index = IndexOfDevice(KeyedDevices(platform::AudioDirection::kOutput), device);
   if (index < 0) return;
   // The sound goes on from what has been heard, not from the reader, which

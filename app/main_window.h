@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/device_failure_report.h"
 #include "app/device_follower.h"
 #include "capture/wave_in.h"
 #include "controls/level.h"
@@ -93,6 +94,9 @@ class TForm1 : public TForm {
   // an empty key for a row without one.
   std::array<platform::AudioEndpoint, 9> output_devices_{};
   std::unique_ptr<TDeviceFollower> follower_;
+  // The devices' failures of one loss (a sound server that stops) make one
+  // message; the window's components report through it while they live.
+  TDeviceFailureReport failures_;
   // The layout's texts of Lab1 ... Lab18, for rows whose device has gone.
   std::array<std::string, 18> initial_captions_;
   // The first showing says on standard error when the test sound is missing.

@@ -15,13 +15,22 @@ void TMeterBar::Clear() {
   marker_ = 0;
 }
 
+int TMeterBar::LitCells(int width) const {
+  return width > 0 ? static_cast<int>(std::lround(level_ * width)) : 0;
+}
+
+int TMeterBar::MarkerCell(int width) const {
+  const int cell = width > 0 ? static_cast<int>(std::lround(marker_ * width)) - 1 : -1;
+  return cell >= LitCells(width) ? cell : -1;
+}
+
 std::string TMeterBar::Render(int width) const {
   if (width <= 0) return "";
-  const int lit = static_cast<int>(std::lround(level_ * width));
-  const int mark = static_cast<int>(std::lround(marker_ * width)) - 1;
+  const int lit = LitCells(width);
+  const int mark = MarkerCell(width);
   std::string bar(static_cast<std::size_t>(width), ' ');
   for (int i = 0; i < lit; ++i) bar[static_cast<std::size_t>(i)] = '#';
-  if (mark >= lit) bar[static_cast<std::size_t>(mark)] = '|';
+  if (mark >= 0) bar[static_cast<std::size_t>(mark)] = '|';
   return bar;
 }
 

@@ -17,6 +17,11 @@ class TMeterBar {
   double Level() const { return level_; }
   double Marker() const { return marker_; }
 
+  // In a bar of `width` cells: how many are lit, and the marker's cell (-1
+  // where it does not show: at or under the lit cells).
+  int LitCells(int width) const;
+  int MarkerCell(int width) const;
+
   // The bar in `width` cells: '#' lit, '|' the marker (where it stands above
   // the lit cells), ' ' unlit.
   std::string Render(int width) const;

@@ -15,18 +15,20 @@ int RunTerminalWatch(const WatchOptions&) {
 #else
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/meter_bar.h"
-#include "app/terminal_text.h"
 #include "app/peak_probe.h"
+#include "app/terminal_text.h"
 #include "capture/wave_in.h"
 #include "devices/wave_devices.h"
 #include "platform/framework/application.h"
 #include "platform/framework/termination_requests.h"
 #include "platform/messages/messages.h"
+#include "platform/messages/pump_until.h"
 #include "platform/wave/wave_caps.h"
 #include "playback/audio_player.h"
 
@@ -37,8 +39,11 @@ namespace {
 
 // The window's number of rows per side.
 constexpr int kWindowRows = 9;
-// One frame every 40 ms: 25 redraws a second.
-constexpr unsigned kFrameMs = 40;
+// A frame follows the sound that came for any meter (only sound moves them),
+// at most one every 40 ms: 25 redraws a second while sound comes. Without
+// sound, keys and resizes are looked at every 100 ms.
+constexpr auto kFrame = std::chrono::milliseconds(40);
+constexpr unsigned kIdleMs = 100;
 
 // One meter pair fed by a peak probe. A frame in which no sound arrived
 // (buffers come in pieces of about 12 ms, not evenly spread) leaves the
@@ -51,8 +56,10 @@ struct MeterPair {
     right.Update(probe.PeakRight());
     probe.ResetPeaks();
   }
-  void Note(std::vector<double>& state) const {
-    state.insert(state.end(), {left.Level(), left.Marker(), right.Level(), right.Marker()});
+  // What the pair shows in bars of `width` cells.
+  void Note(int width, std::vector<int>& state) const {
+    state.insert(state.end(), {left.LitCells(width), left.MarkerCell(width), right.LitCells(width),
+                               right.MarkerCell(width)});
   }
 };
 
@@ -88,12 +95,17 @@ void Line(int y, const std::string& text) {
   clrtoeol();
 }
 
-// "Name  L [#####   |  ]": the name column, the side, the bar to one column
+// The cells of a bar after a name column of `name_columns`: to one column
 // short of the edge (a line that filled the last column would wrap).
+int BarColumns(int name_columns) {
+  return std::max(0, COLS - name_columns - 6);
+}
+
+// "Name  L [#####   |  ]": the name column, the side, the bar.
 std::string MeterLine(const std::string& label, int name_columns, const char* side,
                       const TMeterBar& bar) {
-  const int bar_columns = std::max(0, COLS - name_columns - 6);
-  return FitColumns(label, name_columns) + " " + side + " [" + bar.Render(bar_columns) + "]";
+  return FitColumns(label, name_columns) + " " + side + " [" +
+         bar.Render(BarColumns(name_columns)) + "]";
 }
 
 }  // namespace
@@ -130,9 +142,18 @@ int RunTerminalWatch(const WatchOptions& options) {
     player_meters.left.Clear();
     player_meters.right.Clear();
   };
-  // A failure while the sound plays is reported as a message box; here it
-  // shows on the player's line.
-  platform::SetMessageBoxHook([&player_error](const std::string& text, const std::string&, UINT) {
+  // A failure is reported as a message box; here it shows on the line of
+  // what failed: an input that failed while recording (a lost device) has
+  // closed before it reports; anything else is the player's. GUI thread.
+  int message_changes = 0;  // messages shown or cleared
+  platform::SetMessageBoxHook([&](const std::string& text, const std::string&, UINT) {
+    ++message_changes;
+    for (InputRow& row : inputs) {
+      if (row.in && row.error.empty() && !row.in->IsOpen()) {
+        row.error = OneLine(text);
+        return IDOK;
+      }
+    }
     player_error = OneLine(text);
     return IDOK;
   });
@@ -149,16 +170,36 @@ int RunTerminalWatch(const WatchOptions& options) {
   int name_columns = 0;
   for (const InputRow& row : inputs) name_columns = std::max<int>(name_columns, row.name.size());
   for (const std::string& name : outputs) name_columns = std::max<int>(name_columns, name.size());
-  name_columns += 3;          // "9: " before each name
-  std::vector<double> drawn;  // what the screen shows
-  std::string drawn_error;
+  name_columns += 3;  // "9: " before each name
+  // What the screen shows and what the next frame would show, as numbers:
+  // a frame that would look the same is not drawn. Kept between frames so
+  // that a frame allocates nothing.
+  std::vector<int> drawn, state;
+  state.reserve(4 * (inputs.size() + 1) + 4);
+  const auto sound_came = [&] {
+    for (const InputRow& row : inputs) {
+      if (row.probe && row.probe->BytesSeen() > 0) return true;
+    }
+    return player_probe.BytesSeen() > 0;
+  };
+  auto next_frame = std::chrono::steady_clock::now();
   while (!quit) {
+    // Until sound came for a meter, and no sooner than a frame after the
+    // last one; keys and resizes are looked at after kIdleMs at the latest.
+    WaitAndPumpUntil(kIdleMs, [&] {
+      return quit || (std::chrono::steady_clock::now() >= next_frame && sound_came());
+    });
+    // Frames keep to their schedule, 25 a second while sound comes; after a
+    // pause the schedule starts anew.
+    const auto now = std::chrono::steady_clock::now();
+    next_frame = std::max(next_frame + kFrame, now);
     for (int key = getch(); key != ERR; key = getch()) {
       if (key == 'q' || key == 'Q') {
         quit = true;
       } else if (key >= '1' && key <= '9' && key - '0' <= output_count) {
         const int k = key - '0';
         player_error.clear();
+        ++message_changes;
         try {
           player.Stop();
           // The sound-buffer output counts the default device first.
@@ -177,25 +218,20 @@ int RunTerminalWatch(const WatchOptions& options) {
       }
     }
     if (quit) break;
-    // Meters and markers that stand still are not drawn again.
-    std::vector<double> state;
+    // Meters and markers whose cells stand still are not drawn again.
+    const int names = std::min(name_columns, std::max(8, COLS / 3));
+    const int bar_columns = BarColumns(names);
+    state.clear();
     for (InputRow& row : inputs) {
       if (row.probe) row.meters.Update(*row.probe);
-      row.meters.Note(state);
+      row.meters.Note(bar_columns, state);
     }
     player_meters.Update(player_probe);
-    player_meters.Note(state);
-    state.push_back(playing);
-    state.push_back(COLS);
-    state.push_back(LINES);
-    if (state == drawn && player_error == drawn_error) {
-      WaitAndPump(kFrameMs, true);
-      continue;
-    }
-    drawn = std::move(state);
-    drawn_error = player_error;
+    player_meters.Note(bar_columns, state);
+    state.insert(state.end(), {playing, message_changes, COLS, LINES});
+    if (state == drawn) continue;
+    drawn.swap(state);
 
-    const int names = std::min(name_columns, std::max(8, COLS / 3));
     int y = 0;
     Line(y++, "Input Drivers: " + std::to_string(count) +
                   "   (q quits; 1-9 play the test sound on that output)");
@@ -223,7 +259,6 @@ int RunTerminalWatch(const WatchOptions& options) {
     }
     clrtobot();
     refresh();
-    WaitAndPump(kFrameMs, true);
   }
   endwin();
   platform::SetMessageBoxHook(nullptr);

@@ -131,6 +131,16 @@ void TMMCustomWaveIn::Locked(F f) {
 
 // --- properties -------------------------------------------------------------
 
+std::int64_t TMMCustomWaveIn::RecordedFrames() const {
+  if (!IsOpen()) return -1;
+  MMTIME time{};
+  time.wType = TIME_SAMPLES;
+  if (calls_.GetPosition(handle_, &time, sizeof(time)) != MMSYSERR_NOERROR ||
+      time.wType != TIME_SAMPLES)
+    return -1;
+  return time.u.sample;
+}
+
 void TMMCustomWaveIn::SetDeviceID(TMMDeviceId value) {
   CheckNotOpen();
   device_.Select(value);

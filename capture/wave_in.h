@@ -116,6 +116,10 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // The limit in bytes (2147483647 when there is none).
   std::int32_t MaxRecordBytes() const { return max_record_bytes_; }
   MMRESULT LastResult() const { return last_result_; }
+  // Frames the device has recorded since it started, by the driver's own
+  // count (its position, finer than the buffers handed on); -1 when the
+  // device is closed or the driver cannot say. GUI thread.
+  std::int64_t RecordedFrames() const;
 
   // A new link stops the driver as well as the component first.
   void SetInput(TMMDSPComponent* value) override;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "devices/mm_strings.h"
+#include "platform/acm/acm_formats.h"
 #include "platform/framework/properties.h"
 #include "platform/framework/wait_cursor.h"
 #include "platform/sysinfo/platform_flags.h"
@@ -104,6 +105,15 @@ std::int64_t TMMCustomWaveOutComponent::Position() {
   std::int64_t samples = 0;
   Check(ocPosition, DevicePosition(samples));
   return samples;
+}
+
+const WAVEFORMATEX* TMMCustomWaveOutComponent::DeviceFormat() {
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  if (format == nullptr || format->wFormatTag != WAVE_FORMAT_PCM) return format;
+  const std::uint32_t mask = ChannelMask();
+  if (mask == 0) return format;
+  device_format_ = platform::ExtensiblePcm(*format, mask);
+  return &device_format_.Format;
 }
 
 void TMMCustomWaveOutComponent::SetLooping(bool value) {
@@ -492,7 +502,7 @@ void TMMCustomWaveOutComponent::DiscardPendingDone() {
     return;
   }
   if (callback_mode_ != cmThread || !flush_event_ || thread_failed_) return;
-  if (thread_ && thread_->IsCurrentThread()) {
+  if (OnWorkerThread()) {
     MSG msg;
     while (PeekMessage(&msg, 0, MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
     }
@@ -506,10 +516,15 @@ void TMMCustomWaveOutComponent::DiscardPendingDone() {
 }
 
 void TMMCustomWaveOutComponent::WaitForWorkerHandler() {
-  if (callback_mode_ != cmThread || (thread_ && thread_->IsCurrentThread())) return;
+  if (callback_mode_ != cmThread || OnWorkerThread()) return;
   const auto deadline = std::chrono::steady_clock::now() + kHandoffWait;
   while (depth_ > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool TMMCustomWaveOutComponent::OnWorkerThread() const {
+  const DWORD worker = thread_id_;
+  return worker != 0 && GetCurrentThreadId() == worker;
 }
 
 void TMMCustomWaveOutComponent::CreateWindow() {
@@ -608,7 +623,7 @@ bool TMMCustomWaveOutComponent::StartWorker(DWORD wait_ms) {
 
 void TMMCustomWaveOutComponent::StopWorker() {
   if (!terminate_event_) return;
-  if (!thread_failed_ && !(thread_ && thread_->IsCurrentThread())) {
+  if (!thread_failed_ && !OnWorkerThread()) {
     terminate_event_->SetEvent();
     ready_event_->WaitFor(5000);
   }

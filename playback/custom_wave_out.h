@@ -10,6 +10,7 @@
 
 #include "devices/device_state.h"
 #include "devices/mm_types.h"
+#include "platform/acm/msacm.h"
 #include "platform/messages/messages.h"
 #include "platform/threads/sync_objects.h"
 #include "platform/threads/thread.h"
@@ -219,6 +220,10 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   std::string Prefixed(TOutputCall call, int id) const;
   // The device's position in samples, raising on failure.
   std::int64_t Position();
+  // The format the device opens with: the chain's format, or for plain PCM whose source
+  // names its speakers (ChannelMask), the same PCM in the extensible header with that mask,
+  // so that each channel is heard on its own speaker. Null without a format.
+  const WAVEFORMATEX* DeviceFormat();
   // Runs f under the critical section and returns what it returns. An error
   // raised inside fires OnError only once the lock is released (by the
   // outermost Locked where they nest), so that no handler runs under it.
@@ -267,6 +272,10 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   // cmThread, off the worker thread: lets a handler running there finish
   // with the buffer it has.
   void WaitForWorkerHandler();
+  // Whether the caller is the worker thread. Asked of the thread's
+  // identifier, never of the thread object: a worker whose handling failed
+  // ends and frees itself while the output may still be closing.
+  bool OnWorkerThread() const;
   // Waits while `busy` holds, up to `rounds` steps of 10 ms, in the
   // output's waiting style.
   template <class F>
@@ -294,6 +303,9 @@ class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
   std::atomic<std::uint16_t> loop_count_{0};
   std::atomic<std::int32_t> loops_left_{0};
   HWND window_ = 0;
+
+  // What DeviceFormat gives.
+  WAVEFORMATEXTENSIBLE device_format_{};
 
   // The ring in write order, and the entry the device gives back next.
   std::vector<PWaveHdr> ring_;

@@ -485,6 +485,13 @@ DWORD DSWaveOutOpen(PDSWaveOut& context, LPCGUID key, const WAVEFORMATEX* format
   if (SUCCEEDED(c->device->GetCaps(&caps))) c->emulated = (caps.dwFlags & DSCAPS_EMULDRIVER) != 0;
   c->format = *format;
   c->format.cbSize = 0;
+  constexpr std::uint16_t kExtensibleFields = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= kExtensibleFields) {
+    std::memcpy(&c->buffer_format, format, sizeof c->buffer_format);
+    c->buffer_format.Format.cbSize = kExtensibleFields;
+  } else {
+    c->buffer_format.Format = c->format;
+  }
   c->bytes_per_second = format->nAvgBytesPerSec;
   // 1/16 s in whole 4-byte units (and whole frames).
   c->chunk_size = (c->bytes_per_second >> 4) & ~3u;
@@ -500,7 +507,7 @@ DWORD DSWaveOutOpen(PDSWaveOut& context, LPCGUID key, const WAVEFORMATEX* format
   if (flags & DSWAVE_CTRLPAN) desc.dwFlags |= DSBCAPS_CTRLPAN;
   if (flags & DSWAVE_CTRLFREQUENCY) desc.dwFlags |= DSBCAPS_CTRLFREQUENCY;
   desc.dwBufferBytes = c->buffer_size;
-  desc.lpwfxFormat = &c->format;
+  desc.lpwfxFormat = &c->buffer_format.Format;
   bool created = c->chunk_size > 0;
   if (created && FAILED(c->device->CreateSoundBuffer(&desc, &c->secondary, nullptr))) {
     desc.dwFlags &= ~(DSBCAPS_GLOBALFOCUS | DSBCAPS_STICKYFOCUS);
@@ -648,9 +655,11 @@ DWORD DSWaveOutGetPosition(PDSWaveOut c, MMTIME& time) {
     time.wType = TIME_SAMPLES;
     return kDSFailed;
   }
-  WAVEFORMATEX format{};
+  // Room for the extensible header the buffer may have been created with.
+  WAVEFORMATEXTENSIBLE whole{};
+  WAVEFORMATEX& format = whole.Format;
   DWORD cursor = 0;
-  if (c->lost || FAILED(c->secondary->GetFormat(&format, sizeof(format), nullptr)) ||
+  if (c->lost || FAILED(c->secondary->GetFormat(&format, sizeof(whole), nullptr)) ||
       FAILED(c->secondary->GetCurrentPosition(&cursor, nullptr))) {
     MarkLost(c, call);
     return kDSFailed;

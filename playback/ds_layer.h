@@ -25,6 +25,7 @@
 #include <deque>
 #include <optional>
 
+#include "platform/acm/msacm.h"
 #include "platform/dsound/dsound.h"
 #include "stream/mm_wave_hdr.h"
 
@@ -79,6 +80,9 @@ struct TDSWaveOutContext {
   HWND cooperative_window = 0;  // what the device's cooperative level was set with
 
   WAVEFORMATEX format{};
+  // The record the buffer is created with: format, or the extensible header it came in
+  // (its channel mask names the speakers).
+  WAVEFORMATEXTENSIBLE buffer_format{};
   std::deque<TPending> pending;
   bool lost = false;
   // Notifications taken from the context and not yet delivered.

@@ -155,7 +155,7 @@ void TMMDSWaveOut::CheckOpenable() {
 
 bool TMMDSWaveOut::CanPlayFormat() {
   PDSWaveOut probe = nullptr;
-  return DSWaveOutOpen(probe, Key(), GetPWaveFormat(), 0, 0, WAVE_FORMAT_QUERY) == kDSOk;
+  return DSWaveOutOpen(probe, Key(), DeviceFormat(), 0, 0, WAVE_FORMAT_QUERY) == kDSOk;
 }
 
 std::uint32_t TMMDSWaveOut::DeviceOpen() {
@@ -173,7 +173,7 @@ std::uint32_t TMMDSWaveOut::DeviceOpen() {
   SetCooperativeWindow(window);
   PDSWaveOut context = nullptr;
   const DWORD opened =
-      DSWaveOutOpen(context, Key(), GetPWaveFormat(), DriverCallbackParam(), CallbackInstance(),
+      DSWaveOutOpen(context, Key(), DeviceFormat(), DriverCallbackParam(), CallbackInstance(),
                     CALLBACK_FUNCTION | DSWAVE_CTRLVOLUME | DSWAVE_CTRLPAN | DSWAVE_CTRLFREQUENCY);
   if (opened != kDSOk) return opened;
   handle_ = context;

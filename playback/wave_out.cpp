@@ -108,12 +108,13 @@ std::uint32_t TMMWaveOut::DeviceOpen() {
   const DWORD flags = mapped_ && GetDeviceID() >= 0 ? WAVE_MAPPED : 0;
   const auto id = static_cast<UINT>(GetDeviceID());
   HWAVEOUT d = nullptr;
+  const WAVEFORMATEX* format = DeviceFormat();
   MMRESULT r;
   if (FunctionCallbacks)
-    r = waveOutOpen(&d, id, GetPWaveFormat(), DriverCallbackParam(), CallbackInstance(),
+    r = waveOutOpen(&d, id, format, DriverCallbackParam(), CallbackInstance(),
                     flags | CALLBACK_FUNCTION);
   else
-    r = waveOutOpen(&d, id, GetPWaveFormat(), window_, 0, flags | CALLBACK_WINDOW);
+    r = waveOutOpen(&d, id, format, window_, 0, flags | CALLBACK_WINDOW);
   handle_ = d;
   return r;
 }

@@ -71,7 +71,7 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   // The platform's text for the result follows the call's name.
   void Check(TOutputCall call, std::uint32_t result) override;
   void CheckOpenable() override;
-  bool CanPlayFormat() override { return QueryFormat(GetDeviceID(), GetPWaveFormat()); }
+  bool CanPlayFormat() override { return QueryFormat(GetDeviceID(), DeviceFormat()); }
   std::uint32_t DeviceOpen() override;
   std::uint32_t DeviceClose() override;
   std::uint32_t DevicePause() override;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/acm/acm_formats.h"
+
 namespace {
 
 // Only the GUI thread creates and destroys stream components.
@@ -173,6 +175,15 @@ void TMMDSPComponent::SetPWaveFormat(const WAVEFORMATEX* format) {
     format_ = copy;
   }
   if (!HoldsFormatBack() && output_) output_->SetInputFormat(format_);
+}
+
+std::uint32_t TMMDSPComponent::ChannelMask() const {
+  const WAVEFORMATEX* own = GetPWaveFormat();
+  if (own == nullptr) return 0;
+  if (const std::uint32_t mask = platform::ExtensibleChannelMask(*own); mask != 0) return mask;
+  const WAVEFORMATEX* upstream = input_ != nullptr ? input_->GetPWaveFormat() : nullptr;
+  if (upstream == nullptr || upstream->nChannels != own->nChannels) return 0;
+  return input_->ChannelMask();
 }
 
 void TMMDSPComponent::SetInputFormat(const WAVEFORMATEX* format) {

@@ -72,6 +72,11 @@ class TMMDSPComponent : public TMMCustomDSPComponent {
   // except while loading, reading or being destroyed.
   virtual void SetPWaveFormat(const WAVEFORMATEX* format);
   virtual PWaveFormatEx GetPWaveFormat() const { return format_; }
+  // The speakers of the format's channels as a wave channel mask; 0 for the usual layout
+  // for the channel count. The format's own mask when it is an extensible header, else the
+  // Input's as long as the channel count stays the same on the way down (a stage that
+  // converts bits or rate keeps the speakers; one that changes the channels does not).
+  virtual std::uint32_t ChannelMask() const;
 
   // The effective size while opened, else the requested size.
   virtual std::int32_t GetBufferSize() const;

@@ -74,6 +74,26 @@ int SubFormatTag(const WAVEFORMATEX& f) {
   return x.SubFormat[0] | (x.SubFormat[1] << 8);
 }
 
+std::uint32_t ExtensibleChannelMask(const WAVEFORMATEX& f) {
+  if (SubFormatTag(f) == 0) return 0;
+  WAVEFORMATEXTENSIBLE x;
+  std::memcpy(&x, &f, sizeof x);
+  return x.dwChannelMask;
+}
+
+WAVEFORMATEXTENSIBLE ExtensiblePcm(const WAVEFORMATEX& pcm, std::uint32_t mask) {
+  WAVEFORMATEXTENSIBLE x{};
+  x.Format = pcm;
+  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  x.wValidBitsPerSample = pcm.wBitsPerSample;
+  x.dwChannelMask = mask;
+  x.SubFormat[0] = WAVE_FORMAT_PCM & 0xFF;
+  x.SubFormat[1] = WAVE_FORMAT_PCM >> 8;
+  std::memcpy(x.SubFormat + 2, kSubFormatTail, sizeof kSubFormatTail);
+  return x;
+}
+
 std::vector<std::uint8_t> UnwrapExtensible(const WAVEFORMATEX& f) {
   const int subTag = SubFormatTag(f);
   if (subTag == 0 || subTag == WAVE_FORMAT_PCM || subTag == WAVE_FORMAT_IEEE_FLOAT ||

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/acm/msacm.h"
 #include "platform/wave/wave_format_record.h"
 
 namespace platform {
@@ -30,6 +31,12 @@ inline constexpr int kAcmMaxChannels = 32;
 
 // The subformat's tag of an extensible header, or 0 when the header is not one.
 int SubFormatTag(const WAVEFORMATEX& f);
+// The speakers an extensible header's channel mask names, or 0 when the header is not one
+// (or names none).
+std::uint32_t ExtensibleChannelMask(const WAVEFORMATEX& f);
+// pcm (plain PCM) in the extensible header: the same shape, every bit of each sample
+// valid, and the channel mask given.
+WAVEFORMATEXTENSIBLE ExtensiblePcm(const WAVEFORMATEX& pcm, std::uint32_t mask);
 
 // An extensible header decodes as its subformat: the plain tag's record it stands for (the
 // tag, and the extra data that follows the extensible fields), or empty when src is not an

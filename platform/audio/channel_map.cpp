@@ -32,7 +32,10 @@ std::uint32_t DefaultMask(unsigned channels) {
 }  // namespace
 
 std::vector<ChannelPosition> WaveChannelMap(unsigned channels, std::uint32_t mask) {
-  if (mask == 0 && channels == 1) return {ChannelPosition::kMono};
+  // One channel at the front centre is how files mark mono: heard as mono
+  // (on every speaker), not as a centre speaker the server mixes down.
+  constexpr std::uint32_t kFrontCenterBit = 0x4;
+  if (channels == 1 && (mask == 0 || mask == kFrontCenterBit)) return {ChannelPosition::kMono};
   if (mask == 0) mask = DefaultMask(channels);
   std::vector<ChannelPosition> map;
   map.reserve(channels);

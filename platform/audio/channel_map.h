@@ -31,7 +31,8 @@ enum class ChannelPosition : std::uint8_t {
 };
 
 // The positions of a wave stream's interleaved channels. With a channel mask,
-// the speakers its bits name, lowest bit first; channels beyond them are
+// the speakers its bits name, lowest bit first (a single channel marked front
+// centre is mono); channels beyond them are
 // auxiliary, and bits beyond the channel count are ignored. Without one (0),
 // the usual layout for the count: mono; FL FR; FL FR FC; FL FR BL BR;
 // FL FR FC BL BR; FL FR FC LFE BL BR; FL FR FC LFE BC SL SR;

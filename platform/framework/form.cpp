@@ -127,6 +127,14 @@ void TCustomForm::Close() {
   if (Application->MainForm() == this) Application->Terminate();
 }
 
+void TCustomForm::CloseForLostDisplay() {
+  if (closing_) return;
+  closing_ = true;
+  TCloseAction action = caHide;
+  if (OnClose) platform::Guarded([&] { OnClose(this, action); });
+  closing_ = false;
+}
+
 void TCustomForm::CreateFromLayout(const std::string& layout) {
   ReadLayout(*this, LoadResourceText(layout));
   if (OnCreate) platform::Guarded([this] { OnCreate(this); });

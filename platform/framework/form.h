@@ -78,6 +78,10 @@ class TCustomForm : public TWinControl {
   // Asks OnClose what to do and then hides (or frees) the window; closing the
   // application's main window ends the application.
   void Close();
+  // The display has gone and the process ends: OnClose runs as for a close
+  // (it keeps what the window keeps, such as its placement, from the geometry
+  // last known), and nothing more is done with the window.
+  void CloseForLostDisplay();
   TNativeControl* ClientWidget() const override;
   // The desktop's handle of the window, for requests made on its behalf.
   HWND Handle() const;

@@ -10,6 +10,7 @@ namespace {
 
 std::mutex hook_lock;
 platform::MessageBoxHook box_hook;
+platform::ExceptionReport exception_report;
 std::atomic<bool> display_lost{false};
 
 // GUI thread only.
@@ -63,6 +64,23 @@ void SetMessageBoxHook(MessageBoxHook hook) {
   box_hook = std::move(hook);
 }
 
+FirstMessage::FirstMessage() {
+  SetMessageBoxHook([this](const std::string& text, const std::string&, UINT) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (text_.empty()) text_ = text;
+    return IDOK;
+  });
+}
+
+FirstMessage::~FirstMessage() {
+  SetMessageBoxHook(nullptr);
+}
+
+std::string FirstMessage::Text() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return text_;
+}
+
 void SetDisplayLost() {
   display_lost = true;
 }
@@ -94,6 +112,21 @@ void CancelAfterMessageBoxes(const void* owner) {
 
 void CloseMessageBoxes() {
   if (open_boxes > 0) CloseOpenDialogs();
+}
+
+void SetExceptionReport(ExceptionReport report) {
+  std::lock_guard<std::mutex> lock(hook_lock);
+  exception_report = std::move(report);
+}
+
+void ShowException(const std::exception& e) {
+  ExceptionReport report;
+  {
+    std::lock_guard<std::mutex> lock(hook_lock);
+    report = exception_report;
+  }
+  if (report && report(e)) return;
+  ShowExceptionBox(e);
 }
 
 void Guarded(const std::function<void()>& handler) {

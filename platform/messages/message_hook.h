@@ -27,5 +27,7 @@ class OpenMessageBox {
 
 // The binding's part of CloseMessageBoxes: closes its open dialogs.
 void CloseOpenDialogs();
+// The binding's part of ShowException: the message box itself.
+void ShowExceptionBox(const std::exception& e);
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 // Window messages and notification windows. A notification window is an
@@ -78,6 +79,23 @@ using MessageBoxHook =
     std::function<int(const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// While it lives, it is the message-box hook: every box is answered IDOK and
+// the first one's text is kept, for a command-line run that reports a
+// failure as its own error. Any thread may show a box.
+class FirstMessage {
+ public:
+  FirstMessage();
+  ~FirstMessage();
+  FirstMessage(const FirstMessage&) = delete;
+  FirstMessage& operator=(const FirstMessage&) = delete;
+  // The first box's text; empty while none was shown.
+  std::string Text() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
 // The display went away for good (the toolkit is about to end the process):
 // from then on WaitAndPump and DeliverPostedMessages deliver only messages
 // posted to notification windows, never the toolkit's own events, and message
@@ -117,6 +135,12 @@ void CloseMessageBoxes();
 // The application's standard error report: a message box with the exception's
 // message; the program goes on.
 void ShowException(const std::exception& e);
+// Lets a window take part in the error report, as one that folds the failures
+// of a lost server into one message does: ShowException first offers each
+// exception to `report`, on the thread that reports it; true means it was
+// dealt with, false shows the usual message box. An empty function ends it.
+using ExceptionReport = std::function<bool(const std::exception& e)>;
+void SetExceptionReport(ExceptionReport report);
 // Runs an event handler and reports any exception that escapes it.
 void Guarded(const std::function<void()>& handler);
 

@@ -28,13 +28,7 @@ bool IntegerPcmTag(const WAVEFORMATEX& f) {
 }
 
 std::vector<ChannelPosition> DeviceChannelMap(const WAVEFORMATEX& f) {
-  std::uint32_t mask = 0;
-  if (SubFormatTag(f) != 0) {
-    WAVEFORMATEXTENSIBLE x;
-    std::memcpy(&x, &f, sizeof x);
-    mask = x.dwChannelMask;
-  }
-  return WaveChannelMap(f.nChannels, mask);
+  return WaveChannelMap(f.nChannels, ExtensibleChannelMask(f));
 }
 
 bool DevicePcmFormat(const WAVEFORMATEX& f) {

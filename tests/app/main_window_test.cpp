@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "platform/audio/virtual/virtual_backend.h"
 #include "platform/framework/application.h"
 #include "platform/framework/properties.h"
+#include "platform/messages/messages.h"
 #include "platform/mmtimer/mmtimer.h"
 #include "tests/support/isolated_store.h"
 
@@ -405,6 +407,53 @@ TEST_F(MainWindowTest, InputRowsCaptureTheirOwnDevicesAndRefreshLeavesThemRunnin
   EXPECT_TRUE(form->In[2]->DeviceState() & dsStarted);
   EXPECT_EQ(form->In[3]->DeviceState(), static_cast<std::uint32_t>(dsClosed));
   EXPECT_TRUE(meters_read({60, 12, 12, 12, 85, 85, 0, 0})) << levels();
+}
+
+// Every device going at once (the sound server stopped) while nine inputs
+// record and a row plays: each component stops, and the window says so once. After the window has
+// looked again a new loss is news.
+TEST_F(MainWindowTest, DevicesLostTogetherMakeOneMessageUntilTheWindowLooksAgain) {
+  auto form = Open(VirtualInputs(9));
+  auto backend =
+      std::dynamic_pointer_cast<platform::VirtualAudioBackend>(platform::CurrentAudioBackend());
+  ASSERT_NE(backend, nullptr);
+  TMMAudioPlayer* player = form->MMAudioPlayer1;
+  form->Button[0]->Click();
+  ASSERT_TRUE(PumpUntil([&] { return Sounding(backend->Played("out:0")); }));
+  for (int k = 0; k < 9; ++k) ASSERT_TRUE(form->In[k]->DeviceState() & dsStarted) << k;
+
+  for (int k = 0; k < 9; ++k) backend->RemoveInput("in:" + std::to_string(k));
+  backend->RemoveOutput("out:0");
+  backend->RemoveOutput("out:1");
+  EXPECT_TRUE(PumpUntil([&] {
+    return player->DeviceState() == static_cast<std::uint32_t>(dsClosed) &&
+           std::none_of(form->In.begin(), form->In.end(),
+                        [](TMMWaveIn* in) { return (in->DeviceState() & dsStarted) != 0; });
+  })) <<
+      [&] {
+        std::string states = std::to_string(player->DeviceState());
+        for (TMMWaveIn* in : form->In) states += " " + std::to_string(in->DeviceState());
+        return states + " " + std::to_string(messages_.size());
+      }();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_[0].rfind("WaveIn", 0) == 0 || messages_[0].rfind("DSWaveOut", 0) == 0)
+      << messages_[0];
+
+  // The output is back and the window looks again: its loss is reported anew,
+  // and a refresh while nothing fails says nothing.
+  backend->PlugOutput("out:0");
+  form->btn_refresh->Click();
+  form->Button[0]->Click();
+  ASSERT_TRUE(PumpUntil([&] { return (player->DeviceState() & dsStarted) != 0; }));
+  backend->RemoveOutput("out:0");
+  EXPECT_TRUE(
+      PumpUntil([&] { return player->DeviceState() == static_cast<std::uint32_t>(dsClosed); }));
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[1].rfind("DSWaveOut", 0), 0u) << messages_[1];
+
+  // Other errors are never folded into a loss.
+  platform::ShowException(std::runtime_error("not a device"));
+  EXPECT_EQ(messages_.back(), "not a device");
 }
 
 TEST_F(MainWindowTest, TwelveInputsShowNineRowsAndRefreshKeepsTheCount) {

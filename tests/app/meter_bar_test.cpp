@@ -17,9 +17,23 @@ TEST(MeterBarTest, LevelIsLinearAndTheMarkerFallsBackToIt) {
   EXPECT_DOUBLE_EQ(bar.Level(), 0.1);
   EXPECT_DOUBLE_EQ(bar.Marker(), 1.0 - TMeterBar::kMarkerFall);
   EXPECT_EQ(bar.Render(10), "#        |");
+  EXPECT_EQ(bar.LitCells(10), 1);
+  EXPECT_EQ(bar.MarkerCell(10), 9);
   for (int frame = 0; frame < 100; ++frame) bar.Update(0.1);
   EXPECT_DOUBLE_EQ(bar.Marker(), 0.1);
   EXPECT_EQ(bar.Render(10), "#         ");
+  // A marker at or under the lit cells does not show, wherever it stands:
+  // the cells are the same however it moves there.
+  EXPECT_EQ(bar.MarkerCell(10), -1);
+  bar.Update(0.5);
+  bar.Update(0.47);
+  EXPECT_EQ(bar.Render(10), "#####     ");
+  EXPECT_EQ(bar.LitCells(10), 5);
+  EXPECT_EQ(bar.MarkerCell(10), -1);
+  bar.Update(0.44);
+  EXPECT_EQ(bar.Render(10), "####|     ");
+  EXPECT_EQ(bar.MarkerCell(10), 4);
+  EXPECT_EQ(bar.MarkerCell(0), -1);
   bar.Clear();
   EXPECT_EQ(bar.Render(4), "    ");
   EXPECT_EQ(bar.Render(0), "");

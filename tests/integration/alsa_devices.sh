@@ -7,7 +7,9 @@
 # --levels within 0.1 dB of the signal; --play through both outputs gives the
 # file's samples exactly at the output's file; --check over a loop through
 # the server; a PCM that fails while playing ends the program with its
-# message. Without a sound server the automatic choice is ALSA.
+# message; one that fails while recording gives its message on the input's
+# line (--levels) or row (--watch). Without a sound server the automatic
+# choice is ALSA.
 set -euo pipefail
 bin=$1
 root=$2
@@ -15,14 +17,17 @@ source "$root/tests/integration/lib/alsa.bash"
 source "$root/tests/integration/lib/display.bash"
 source "$root/tests/integration/lib/pipe_sinks.bash"
 source "$root/tests/integration/lib/script.bash"
+source "$root/tests/integration/lib/terminal.bash"
 tool="$root/tools/sound-server"
 
 begin_test alsa_devices
 on_cleanup() {
   local pid
   for pid in "${keepers[@]}"; do kill "$pid" 2>/dev/null || true; done
+  tmux -L "$socket" kill-server 2>/dev/null || true
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
 }
+socket="tessaline-alsa-$$"
 
 PULSE_SERVER=$("$tool" start "$work/server" --sink "Pace Sink" --sink "Loop Sink")
 export PULSE_SERVER
@@ -147,4 +152,42 @@ for output in sound-buffer wave; do
     fail "$output: no message: $(cat "$work/err.txt")"
   cat "$work/err.txt"
 done
+
+# An input that fails while it records: the server behind it goes away.
+# ALSA's pulse plugin then reports an overrun after which the PCM cannot be
+# prepared again. (A file plugin whose infile ends, or is a FIFO whose writer
+# closes, is no failure: the plugin passes its slave's sound on.) --levels
+# ends that input's measurement with the program's message on its line, not
+# levels; --watch shows the message on the input's row and goes on until q.
+lost_message="No audio driver is available for this device."
+mkdir -p "$work/lost"
+file_input lost_in "Lost Tone" "$work/half.raw" "$work/tap.raw" >"$work/lost/.asoundrc"
+# start_lost_input: a fresh server behind the input, its sink rendering.
+start_lost_input() {
+  rm -f "$work/tap.raw"
+  PULSE_SERVER=$("$tool" start "$work/server" --sink "Pace Sink")
+  keep_rendering sink1 || fail "the sink's monitor does not record"
+}
+start_lost_input
+HOME="$work/lost" timeout 20 "$bin/tessaline-devices" --levels 30 >"$work/levels.txt" \
+  2>"$work/err.txt" &
+levels=$!
+wait_for 30 test -s "$work/tap.raw" || fail "lost input: --levels recorded nothing"
+"$tool" stop "$work/server"
+rc=0
+wait "$levels" || rc=$?
+cat "$work/levels.txt"
+[ "$rc" -eq 0 ] || fail "lost input: --levels exit code $rc: $(cat "$work/err.txt")"
+grep -Fxq "  1: Lost Tone  WaveInAddBuffer: $lost_message" "$work/levels.txt" ||
+  fail "lost input: --levels shows no message on its line"
+[ ! -s "$work/err.txt" ] || fail "lost input: --levels wrote elsewhere: $(cat "$work/err.txt")"
+
+start_lost_input
+watch HOME="$work/lost" PULSE_SERVER="$PULSE_SERVER"
+wait_for 30 bar "1: Lost Tone" L 0.5 || fail "lost input: --watch shows no meters: $(screen)"
+"$tool" stop "$work/server"
+lost_row() { screen | grep -Eq "^1: Lost Tone +WaveInAddBuffer: $lost_message\$"; }
+wait_for 10 lost_row || fail "lost input: --watch shows no message on its row: $(screen)"
+tmux -L "$socket" send-keys -t 0 q
+wait_for 10 restored 0 || fail "lost input: --watch did not end on q: $(screen)"
 echo "alsa_devices: ok"

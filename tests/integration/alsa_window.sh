@@ -5,6 +5,8 @@
 # meter them: -6 dBFS lights 60 of the 120 spots, -20 dBFS 12; the second
 # input is -6 dBFS left and -20 dBFS right. With --follow-devices a PCM added
 # to the configuration while it runs is counted and named in the third row.
+# When the server behind the inputs goes away, the program's message box
+# shows.
 set -euo pipefail
 bin=$1
 root=$2
@@ -88,5 +90,23 @@ wait_for 30 changed_from before || fail "the added input does not show"
 meters_read 60 60 60 12 0 0
 close_main_window "$app" || fail "program still running after its close button"
 wait "$app" || fail "program exit code $?: $(cat "$work/out.log")"
+app=""
+
+# Inputs that fail while they record (the server behind the PCMs goes away):
+# the program's message box, as for a device lost on a sound server; a
+# termination request still ends the program as asked.
+windows_titled() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l; }
+box_up() { [ "$(windows_titled "TESSALINE AUDIO DRIVER")" -ge 2 ]; }
+"$bin/tessaline" >"$work/lost.log" 2>&1 &
+app=$!
+wait_for 60 window_id "TESSALINE AUDIO DRIVER" || fail "lost: no main window: $(cat "$work/lost.log")"
+wid=$(window_id "TESSALINE AUDIO DRIVER")
+close_info_window || fail "lost: the info window did not close"
+meters_read 60 60 60 12 60 60
+"$tool" stop "$work/server"
+wait_for 30 box_up || fail "lost: no message box after the inputs' server went away"
+kill -TERM "$app"
+wait_for 30 program_ended "$app" || fail "lost: still running 30 s after the request"
+wait "$app" || fail "lost: exit code $?: $(cat "$work/lost.log")"
 app=""
 echo "alsa_window: ok"

@@ -3,8 +3,8 @@
 # plays on a real sound server, the server is stopped (the output's error box
 # appears), then SIGTERM comes; in a second run the X server goes instead.
 # Each time the program ends without a crash or a sanitizer report, with the
-# exit code of that route (0 for the request, 1 for the lost display), and
-# the request writes the window's placement.
+# exit code of that route as without a box (0 for the request, 1 for the lost
+# display), and writes the window's placement.
 set -euo pipefail
 bin=$1
 root=$2
@@ -63,4 +63,5 @@ end_under_box() {
 end_under_box term term 0
 grep -q '^"wide" = dword:' "$store" || fail "term: no placement written"
 end_under_box display display 1
+grep -q '^"wide" = dword:' "$store" || fail "display: no placement written"
 echo "close_under_message_box: ok"

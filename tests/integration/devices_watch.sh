@@ -12,6 +12,7 @@ root=$2
 source "$root/tests/integration/lib/display.bash"
 source "$root/tests/integration/lib/pipe_sinks.bash"
 source "$root/tests/integration/lib/script.bash"
+source "$root/tests/integration/lib/terminal.bash"
 tool="$root/tools/sound-server"
 
 begin_test devices_watch
@@ -25,40 +26,6 @@ on_cleanup() {
 socket="tessaline-watch-$$"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-# watch <environment...>: runs the program in a fresh 100x30 terminal; the
-# shell prints "ENDED <code>" after it.
-watch() {
-  tmux -L "$socket" kill-server 2>/dev/null || true
-  printf '%q ' env "$@" "$bin/tessaline-devices" --watch >"$work/command"
-  tmux -L "$socket" new-session -d -x 100 -y 30 \
-    "bash -c '$(cat "$work/command"); echo ENDED \$?; sleep 600'"
-}
-screen() { tmux -L "$socket" capture-pane -p -t 0; }
-shows() { screen | grep -Fq -- "$1"; }
-# lit <line's start> [which]: the '#' in the bar of the first line that starts
-# so (which=R: of the line after it).
-lit() {
-  screen | awk -v start="$1" -v which="${2:-L}" '
-    index($0, start) == 1 { found = NR + (which == "R") }
-    NR == found { n = gsub(/#/, "#"); print n; exit }'
-}
-# bar <line's start> <which> <fraction of the bar>: lit within one cell.
-bar() {
-  local n width
-  n=$(lit "$1" "$2")
-  width=$(screen | awk -v start="$1" 'index($0, start) == 1 {
-    a = index($0, "["); b = index($0, "]"); print b - a - 1; exit }')
-  [ -n "$n" ] && [ -n "$width" ] &&
-    awk -v n="$n" -v w="$width" -v f="$3" 'BEGIN { d = n - w * f; exit !(d >= -1 && d <= 1) }'
-}
-# restored: the program ended and the terminal is the shell's again: the
-# main screen, the cursor shown, and nothing on it but the shell's line.
-restored() {
-  shows "ENDED $1" &&
-    [ "$(tmux -L "$socket" display -p -t 0 '#{alternate_on} #{cursor_flag}')" = "0 1" ] &&
-    [ "$(screen | grep -c .)" = 1 ]
-}
 
 # Virtual inputs: names and bars as long as their levels.
 watch TESSALINE_AUDIO='virtual:in=Loud@440:-6:-20|Quiet@440:-20:-20|Silent;out=Spk'

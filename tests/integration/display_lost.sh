@@ -2,7 +2,8 @@
 # The program loses its display: first its window is killed (as a window
 # manager's "kill" does), then the X server goes away (as when the session
 # ends) while its input rows record. Each time it ends at once with exit code
-# 1 and no crash: no signal, no sanitizer report. The first run also names an
+# 1 and no crash (no signal, no sanitizer report), and writes the window's
+# placement from where it last knew the window to be. The first run also names an
 # audio back-end that does not exist, which the program reports and then runs
 # without devices.
 set -euo pipefail
@@ -13,11 +14,13 @@ source "$root/tests/integration/lib/script.bash"
 begin_test display_lost
 
 export XDG_CONFIG_HOME="$work/config"
+store="$XDG_CONFIG_HOME/tessaline/registry"
 
 # lose_display <windowkill|server>
 lose_display() {
   local how=$1 code=0
   start_xvfb 1600x1000x24
+  rm -f "$store"
   start_program "$work/$how.log"
   case $how in
     windowkill) xdotool windowkill "$wid" ;;
@@ -33,6 +36,7 @@ lose_display() {
     fail "$how: sanitizer report: $(cat "$work/$how.log")"
   fi
   [ "$code" = 1 ] || fail "$how: exit code $code (1 wanted): $(cat "$work/$how.log")"
+  grep -q '^"wide" = dword:' "$store" || fail "$how: no placement written"
 }
 
 export TESSALINE_AUDIO=loud

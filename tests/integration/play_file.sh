@@ -2,8 +2,12 @@
 # tessaline-devices --play K FILE on a real sound server with two pipe sinks,
 # read whole, through the sound-buffer output and through the wave output
 # (--wave): the second sink renders silence, exactly the file's samples (left
-# stays left), silence; the first only silence. A sink unloaded while it
-# plays ends the program with the system's message.
+# stays left), silence; the first only silence. Files of four and six
+# channels, one tone per channel, are heard on their speakers on a stereo and
+# a six-channel pipe sink (on the stereo one as the server mixes correctly
+# placed channels down), and files at 176.4 and 192 kHz play for their own
+# length at their own pitch. A sink unloaded while it plays ends the program
+# with the system's message.
 set -euo pipefail
 bin=$1
 root=$2
@@ -18,6 +22,7 @@ cleanup() {
   local pid
   for pid in "${recorders[@]}" "${readers[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
+  "$tool" stop "$work/six" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -49,6 +54,56 @@ for output in sound-buffer wave; do
   silent "$work/$output/sink1.raw" || fail "$output: the first sink played"
 done
 
+# One tone per channel: a quad file with no mask (the wave order: front-left,
+# front-right, back-left, back-right), a 5.1 file with its mask, and a
+# four-channel file whose mask names front-left, front-right, front-center and
+# LFE; stereo at 176.4 and 192 kHz.
+tones="$here/lib/tones.py"
+hz=(500 700 900 100 1100 1300)
+python3 "$tones" make "$work/quad.wav" 44100 0.6 plain 500 700 1100 1300
+python3 "$tones" make "$work/five.wav" 44100 0.6 0x3F 500 700 900 100 1100 1300
+python3 "$tones" make "$work/front.wav" 44100 0.6 0xF 500 700 900 100
+python3 "$tones" make "$work/fast176.wav" 176400 1 plain 1000 1500
+python3 "$tones" make "$work/fast192.wav" 192000 1 plain 1000 1500
+
+# play_tones <output> <file> <sink N> <its channels>: plays the file on pipe
+# sink N through the output and waits until the sink has rendered all of it;
+# measure then looks at what it rendered meanwhile. The sink's reader runs
+# without a break from before the first sound (read_sinks into $tone_dir): one
+# stopped while a sink renders may leave part of a frame in its FIFO, and what
+# the next one read would have every channel shifted.
+play_tones() {
+  local output=$1 name=$2 n=$3 channels=$4
+  raw="$tone_dir/sink$n.raw"
+  from=$(size "$raw")
+  output_flag "$output"
+  "$bin/tessaline-devices" --play "$n" "$work/$name.wav" "${flag[@]}" >"$work/out.txt" \
+    2>"$work/err.txt" || fail "$output: $name: exit code $?: $(cat "$work/err.txt")"
+  wait_for 30 python3 "$tones" --from "$from" ended "$raw" "$tone_dir/sink$n.times" \
+    "$channels" || fail "$output: $name did not come to its end on sink $n"
+}
+# measure <command> <arguments...>: tones.py's command on what the sink rendered.
+measure() { python3 "$tones" --from "$from" "$1" "$raw" "${@:2}"; }
+
+tone_dir="$work/stereo"
+mkdir -p "$tone_dir"
+read_sinks "$tone_dir" "$work/server" 2 || fail "the second sink renders nothing"
+for output in sound-buffer wave; do
+  # Each side hears its front and back channels only; the centre equally on
+  # both sides, the LFE equally or not at all.
+  play_tones "$output" quad 2 2
+  measure levels 2 "${hz[@]}" -- 0:500 0:1100 1:700 1:1300 ||
+    fail "$output: the quad file on the stereo sink"
+  play_tones "$output" five 2 2
+  measure levels 2 "${hz[@]}" -- 0:500 0:1100 1:700 1:1300 0:900 1:900 =900 0:100? 1:100? \
+    =100 || fail "$output: the 5.1 file on the stereo sink"
+  for rate in 176 192; do
+    play_tones "$output" "fast$rate" 2 2
+    measure pitch 2 1000 1000 1500 || fail "$output: the $rate kHz file"
+  done
+done
+stop_readers
+
 # The sink played on goes away while it plays: a message, exit code 1, no
 # hang. A null sink of its own each time (a pipe sink is not removed and
 # added again), heard through its monitor.
@@ -72,4 +127,25 @@ for output in sound-buffer wave; do
     fail "$output: no message: $(cat "$work/err.txt")"
   cat "$work/err.txt"
 done
+# A 5.1 pipe sink, on a server of its own: beside it, PipeWire's pipe sinks now
+# and then lose a period of what they render, which the exact comparisons
+# above would not let pass. Every channel of a 5.1 file is heard on its own;
+# the centre and LFE of a quad file are the server's to fill, and so are the
+# back channels of a file that has none.
+PULSE_SERVER=$("$tool" start "$work/six" --pipe-sink-channels 6 "Six Out")
+tone_dir="$work/surround"
+mkdir -p "$tone_dir"
+read_sinks "$tone_dir" "$work/six" 1 || fail "the six-channel sink renders nothing"
+for output in sound-buffer wave; do
+  play_tones "$output" quad 1 6
+  measure levels 6 "${hz[@]}" -- 0:500 1:700 4:1100 5:1300 2:* 3:* ||
+    fail "$output: the quad file on the six-channel sink"
+  play_tones "$output" five 1 6
+  measure levels 6 "${hz[@]}" -- 0:500 1:700 2:900 3:100 4:1100 5:1300 ||
+    fail "$output: the 5.1 file on the six-channel sink"
+  play_tones "$output" front 1 6
+  measure levels 6 "${hz[@]}" -- 0:500 1:700 2:900 3:100 4:500? 5:700? ||
+    fail "$output: the front four-channel file on the six-channel sink"
+done
+stop_readers
 echo "play_file: ok"

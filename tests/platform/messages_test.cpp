@@ -171,6 +171,20 @@ TEST_F(MessagesTest, ExceptionsFromHandlersReachTheErrorReport) {
   PostMessage(wnd, WM_USER, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return !shown.empty(); }));
   EXPECT_EQ(shown, (std::vector<std::string>{"handler failed"}));
+
+  // A window taking part in the report sees each exception first: what it
+  // takes shows nothing, the rest shows as before; once it leaves, all show.
+  std::vector<std::string> offered;
+  platform::SetExceptionReport([&](const std::exception& e) {
+    offered.push_back(e.what());
+    return std::string(e.what()) == "folded";
+  });
+  platform::ShowException(std::runtime_error("folded"));
+  platform::Guarded([] { throw std::runtime_error("shown"); });
+  platform::SetExceptionReport(nullptr);
+  platform::ShowException(std::runtime_error("folded"));
+  EXPECT_EQ(offered, (std::vector<std::string>{"folded", "shown"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"handler failed", "shown", "folded"}));
   DeallocateHWnd(wnd);
 }
 

@@ -279,16 +279,24 @@ TEST(PulseBackendWithSoundServer, ListsAndReconnects) {
   EXPECT_FALSE(lost);
   stream.reset();
 
+  // The server going is a change of the devices, and so is its return, which
+  // a watcher hears of without asking for the devices.
+  std::atomic<int> changes{0};
+  backend->WatchEndpoints([&] { ++changes; });
   SoundServer("stop " + dir);
+  EXPECT_TRUE(wait_for([&] { return changes > 0; }));
   Clock::time_point start = Clock::now();
   EXPECT_TRUE(backend->Endpoints(AudioDirection::kInput).empty());
   EXPECT_TRUE(backend->Endpoints(AudioDirection::kOutput).empty());
   EXPECT_LT(SecondsSince(start), 1.0);
+  const int while_gone = changes;
 
   ASSERT_EQ(SoundServer("start " + dir + " --sine 'Back Again' 1000 0.5"), server);
+  EXPECT_TRUE(wait_for([&] { return changes > while_gone; }));
   EXPECT_EQ(Names(*backend, AudioDirection::kInput), std::vector<std::string>{"Back Again"});
   EXPECT_TRUE(backend->Endpoints(AudioDirection::kOutput).empty());
 
+  backend->WatchEndpoints(nullptr);
   SoundServer("stop " + dir);
   std::filesystem::remove_all(folder);
 }

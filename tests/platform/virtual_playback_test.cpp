@@ -251,11 +251,13 @@ TEST_F(VirtualPlayback, ChannelMapFollowsTheMaskElseTheWaveLayout) {
         << channels;
   }
 
-  // Masks: a single front-centre channel; 5.1 with side speakers; a stereo
+  // Masks: a single front-centre channel (how mono is marked: mono) and a
+  // single other one; 5.1 with side speakers; a stereo
   // pair of back speakers; fewer bits than channels (the rest auxiliary);
   // more bits than channels (the lowest ones count).
   const std::vector<std::tuple<unsigned, std::uint32_t, std::vector<P>>> masks = {
-      {1, 0x4, {P::kFrontCenter}},
+      {1, 0x4, {P::kMono}},
+      {1, 0x2, {P::kFrontRight}},
       {2, 0x30, {P::kBackLeft, P::kBackRight}},
       {4, 0x107, {P::kFrontLeft, P::kFrontRight, P::kFrontCenter, P::kBackCenter}},
       {6,

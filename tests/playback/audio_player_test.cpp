@@ -19,6 +19,7 @@
 #include "platform/framework/properties.h"
 #include "tests/files/temp_files.h"
 #include "tests/playback/test_chain.h"
+#include "tests/support/sub_format.h"
 
 namespace {
 
@@ -231,6 +232,51 @@ TEST_P(AudioPlayerOutputTest, RatesAboveAHundredKilohertzPlayAtTheirOwnSpeed) {
     ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 0; }));
     ExpectHeard("out:0", data);
     EXPECT_EQ(player.GetPosition(), 250);
+  }
+}
+
+// A file's channel mask reaches the device through the chain, also where the
+// converter changes the sample size, and each frame is heard as it is (no
+// channel moved); without a mask, the wave layout for the channel count.
+TEST_P(AudioPlayerOutputTest, ChannelsAreOpenedOnTheSpeakersTheFileNames) {
+  using P = platform::ChannelPosition;
+  const std::vector<P> named{P::kFrontCenter, P::kLowFrequency, P::kSideLeft, P::kSideRight};
+  const std::vector<P> layout{P::kFrontLeft, P::kFrontRight, P::kBackLeft, P::kBackRight};
+  struct Case {
+    bool extensible;
+    std::uint16_t bits;
+    std::uint32_t mask;
+    std::vector<P> heard_on;
+  };
+  for (const Case& c : {Case{true, 16, 0x60C, named}, Case{true, 24, 0x60C, named},
+                        Case{true, 16, 0, layout}, Case{false, 16, 0, layout}}) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bit, mask " + std::to_string(c.mask));
+    backend->ClearPlayed("out:0");
+    TMMAudioPlayer player(nullptr);
+    TSink sink(nullptr);
+    TPlayerEvents events(player);
+    Load(player, sink, 4);
+    WAVEFORMATEXTENSIBLE x{};
+    BuildPCMFormat(x.Format, c.bits, 4, 44100);
+    if (c.extensible) {
+      x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+      x.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+      x.wValidBitsPerSample = c.bits;
+      x.dwChannelMask = c.mask;
+      wavetest::SetSubFormat(x, WAVE_FORMAT_PCM);
+    }
+    data = Pattern(std::size_t{x.Format.nBlockAlign} * 4410);  // a tenth of a second
+    const std::string path = Path("quad" + std::to_string(c.bits) + std::to_string(c.mask));
+    WriteWave(path, x.Format, data);
+    player.SetFileName(path);
+    player.Play();
+    ASSERT_TRUE(TClockDriver::RunUntil([&] { return events.stop > 0; }));
+    EXPECT_EQ(backend->OpenedChannelMap("out:0"), c.heard_on);
+    if (c.bits == 16) {
+      ExpectHeard("out:0", data);
+    } else {
+      EXPECT_GE(Played("out:0").size(), data.size() * 2 / 3);
+    }
   }
 }
 

@@ -38,6 +38,8 @@ struct TOutputTraits<TMMWaveOut> {
   // Heard after the data: nothing (the device stops at its end).
   static constexpr bool kSilenceAfter = false;
   static constexpr bool kDSound = false;
+  // A reset refused for a device that went away.
+  static constexpr std::uint32_t kResetRefused = MMSYSERR_NODRIVER;
 };
 
 template <>
@@ -48,6 +50,7 @@ struct TOutputTraits<TMMDSWaveOut> {
   // The looping buffer plays silence from the end of the data until it stops.
   static constexpr bool kSilenceAfter = true;
   static constexpr bool kDSound = true;
+  static constexpr std::uint32_t kResetRefused = kDSFailed;
 };
 
 template <class T>
@@ -453,6 +456,76 @@ TYPED_TEST(OutputTest, ErrorHandlersRunWithoutTheDeviceLock) {
     EXPECT_GE(errors, 1);
     EXPECT_EQ(blocked, 0);
   }
+}
+
+// An output over a driver that refuses to reset a device once it has gone
+// away (the stand-ins reset it; a driver elsewhere need not), so that its stop
+// fails.
+template <class T>
+class TResetRefusedWhenLost : public T {
+ public:
+  using T::T;
+  std::atomic<bool> lost{false};
+
+ protected:
+  std::uint32_t DeviceReset() override {
+    const std::uint32_t result = T::DeviceReset();
+    return lost ? TOutputTraits<T>::kResetRefused : result;
+  }
+};
+
+TYPED_TEST(OutputTest, ACloseAfterAFailedStopWaitsForTheWorkersHandlerBeforeFreeingTheRing) {
+  TTestSource source(nullptr);
+  TSink sink(nullptr);
+  TBoxes boxes;
+  TResetRefusedWhenLost<TypeParam> out(nullptr);
+  this->Wire(source, out, sink, 176400 * 4);
+  out.SetCallBackMode(cmThread);
+  out.SetDeviceID(TOutputTraits<TypeParam>::kHeadset);
+  // One handler on the worker thread is held while the device goes and the
+  // stop fails; it lets go once the chain hears of the close (which must not
+  // come while the handler runs), or after a second. Then it reads the whole
+  // buffer it was handed: freed memory for the sanitizers if the ring was
+  // released under it.
+  std::atomic<bool> hold{false}, held{false}, stopping{false}, handled{false};
+  std::atomic<bool> closed_under_handler{false};
+  std::atomic<unsigned> sum{0};
+  out.OnBufferReady = [&](TComponent*, PWaveHdr h) {
+    if (!hold.exchange(false)) return;
+    held = true;
+    const auto until = [](auto cond, std::chrono::milliseconds limit) {
+      const auto deadline = std::chrono::steady_clock::now() + limit;
+      while (!cond() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    until([&] { return stopping.load(); }, std::chrono::seconds(30));
+    until([&] { return source.closed > 0; }, std::chrono::seconds(1));
+    closed_under_handler = source.closed > 0;
+    unsigned s = 0;
+    for (DWORD i = 0; i < h->dwBufferLength; ++i) s += static_cast<std::uint8_t>(h->lpData[i]);
+    sum = s;
+    handled = true;
+  };
+  out.Start();
+  TClockDriver::RunFor(100);
+  hold = true;
+  ASSERT_TRUE(TClockDriver::RunUntil([&] { return held.load(); }));
+  this->outputs.backend->RemoveOutput("out:1");
+  out.lost = true;
+  stopping = true;
+  // The failed stop closes the output and goes on to the caller.
+  EXPECT_THROW(out.Stop(), std::exception);
+  out.Close();
+  EXPECT_TRUE(handled);
+  EXPECT_FALSE(closed_under_handler) << "the chain heard of the close while a handler ran";
+  EXPECT_GT(sum, 0u);
+  EXPECT_EQ(out.DeviceState(), static_cast<std::uint32_t>(dsClosed));
+  EXPECT_EQ(source.closed, 1);
+  EXPECT_FALSE(source.IsOpened());
+  // Let go, the handler meets the lost device where it asks for the position
+  // (the wave output: one report from the worker) or leaves without writing.
+  TClockDriver::RunFor(100);
+  EXPECT_LE(boxes.Texts().size(), 1u);
 }
 
 TYPED_TEST(OutputTest, ThreadModeHandlesBuffersOnTheWorkerThread) {

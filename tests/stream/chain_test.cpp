@@ -6,6 +6,7 @@
 
 #include "platform/framework/layout_reader.h"
 #include "tests/stream/test_components.h"
+#include "tests/support/sub_format.h"
 
 using namespace streamtest;
 
@@ -118,6 +119,51 @@ TEST_F(ChainTest, DestroyingAComponentUnlinksItsNeighbours) {
   root.reset();
   other.reset();
   EXPECT_EQ(StreamComponents(), nullptr);
+}
+
+// 16-bit PCM of `channels` in the extensible header with this channel mask.
+WAVEFORMATEXTENSIBLE Extensible(int channels, std::uint32_t mask) {
+  WAVEFORMATEXTENSIBLE x{};
+  x.Format = Pcm(16, channels);
+  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  x.wValidBitsPerSample = 16;
+  x.dwChannelMask = mask;
+  wavetest::SetSubFormat(x, WAVE_FORMAT_PCM);
+  return x;
+}
+
+// The speakers the head names reach the end of the chain while the channel count stays;
+// a stage that changes the channels, a plain head or a mask of 0 gives the usual layout.
+TEST_F(ChainTest, ChannelMaskFollowsTheChannelsDown) {
+  auto* a = Make<TPlain>(root.get(), "A");
+  auto* b = Make<TPlain>(root.get(), "B");
+  auto* c = Make<TPlain>(root.get(), "C");
+  EXPECT_EQ(c->ChannelMask(), 0u);
+  a->SetOutput(b);
+  b->SetOutput(c);
+  const WAVEFORMATEXTENSIBLE quad = Extensible(4, 0x60C);
+  a->SetPWaveFormat(&quad.Format);
+  EXPECT_EQ(c->ChannelMask(), 0x60Cu);
+  // A stage that makes plain PCM of the same channels keeps the speakers.
+  const WAVEFORMATEX plain_quad = Pcm(16, 4);
+  b->SetPWaveFormat(&plain_quad);
+  EXPECT_EQ(c->GetPWaveFormat()->wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(c->ChannelMask(), 0x60Cu);
+  const WAVEFORMATEX stereo = Pcm(16, 2);
+  b->SetPWaveFormat(&stereo);
+  EXPECT_EQ(b->ChannelMask(), 0u);
+  EXPECT_EQ(c->ChannelMask(), 0u);
+  const WAVEFORMATEXTENSIBLE unnamed = Extensible(4, 0);
+  a->SetPWaveFormat(&unnamed.Format);
+  EXPECT_EQ(c->ChannelMask(), 0u);
+  a->SetPWaveFormat(&plain_quad);
+  EXPECT_EQ(c->ChannelMask(), 0u);
+  // A header whose subformat is not a known identifier names no speakers.
+  WAVEFORMATEXTENSIBLE odd = quad;
+  odd.SubFormat[15] ^= 1;
+  a->SetPWaveFormat(&odd.Format);
+  EXPECT_EQ(c->ChannelMask(), 0u);
 }
 
 TEST_F(ChainTest, FormatFlowsDownAsPrivateCopies) {

@@ -28,10 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void OnContextState(pa_context*, void* userdata) {
-  static_cast<PulseLoop*>(userdata)->Signal();
-}
-
 // A sink or source added or removed; runs on the main-loop thread.
 void OnSubscription(pa_context*, pa_subscription_event_type_t event, uint32_t, void* userdata) {
   const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
@@ -123,6 +119,14 @@ std::unique_ptr<PulseAudioBackend> PulseAudioBackend::Connect(std::string* reaso
 }
 
 PulseAudioBackend::~PulseAudioBackend() {
+  if (reconnector_.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(reconnect_mutex_);
+      stop_reconnecting_ = true;
+    }
+    reconnect_wake_.notify_all();
+    reconnector_.join();
+  }
   if (mainloop_ == nullptr) return;
   mainloop_->Lock();
   Disconnect();
@@ -130,8 +134,54 @@ PulseAudioBackend::~PulseAudioBackend() {
   mainloop_->Stop();
 }
 
+void PulseAudioBackend::OnContextState(pa_context* context, void* userdata) {
+  auto* self = static_cast<PulseAudioBackend*>(userdata);
+  self->mainloop_->Signal();
+  if (context != self->context_ || !self->ready_ ||
+      PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+    return;
+  // The server went away, and every device with it.
+  self->ready_ = false;
+  {
+    std::lock_guard<std::mutex> hold(self->reconnect_mutex_);
+    self->server_lost_ = true;
+  }
+  self->reconnect_wake_.notify_all();
+  self->watcher_.Notify();
+}
+
+void PulseAudioBackend::Reconnect() {
+  std::unique_lock<std::mutex> hold(reconnect_mutex_);
+  while (!stop_reconnecting_) {
+    if (!server_lost_ || !watcher_.Watching()) {
+      reconnect_wake_.wait(hold);
+      continue;
+    }
+    hold.unlock();
+    bool back = false;
+    {
+      std::lock_guard<std::mutex> serial(mutex_);
+      mainloop_->Lock();
+      back = EnsureConnected(Clock::now() + kTimeout, nullptr);
+      // Under the main loop's lock, so that a failure of the new connection,
+      // reported there, is never overwritten.
+      if (back) {
+        std::lock_guard<std::mutex> lost(reconnect_mutex_);
+        server_lost_ = false;
+      }
+      mainloop_->Unlock();
+    }
+    // The devices are back (listing them may have reconnected already).
+    if (back) watcher_.Notify();
+    hold.lock();
+    if (!back)
+      reconnect_wake_.wait_for(hold, kReconnectPause, [this] { return stop_reconnecting_; });
+  }
+}
+
 void PulseAudioBackend::Disconnect() {
   busy_until_ = {};  // a new connection is asked at once
+  ready_ = false;
   if (context_ == nullptr) return;
   pa_context_set_state_callback(context_, nullptr, nullptr);
   pa_context_disconnect(context_);
@@ -152,7 +202,7 @@ bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string*
     if (reason) *reason = "PulseAudio: cannot create a client context";
     return false;
   }
-  pa_context_set_state_callback(context_, OnContextState, mainloop_.get());
+  pa_context_set_state_callback(context_, OnContextState, this);
   if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     if (reason) *reason = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context_));
     Disconnect();
@@ -163,6 +213,7 @@ bool PulseAudioBackend::EnsureConnected(Clock::time_point deadline, std::string*
     return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
   });
   if (settled && ContextUsable(context_)) {
+    ready_ = true;
     Subscribe();
     return true;
   }
@@ -187,7 +238,13 @@ void PulseAudioBackend::Subscribe() {
 }
 
 void PulseAudioBackend::WatchEndpoints(std::function<void()> changed) {
+  const bool watching = static_cast<bool>(changed);
   watcher_.Set(std::move(changed));
+  {
+    std::lock_guard<std::mutex> hold(reconnect_mutex_);
+    if (watching && !reconnector_.joinable()) reconnector_ = std::thread([this] { Reconnect(); });
+  }
+  reconnect_wake_.notify_all();
   std::lock_guard<std::mutex> serial(mutex_);
   mainloop_->Lock();
   if (context_ != nullptr && ContextUsable(context_)) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/audio_backend.h"
@@ -61,7 +63,10 @@ class PulseAudioBackend : public AudioBackend {
                                                std::string* reason) override;
 
   // Follows the server's sink and source events (added or removed) on the
-  // main-loop thread; a connection made again later follows them too.
+  // main-loop thread; a connection made again later follows them too. The
+  // server going away is a change too (every device went), and so is its
+  // return: while someone watches, a thread of the back-end's own tries to
+  // connect again every kReconnectPause until the server answers.
   void WatchEndpoints(std::function<void()> changed) override;
 
   // The bound on one connection attempt plus query.
@@ -69,6 +74,8 @@ class PulseAudioBackend : public AudioBackend {
   // After a time-out (a server that accepts but does not answer) no new attempt
   // is made for this long, so that a burst of queries does not stall each time.
   static constexpr std::chrono::milliseconds kRetryPause{5000};
+  // Between two attempts to reach a server that went away, while watched.
+  static constexpr std::chrono::milliseconds kReconnectPause{500};
 
  private:
   PulseAudioBackend();
@@ -80,6 +87,10 @@ class PulseAudioBackend : public AudioBackend {
   void Disconnect();
   // Asks the server for device events, or for none when nobody watches.
   void Subscribe();
+  // The context's state changed; main-loop thread.
+  static void OnContextState(pa_context* context, void* userdata);
+  // The reconnecting thread's body.
+  void Reconnect();
 
   std::mutex mutex_;  // one enumeration at a time
   std::unique_ptr<PulseLoop> mainloop_;
@@ -91,6 +102,16 @@ class PulseAudioBackend : public AudioBackend {
   std::vector<AudioEndpoint> known_inputs_, known_outputs_;
   std::chrono::steady_clock::time_point busy_until_{};
   EndpointWatcher watcher_;
+  // The context reached the ready state (and has not failed since); with the
+  // main loop locked.
+  bool ready_ = false;
+
+  std::thread reconnector_;
+  std::mutex reconnect_mutex_;
+  std::condition_variable reconnect_wake_;
+  // Under reconnect_mutex_:
+  bool server_lost_ = false;  // a ready connection failed and none is back yet
+  bool stop_reconnecting_ = false;
 };
 
 }  // namespace platform

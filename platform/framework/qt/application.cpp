@@ -38,6 +38,9 @@ std::string DisplayName() {
 }
 
 void DestroyFormsAtExit() {
+  // The main window's close handler runs as for any close; it only keeps
+  // what the window keeps, so it may run under a message box's handler too.
+  if (TCustomForm* main = Application->MainForm()) main->CloseForLostDisplay();
   if (platform::OpenMessageBoxes() > 0) {
     // The display went while a message box was open: the handler that opened
     // it is still on the stack, and the components it runs for may not be

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/messages/message_hook.h"
+#include "platform/messages/pump_until.h"
 
 namespace {
 
@@ -316,6 +317,23 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   }
 }
 
+void WaitAndPumpUntil(unsigned milliseconds, const std::function<bool()>& done) {
+  if (!OnGuiThread() || platform::DisplayLost()) {
+    WaitAndPump(milliseconds, true);
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  // Its expiry is the batch that ends the wait at the deadline.
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  timer.setSingleShot(true);
+  timer.start(static_cast<int>(milliseconds));
+  while (!done() && !QCoreApplication::closingDown() &&
+         std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+}
+
 // The message boxes open now, innermost last; GUI thread.
 std::vector<QMessageBox*> open_dialogs;
 
@@ -381,7 +399,7 @@ bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return true;
 }
 
-void ShowException(const std::exception& e) {
+void ShowExceptionBox(const std::exception& e) {
   std::string caption = QCoreApplication::instance()
                             ? QCoreApplication::applicationName().toStdString()
                             : std::string();

@@ -1,6 +1,8 @@
 #include "platform/messages/messages.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <utility>
 
 #include "platform/messages/message_hook.h"
+#include "platform/messages/pump_until.h"
 #include "platform/messages/win32/gui_loop.h"
 #include "platform/messages/win32/native_windows.h"
 
@@ -170,6 +173,21 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   platform::win32::PumpFor(milliseconds);
 }
 
+void WaitAndPumpUntil(unsigned milliseconds, const std::function<bool()>& done) {
+  if (!platform::win32::OnGuiThread()) {
+    platform::win32::Sleep(milliseconds);
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!done()) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 ||
+        !platform::win32::PumpFor(static_cast<unsigned>(std::min<long long>(left.count(), 10))))
+      return;
+  }
+}
+
 int MessageBox(const std::string& text, const std::string& caption, UINT type) {
   std::optional<platform::OpenMessageBox> open;
   if (platform::win32::OnGuiThread()) open.emplace();
@@ -203,7 +221,7 @@ bool PostMessageDeferred(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return ::PostMessage(wnd, msg, wParam, lParam);
 }
 
-void ShowException(const std::exception& e) {
+void ShowExceptionBox(const std::exception& e) {
   std::string title;
   {
     std::lock_guard<std::mutex> lock(caption_lock);

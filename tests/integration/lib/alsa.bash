@@ -1,8 +1,9 @@
 # Shared by the tests of the ALSA back-end: PCM definitions for a private
 # .asoundrc, each behind a private sound server's null sink for real time.
 
-# file_input <pcm> <description> <signal>: an input that records the raw
-# signal (s16le stereo 44100 Hz) from the file, paced by sink1's monitor.
+# file_input <pcm> <description> <signal> [tap]: an input that records the
+# raw signal (s16le stereo 44100 Hz) from the file, paced by sink1's monitor;
+# what it records is also written to the tap file, where one is given.
 file_input() {
   cat <<CONF
 pcm.$1 {
@@ -10,7 +11,7 @@ pcm.$1 {
   capture.pcm {
     type file
     slave.pcm { type pulse device "sink1.monitor" }
-    file "/dev/null"
+    file "${4:-/dev/null}"
     infile "$3"
     format raw
   }

@@ -7,7 +7,8 @@ readers=()
 # read_sinks <folder> <server folder> <N...>: reads pipe sink N's FIFO into
 # <folder>/sinkN.raw (and .times) for each N. On PulseAudio the sinks render
 # silence while idle, and what nobody reads is lost: it waits until every
-# reader reads. On PipeWire a sink renders only while a stream plays.
+# reader reads. On PipeWire a sink renders only while a stream plays: it
+# waits until every reader has its FIFO open (and made room in it).
 read_sinks() {
   local out=$1 server=$2 n
   shift 2
@@ -16,9 +17,10 @@ read_sinks() {
       "$out/sink$n.raw" "$out/sink$n.times" &
     readers+=($!)
   done
-  [ "${TESSALINE_SOUND_SERVER:-}" != pipewire ] || return 0
+  local test=-s
+  [ "${TESSALINE_SOUND_SERVER:-}" != pipewire ] || test=-e
   for n in "$@"; do
-    wait_for 30 test -s "$out/sink$n.times" || return 1
+    wait_for 30 test "$test" "$out/sink$n.times" || return 1
   done
 }
 

@@ -15,12 +15,14 @@ what has fallen due, so a frame is rendered when it is read. When the FIFO
 holds less than is due the device has run dry: what comes later falls due
 from the moment it comes.
 """
+import fcntl
 import os
 import signal
 import sys
 import time
 
 RATE = 44100
+F_SETPIPE_SZ = 1031
 FRAME = 4
 TICK_S = 0.002
 
@@ -35,6 +37,14 @@ def main():
         return 2
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     fifo = os.open(args[0], os.O_RDONLY)
+    if not paced:
+        # Room for a second or more of sound: a reader held up for a moment
+        # (a loaded machine) loses nothing, and a sink never writes part of a
+        # frame into a full FIFO, which would shift every channel after it.
+        try:
+            fcntl.fcntl(fifo, F_SETPIPE_SZ, 1 << 20)
+        except OSError:
+            pass
     total = 0
     origin = None  # paced: (ns, frames) from which frames fall due
     with open(args[1], "wb", buffering=0) as raw, open(args[2], "w") as times:
