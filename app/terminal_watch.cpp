@@ -186,7 +186,7 @@ int RunTerminalWatch(const WatchOptions& options) {
   while (!quit) {
     // Until sound came for a meter, and no sooner than a frame after the
     // last one; keys and resizes are looked at after kIdleMs at the latest.
-    WaitAndPumpUntil(kIdleMs, [&] {
+    PumpMessagesUntil(kIdleMs, [&] {
       return quit || (std::chrono::steady_clock::now() >= next_frame && sound_came());
     });
     // Frames keep to their schedule, 25 a second while sound comes; after a

@@ -317,7 +317,7 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   }
 }
 
-void WaitAndPumpUntil(unsigned milliseconds, const std::function<bool()>& done) {
+void PumpMessagesUntil(unsigned milliseconds, const std::function<bool()>& done) {
   if (!OnGuiThread() || platform::DisplayLost()) {
     WaitAndPump(milliseconds, true);
     return;

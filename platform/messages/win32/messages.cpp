@@ -173,7 +173,7 @@ void WaitAndPump(unsigned milliseconds, bool pump) {
   platform::win32::PumpFor(milliseconds);
 }
 
-void WaitAndPumpUntil(unsigned milliseconds, const std::function<bool()>& done) {
+void PumpMessagesUntil(unsigned milliseconds, const std::function<bool()>& done) {
   if (!platform::win32::OnGuiThread()) {
     platform::win32::Sleep(milliseconds);
     return;
