@@ -20,7 +20,9 @@ source "$here/lib/pipe_sinks.bash"
 work=$(mktemp -d /tmp/tessaline-play.XXXXXX)
 cleanup() {
   local pid
-  for pid in "${recorders[@]}" "${readers[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${recorders[@]}" "${readers[@]}" "${keepers[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
   "$tool" stop "$work/server" >/dev/null 2>&1 || true
   "$tool" stop "$work/six" >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -34,6 +36,16 @@ fail() {
 PULSE_SERVER=$("$tool" start "$work/server" --pipe-sink "First Out" --pipe-sink "Second Out")
 export PULSE_SERVER
 unset TESSALINE_AUDIO
+# PipeWire renders a pipe sink only while a stream plays, and now and then
+# loses the first 1024 frames a sink renders after it was idle; a stream of
+# silence keeps both sinks running, as PulseAudio's always are.
+keepers=()
+if [ "${TESSALINE_SOUND_SERVER:-}" = pipewire ]; then
+  for n in 1 2; do
+    pacat --playback --raw --device="pipesink$n" /dev/zero >/dev/null 2>&1 &
+    keepers+=($!)
+  done
+fi
 
 # Two sweeps in different bands, one per channel.
 sox -n -r 44100 -b 16 -c 2 "$work/sweep.wav" synth 1.5 sine 200-2000 sine 3000-500 vol 0.5
