@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -417,26 +416,39 @@ TYPED_TEST(OutputTest, ErrorHandlersRunWithoutTheDeviceLock) {
     out.SetCallBackMode(mode);
     out.SetDeviceID(TOutputTraits<TypeParam>::kHeadset);
     // Each OnError asks another thread for the position, which takes the
-    // device's lock: it must answer while the handler waits for it.
-    std::atomic<int> errors{0}, blocked{0};
-    std::atomic<bool> asking{false};
-    out.OnError = [&](TComponent*) {
-      ++errors;
-      // The other thread's own error is not asked about again.
-      if (asking.exchange(true)) return;
-      // A thread of its own, so that a wait on the lock never holds up the
-      // test beyond the time-out.
-      auto answered = std::make_shared<std::promise<void>>();
-      std::future<void> answer = answered->get_future();
-      std::thread([&out, answered] {
+    // device's lock: it must answer while the handler waits for it. The
+    // thread runs before the first error, as a new thread may take seconds to
+    // start on a loaded machine (seen under Wine).
+    std::atomic<int> errors{0}, blocked{0}, asked{0}, answered{0};
+    std::atomic<bool> asking{false}, done{false};
+    std::thread answerer([&] {
+      for (int seen = 0; !done;) {
+        if (asked == seen) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          continue;
+        }
         try {
           out.GetPosition();
         } catch (const std::exception&) {
           // The device is gone: an error is an answer too.
         }
-        answered->set_value();
-      }).detach();
-      if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) ++blocked;
+        answered = ++seen;
+      }
+    });
+    // Ends the thread however the test ends.
+    const std::shared_ptr<void> stop_answerer(nullptr, [&](void*) {
+      done = true;
+      answerer.join();
+    });
+    out.OnError = [&](TComponent*) {
+      ++errors;
+      // The other thread's own error is not asked about again.
+      if (asking.exchange(true)) return;
+      const int question = ++asked;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (answered < question && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (answered < question) ++blocked;
       asking = false;
     };
     // The close is over (also on the worker thread) once OnClose has fired.
