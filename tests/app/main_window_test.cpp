@@ -691,9 +691,10 @@ TEST_F(MainWindowTest, EachRowPlaysTheDeviceItsLabelNamesAsDevicesComeAndGo) {
     // Row k plays out:<index>, and no other device.
     const auto plays_on = [&](int k, int index) {
       SCOPED_TRACE(k);
-      for (int j = 0; j < 5; ++j) backend->ClearPlayed("out:" + std::to_string(j));
+      // Stopped first: the row played before may write on until it stops.
       player->Stop();
       player->SetPosition(0);
+      for (int j = 0; j < 5; ++j) backend->ClearPlayed("out:" + std::to_string(j));
       form->Button[static_cast<std::size_t>(k - 1)]->Click();
       const std::string id = "out:" + std::to_string(index);
       EXPECT_TRUE(PumpUntil([&] { return Sounding(backend->Played(id)); }));
