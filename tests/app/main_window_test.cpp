@@ -410,8 +410,8 @@ TEST_F(MainWindowTest, InputRowsCaptureTheirOwnDevicesAndRefreshLeavesThemRunnin
 }
 
 // Every device going at once (the sound server stopped) while nine inputs
-// record and a row plays: each component stops, and the window says so once. After the window has
-// looked again a new loss is news.
+// record and a row plays: each component closes, and the window says so once. After the window
+// has looked again a new loss is news.
 TEST_F(MainWindowTest, DevicesLostTogetherMakeOneMessageUntilTheWindowLooksAgain) {
   auto form = Open(VirtualInputs(9));
   auto backend =
@@ -428,7 +428,7 @@ TEST_F(MainWindowTest, DevicesLostTogetherMakeOneMessageUntilTheWindowLooksAgain
   EXPECT_TRUE(PumpUntil([&] {
     return player->DeviceState() == static_cast<std::uint32_t>(dsClosed) &&
            std::none_of(form->In.begin(), form->In.end(),
-                        [](TMMWaveIn* in) { return (in->DeviceState() & dsStarted) != 0; });
+                        [](TMMWaveIn* in) { return in->DeviceState() != dsClosed; });
   })) <<
       [&] {
         std::string states = std::to_string(player->DeviceState());

@@ -130,6 +130,29 @@ TEST_F(MessagesTest, DeferredAndDelayedMessagesKeepTheirOrder) {
   EXPECT_EQ(gone_got, (std::vector<LPARAM>{1}));
   EXPECT_EQ(echo_got, (std::vector<LPARAM>{1, 2, 3, 11, 12, 13}));
   DeallocateHWnd(echo);
+
+  // A procedure the tick runs may wait, pumping, for a message posted at once
+  // behind deferred ones (a device's close notice behind its data): those
+  // come without the tick, in order.
+  std::vector<LPARAM> behind_got;
+  HWND behind = AllocateHWnd([&](TMessage& m) { behind_got.push_back(m.LParam); });
+  int waits = 0;
+  bool waited = false;
+  HWND waiter = AllocateHWnd([&](TMessage&) {
+    std::thread([=] {
+      platform::PostMessageDeferred(behind, WM_USER, 0, 1);
+      platform::PostMessageDeferred(behind, WM_USER, 0, 2);
+      PostMessage(behind, WM_USER, 0, 3);
+    }).join();
+    waited = WaitAndPumpUntil(1000, true, [&] { return behind_got.size() == 3; });
+    ++waits;
+  });
+  platform::PostMessageDeferred(waiter, WM_USER, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return waits == 1; }));
+  EXPECT_TRUE(waited);
+  EXPECT_EQ(behind_got, (std::vector<LPARAM>{1, 2, 3}));
+  DeallocateHWnd(waiter);
+  DeallocateHWnd(behind);
 }
 
 TEST_F(MessagesTest, RemovesPendingMessagesOfOneKindOnly) {

@@ -44,21 +44,27 @@ class NotifyWindow : public QObject {
   }
   // A window destroyed from its own procedure goes once the procedure returned.
   bool Dispatching() const { return depth_ > 0; }
-  // Called with windows_lock held.
+  // Called with windows_lock held. The deferred messages ahead of it get a
+  // wake-up event too: a procedure the frame tick runs may wait, pumping, for
+  // this one (a device's close notice behind its data), and the tick does not
+  // run again while its own delivery waits.
   void Enqueue(const TMessage& m) {
     queue_.push_back(m);
+    for (; unwoken_ > 0; --unwoken_) QCoreApplication::postEvent(this, new QEvent(kWakeType));
     QCoreApplication::postEvent(this, new QEvent(kWakeType));
   }
   // Called with windows_lock held: the message waits for the frame tick.
   // Whether the window still has to be put on the tick's list.
   bool EnqueueDeferred(const TMessage& m) {
     queue_.push_back(m);
+    ++unwoken_;
     return !std::exchange(listed_, true);
   }
   // Called with windows_lock held: the window is off the tick's list; how
-  // many messages wait now.
+  // many messages wait now (the tick hands them out).
   std::size_t Unlist() {
     listed_ = false;
+    unwoken_ = 0;
     return queue_.size();
   }
   // Called with windows_lock held: takes the oldest message; false when
@@ -84,6 +90,7 @@ class NotifyWindow : public QObject {
   TWndMethod method_;
   std::deque<TMessage> queue_;
   bool listed_ = false;  // on the frame tick's list
+  int unwoken_ = 0;      // deferred messages waiting without a wake-up event
   int depth_ = 0;
 };
 
