@@ -7,7 +7,9 @@
 # keyboard goes to the main window's first play button, Tab moves it to row 2,
 # Space plays the test sound on row 2's sink exactly and on no other, the
 # meters' value changes come a few times a second, the play button's AT-SPI
-# action plays on row 1's sink, and Tab and Space on Close end the program.
+# action plays on row 1's sink, the message of a server that goes is read as
+# an alert and answered with Return, and Tab and Space on Close end the
+# program.
 set -euo pipefail
 bin=$1
 root=$2
@@ -156,6 +158,16 @@ read_sinks "$work/action" "$work/server" 1 2 || fail "the sinks render nothing"
 reader press "$MAIN" "Play test sound on Pipe One" || fail "no press action on row 1"
 only_sink_played "$sound" "$work/action" 1 2 ||
   fail "the press action did not play the test sound on row 1's sink alone"
+
+# The server goes while row 1 plays: its message is read as an alert, and
+# Return answers it.
+reader press "$MAIN" "Play test sound on Pipe One" || fail "no press action on row 1"
+wait_for 30 meter_moves "Pipe One, left" || fail "row 1 does not play again"
+"$tool" stop "$work/server" >/dev/null
+alert_up() { reader alert >"$work/alert"; }
+wait_for 30 alert_up || fail "the program's message is not read as an alert"
+grep -q "WaveOut" "$work/alert" || fail "the alert does not read the message: $(cat "$work/alert")"
+press_until Return 30 eval '! reader alert' || fail "Return did not answer the message"
 
 reader press "$MAIN" Close || fail "no press action on Close"
 wait_for 30 program_ended "$app" || fail "the Close action did not end the program"

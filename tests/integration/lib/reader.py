@@ -6,6 +6,7 @@
   reader.py focused <window>       the name of the window's focused object
   reader.py press <window> <name>  runs the first action of the object so named
   reader.py values <window> <s>    counts value-change events per object for s seconds
+  reader.py alert                  the name and texts of a window read as an alert
 
 Each call is a process of its own, so nothing stale is kept between calls. Exit
 status 1 when the window (or the object) is not there.
@@ -62,10 +63,25 @@ def describe(obj):
     return "\t".join([role, obj.name, value, minimum, maximum, states, actions])
 
 
+def texts(obj):
+    found = [obj.name] if obj.name else []
+    for child in obj:
+        if child is not None:
+            found += texts(child)
+    return found
+
+
 def main(argv):
     if argv[0] == "enable":
         enable()
         return 0
+    if argv[0] == "alert":
+        for app in pyatspi.Registry.getDesktop(0):
+            for w in app or []:
+                if w is not None and w.getRoleName() == "alert":
+                    print(" | ".join(texts(w)))
+                    return 0
+        return 1
     win = window(argv[1])
     if win is None:
         return 1
