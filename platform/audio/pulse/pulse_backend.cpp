@@ -16,16 +16,17 @@
 // under a lock ThreadSanitizer does not see, so the GUI thread's first look at
 // the event (its type) is silenced too. The toolkit's painting runs helper
 // threads of its own whose memory handling ThreadSanitizer cannot follow, and
-// its X connection hands events from its reader thread to the GUI thread
-// through a queue of its own. libpulse recycles its packets and read buffers
-// between main-loop threads through lock-free lists (seen with ALSA's pulse plugin,
+// its X library hands events from its reader thread to the GUI thread through
+// a queue of its own. libpulse recycles its packets and read buffers between
+// main-loop threads through lock-free lists (seen with ALSA's pulse plugin,
 // which runs one main loop per device). The accessibility bridge's bus library
-// guards its connections in ways it cannot follow either. (One
-// list per program, so it is here.)
+// guards its connections in ways it cannot follow either. Each is named by
+// the library's own functions, not by the libraries our callbacks run under.
+// (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:pa_mutex_lock\nrace:libpulsecommon\nrace:QEvent::type\n"
-         "called_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n"
-         "race:QXcbConnection::processXcbEvents\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\n";
+  return "race:pa_mutex_lock\nrace:pa_iochannel_read_with_ancil_data\nrace:pa_packet_new_data\n"
+         "race:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n"
+         "race:libxcb.so\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\n";
 }
 #endif
 

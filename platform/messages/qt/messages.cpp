@@ -50,8 +50,8 @@ class NotifyWindow : public QObject {
   // run again while its own delivery waits.
   void Enqueue(const TMessage& m) {
     queue_.push_back(m);
-    for (; unwoken_ > 0; --unwoken_) QCoreApplication::postEvent(this, new QEvent(kWakeType));
-    QCoreApplication::postEvent(this, new QEvent(kWakeType));
+    for (int i = 0; i <= unwoken_; ++i) QCoreApplication::postEvent(this, new QEvent(kWakeType));
+    unwoken_ = 0;
   }
   // Called with windows_lock held: the message waits for the frame tick.
   // Whether the window still has to be put on the tick's list.
