@@ -11,10 +11,7 @@
 // libpulse is not instrumented: ThreadSanitizer misreads the library's own
 // mutex handling between its main-loop thread and ours. Only reports on the
 // mutex word inside pa_mutex_lock are silenced; races on our data still show.
-// The same holds for the toolkit's posted-event queue (audio notifications
-// posted to windows from driver threads): it hands an event to the GUI thread
-// under a lock ThreadSanitizer does not see, so the GUI thread's first look at
-// the event (its type) is silenced too. The toolkit's painting runs helper
+// The toolkit's painting runs helper
 // threads of its own whose memory handling ThreadSanitizer cannot follow, and
 // its X library hands events from its reader thread to the GUI thread through
 // a queue of its own. libpulse recycles its packets and read buffers between
@@ -25,7 +22,7 @@
 // (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
   return "race:pa_mutex_lock\nrace:pa_iochannel_read_with_ancil_data\nrace:pa_packet_new_data\n"
-         "race:QEvent::type\ncalled_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n"
+         "called_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n"
          "race:libxcb.so\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\n";
 }
 #endif
