@@ -2,7 +2,8 @@
 # the clean-up at exit.
 
 # begin_test <name>: sets work (a scratch folder) and app (the program's pid,
-# "" while none runs); at exit the program is ended, then the script's own
+# "" while none runs); at exit the program is ended (and waited for: it
+# writes its placement into the folder as it closes), then the script's own
 # on_cleanup runs (where it defines one) with the exit status, then the
 # monitor recorders and the X server are ended and the folder removed.
 begin_test() {
@@ -14,7 +15,10 @@ begin_test() {
 
 end_test() {
   local status=$?
-  [ -z "$app" ] || kill "$app" 2>/dev/null || true
+  if [ -n "$app" ]; then
+    kill "$app" 2>/dev/null || true
+    wait_for 30 program_ended "$app" || true
+  fi
   if declare -F on_cleanup >/dev/null; then on_cleanup "$status"; fi
   if declare -F stop_recorders >/dev/null; then stop_recorders; fi
   [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
