@@ -508,7 +508,7 @@ int CheckLoopback(Options options) {
     WriteArrival(json, "left", result.left_word);
     WriteArrival(json, "right", result.right_word);
     json.EndObject();
-    json.Key("delay_ms").Number(check.delay_ms < 0 ? std::nan("") : check.delay_ms);
+    json.Key("delay_ms").Number(check.delay_ms);
     json.Key("verdict").String(verdict);
     json.Key("clipped").Bool(clipped);
     json.Key("notes").BeginArray();
@@ -526,7 +526,7 @@ int CheckLoopback(Options options) {
                         TerminalText(check.input_name).c_str());
     platform::PrintText(stdout, "  left word:  %s\n", DescribeArrival(result.left_word).c_str());
     platform::PrintText(stdout, "  right word: %s\n", DescribeArrival(result.right_word).c_str());
-    if (check.delay_ms >= 0) {
+    if (!std::isnan(check.delay_ms)) {
       platform::PrintText(stdout, "  delay: %.1f ms\n", check.delay_ms);
     } else {
       platform::PrintText(stdout, "  delay: -\n");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <limits>
 #include <string>
 
 #include "app/loopback_analysis.h"
@@ -11,8 +12,10 @@ struct LoopbackCheck {
   std::string input_name;
   LoopbackResult result;
   // From the output playing the sound's first frame to the input recording
-  // it, by the two devices' positions, in ms; negative when nothing arrived.
-  double delay_ms = -1;
+  // it, by the two devices' positions, in ms; NaN when nothing arrived. An
+  // input that hears the output before its clock says the sound was played
+  // (a monitor of the output) makes it negative.
+  double delay_ms = std::numeric_limits<double>::quiet_NaN();
 };
 
 // How long after its start the sound may arrive: by default (Bluetooth,

@@ -106,6 +106,19 @@ else:
     assert left["clipped"] == left["inverted"] == [], doc
 PY
 done
+# Through the wave output, whose position counts what was heard, a monitor
+# records the sound just when the output's clock says it was heard: a delay
+# within a few milliseconds of 0, on either side, and never "not found".
+for run in 1 2 3; do
+  "$bin/tessaline-devices" --check 1 1 --max-delay 0.5 --json --wave >"$work/wave.json" \
+    2>"$work/err.txt" || fail "wave, run $run: exit code $?: $(cat "$work/wave.json" "$work/err.txt")"
+  python3 - "$work/wave.json" <<'PY' || fail "wave json: $(cat "$work/wave.json")"
+import json, sys
+doc = json.load(open(sys.argv[1]))
+assert doc["verdict"] == "ok", doc
+assert doc["delay_ms"] is not None and -3 < doc["delay_ms"] < 3, doc
+PY
+done
 
 # The listing, the levels and a play run in JSON too.
 "$bin/tessaline-devices" --json --levels 0.3 >"$work/list.json" 2>/dev/null ||
