@@ -246,6 +246,10 @@ void FreeConversion(PMMACMConversion& c) {
   for (TMMACMStage& stage : c->Stages) {
     if (stage.Stream != nullptr) {
       if ((stage.Header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) != 0) {
+        // The system unprepares a header only with the lengths it was
+        // prepared with.
+        stage.Header.cbSrcLength = stage.Header.dwSrcUser;
+        stage.Header.cbDstLength = stage.Header.dwDstUser;
         acmStreamUnprepareHeader(stage.Stream, &stage.Header, 0);
       }
       acmStreamClose(stage.Stream, 0);

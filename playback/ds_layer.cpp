@@ -542,8 +542,10 @@ DWORD DSCreatePrimary(PDSWaveOut c, const WAVEFORMATEX* format) {
   if (!Listed(c) || !format || c->primary) return kDSFailed;
   for (PDSWaveOut p = Layer().list; p; p = p->next) {
     if (p == c || p->device != c->device || !p->primary) continue;
-    WAVEFORMATEX current{};
-    if (FAILED(p->primary->GetFormat(&current, sizeof(current), nullptr))) return kDSFailed;
+    // Room for an extensible header, as in DSWaveOutGetPosition.
+    WAVEFORMATEXTENSIBLE whole{};
+    WAVEFORMATEX& current = whole.Format;
+    if (FAILED(p->primary->GetFormat(&current, sizeof(whole), nullptr))) return kDSFailed;
     WAVEFORMATEX merged{};
     BuildPCMFormat(merged, std::max(current.wBitsPerSample, format->wBitsPerSample),
                    std::max(current.nChannels, format->nChannels),

@@ -139,7 +139,10 @@ void TMMDSWaveOut::SetPan(std::int32_t value) {
 }
 
 void TMMDSWaveOut::SetFrequency(std::int32_t value) {
-  value = std::clamp(value, 0, static_cast<std::int32_t>(DSBFREQUENCY_MAX));
+  // 0 keeps the format's own rate; any other rate within what the device takes.
+  value = value <= 0 ? 0
+                     : std::clamp(value, static_cast<std::int32_t>(DSBFREQUENCY_MIN),
+                                  static_cast<std::int32_t>(DSBFREQUENCY_MAX));
   if (value == frequency_) return;
   frequency_ = value;
   if (IsOpen() && Context()) DSWaveOutSetPlayBackRate(Context(), static_cast<DWORD>(value));

@@ -78,6 +78,11 @@ MMRESULT CodecStreamUnprepareHeader(LPACMSTREAMHEADER pash, DWORD fdwUnprepare) 
   if (!ValidHeader(pash)) return MMSYSERR_INVALPARAM;
   if (fdwUnprepare != 0) return MMSYSERR_INVALFLAG;
   if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0) return ACMERR_UNPREPARED;
+  // As the system's own service: only with the lengths it was prepared with.
+  if (pash->cbSrcLength != pash->dwReservedDriver[kPreparedSrc] ||
+      pash->cbDstLength != pash->dwReservedDriver[kPreparedDst]) {
+    return MMSYSERR_INVALPARAM;
+  }
   pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
   return MMSYSERR_NOERROR;
 }

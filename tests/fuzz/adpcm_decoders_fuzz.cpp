@@ -48,6 +48,8 @@ Bytes ThroughStream(const WAVEFORMATEX& src, const Bytes& data) {
     h.cbSrcLength = 0;
     flags = ACM_STREAMCONVERTF_BLOCKALIGN;
   }
+  // Unprepared with the lengths it was prepared with.
+  h.cbSrcLength = static_cast<DWORD>(source.size());
   FUZZ_CHECK(acmStreamUnprepareHeader(stream, &h, 0) == MMSYSERR_NOERROR);
   FUZZ_CHECK(acmStreamClose(stream, 0) == MMSYSERR_NOERROR);
   return out;

@@ -205,6 +205,16 @@ TEST(AcmRoutines, DecodesWholeBlocksWithTheReferenceArithmetic) {
     EXPECT_EQ(acmStreamConvert(s.handle, &loose, 0), ACMERR_UNPREPARED);
     s.header.cbSrcLength = 513;
     EXPECT_EQ(acmStreamConvert(s.handle, &s.header, 0), MMSYSERR_INVALPARAM);
+#ifndef _WIN32
+    // It is unprepared only with the lengths it was prepared with, as Windows'
+    // own service requires (Wine's refuses only larger ones).
+    s.header.cbSrcLength = 100;
+    s.header.cbDstLength = 2020;
+    EXPECT_EQ(acmStreamUnprepareHeader(s.handle, &s.header, 0), MMSYSERR_INVALPARAM);
+    EXPECT_NE(s.header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED, 0u);
+    s.header.cbSrcLength = 512;
+    EXPECT_EQ(acmStreamUnprepareHeader(s.handle, &s.header, 0), MMSYSERR_NOERROR);
+#endif
   }
 
   // Microsoft ADPCM predicts with an arithmetic shift: with coefficients 192 and 64 and a

@@ -130,6 +130,10 @@ TEST_F(DSWaveOutTest, DeviceListAndPropertyRules) {
   out.SetFrequency(22050);
   ASSERT_EQ(buffer->GetFrequency(&frequency), DS_OK);
   EXPECT_EQ(frequency, 22050u);
+  // Below the least rate a device takes, that least rate.
+  out.SetFrequency(50);
+  ASSERT_EQ(buffer->GetFrequency(&frequency), DS_OK);
+  EXPECT_EQ(frequency, 100u);
   out.SetVolume(-1200);
   EXPECT_EQ(out.Context()->volume, -1200);
   out.SetPan(0);

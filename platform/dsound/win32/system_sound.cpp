@@ -113,9 +113,15 @@ class SystemBuffer : public IDirectSoundBuffer {
   // played from the device's own buffer and the sound server's after that.
   DWORD HeldByOutput() override {
     DWORD status = 0;
-    WAVEFORMATEX own{};
+    // Room for the extensible header the buffer may have been created with:
+    // the service refuses a smaller one.
+    struct {
+      WAVEFORMATEX format;
+      unsigned char extension[22];
+    } whole{};
+    WAVEFORMATEX& own = whole.format;
     if (FAILED(GetStatus(&status)) || (status & DSBSTATUS_PLAYING) == 0 ||
-        FAILED(b_->methods->GetFormat(b_, &own, sizeof(own), nullptr)) || own.nBlockAlign == 0)
+        FAILED(b_->methods->GetFormat(b_, &own, sizeof(whole), nullptr)) || own.nBlockAlign == 0)
       return 0;
     DWORD frequency = 0;
     if (FAILED(b_->methods->GetFrequency(b_, &frequency)) || frequency == 0)

@@ -42,6 +42,17 @@ class OpenedKey {
   LSTATUS result_;
 };
 
+// One value into an open key: names and texts go to the system in UTF-16,
+// the texts' nulls included.
+LSTATUS SetValue(HKEY key, const std::string& name, DWORD type, const std::string& data) {
+  const std::wstring text = IsText(type) ? WideFromUtf8(data) : std::wstring();
+  const BYTE* bytes = IsText(type) ? reinterpret_cast<const BYTE*>(text.data())
+                                   : reinterpret_cast<const BYTE*>(data.data());
+  const std::size_t size = IsText(type) ? text.size() * sizeof(wchar_t) : data.size();
+  if (size > MAXDWORD) return ERROR_INVALID_PARAMETER;
+  return RegSetValueExW(key, WideFromUtf8(name).c_str(), 0, type, bytes, static_cast<DWORD>(size));
+}
+
 }  // namespace
 
 long RegistryOpenKey(std::uint32_t root, const std::string& path) {
@@ -83,14 +94,7 @@ long RegistrySetValue(std::uint32_t root, const std::string& path, const std::st
                       std::uint32_t type, const std::string& data) {
   const OpenedKey key(root, path, KEY_SET_VALUE, true);
   if (key.Result() != ERROR_SUCCESS) return key.Result();
-  // Texts go to the system in UTF-16, their nulls included.
-  const std::wstring text = IsText(type) ? WideFromUtf8(data) : std::wstring();
-  const BYTE* bytes = IsText(type) ? reinterpret_cast<const BYTE*>(text.data())
-                                   : reinterpret_cast<const BYTE*>(data.data());
-  const std::size_t size = IsText(type) ? text.size() * sizeof(wchar_t) : data.size();
-  if (size > MAXDWORD) return ERROR_INVALID_PARAMETER;
-  return RegSetValueExW(key.Handle(), WideFromUtf8(name).c_str(), 0, type, bytes,
-                        static_cast<DWORD>(size));
+  return SetValue(key.Handle(), name, type, data);
 }
 
 long RegistrySetValues(std::uint32_t root, const std::string& path,
@@ -104,9 +108,7 @@ long RegistrySetValues(std::uint32_t root, const std::string& path,
     result = key.Result();
     for (std::size_t i = 0; result == ERROR_SUCCESS && i < values.size(); ++i) {
       const RegistryValueData& v = values[i];
-      result = RegSetValueExA(key.Handle(), v.name.c_str(), 0, v.type,
-                              reinterpret_cast<const BYTE*>(v.data.data()),
-                              static_cast<DWORD>(v.data.size()));
+      result = SetValue(key.Handle(), v.name, v.type, v.data);
     }
   }
   if (lock != nullptr) {
