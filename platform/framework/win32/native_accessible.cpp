@@ -234,7 +234,11 @@ class ClientObject : public IAccessible {
     AccessibleElement e;
     if (!Resolve(child, &e)) return E_INVALIDARG;
     if (e.action.empty()) return DISP_E_MEMBERNOTFOUND;
-    return source_->Press(child.lVal) ? S_OK : DISP_E_MEMBERNOTFOUND;
+    // The reader's call returns at once and the press runs from the GUI
+    // thread's own loop: a press may open a message box or wait for a device,
+    // and the reader would wait all that time.
+    CallLater(0, [source = source_, id = child.lVal] { source->Press(id); });
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
