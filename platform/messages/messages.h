@@ -34,7 +34,9 @@ HWND AllocateHWnd(TWndMethod method);
 // desktop's window; 0 where the system has neither (Linux: the stand-in
 // services need no window).
 HWND ProcessWindowOrDesktop();
-// Destroys it and drops its pending messages; GUI thread only. Nothing for 0.
+// Destroys it and drops its pending messages; nothing for 0. From another
+// thread it returns at once, the GUI thread destroys the window at its next
+// turn, and the window's procedure is called no more.
 void DeallocateHWnd(HWND wnd);
 // Posts a message; thread-safe, keeps posting order. False when the window
 // does not exist (any more).

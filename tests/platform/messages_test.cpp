@@ -183,6 +183,26 @@ TEST_F(MessagesTest, WindowDestroyedFromItsOwnProcedureAndDroppedMessages) {
   EXPECT_EQ(calls, 1);
 }
 
+TEST_F(MessagesTest, WindowDeallocatedFromAnotherThreadGetsNothingMore) {
+  int calls = 0;
+  HWND wnd = AllocateHWnd([&](TMessage&) { ++calls; });
+  PostMessage(wnd, WM_USER, 0, 0);
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    DeallocateHWnd(wnd);
+    done = true;
+  });
+  // It does not wait for the GUI thread, which pumps nothing meanwhile.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(done);
+  WaitAndPump(30, true);
+  other.join();
+  EXPECT_EQ(calls, 0);
+  EXPECT_FALSE(PostMessage(wnd, WM_USER, 0, 0));
+}
+
 TEST_F(MessagesTest, ExceptionsFromHandlersReachTheErrorReport) {
   std::vector<std::string> shown;
   platform::SetMessageBoxHook([&](const std::string& text, const std::string&, UINT type) {

@@ -281,7 +281,8 @@ void DeallocateHWnd(HWND wnd) {
   }
   // No post can reach it any more; drop what is still queued.
   QCoreApplication::removePostedEvents(w);
-  if (w->Dispatching())
+  // Off the GUI thread, the GUI thread deletes it at its next turn.
+  if (!OnGuiThread() || w->Dispatching())
     w->deleteLater();
   else
     delete w;

@@ -22,6 +22,9 @@ namespace {
 
 // Posted to the GUI thread's own window: wParam is a function to run.
 constexpr UINT kRunMessage = WM_APP + 0x3F00;
+// Posted to a notification window that another thread deallocated: the
+// system lets only a window's own thread destroy it. wParam is the window.
+constexpr UINT kDestroyMessage = WM_APP + 0x3F01;
 
 class NotifyWindow {
  public:
@@ -31,6 +34,12 @@ class NotifyWindow {
   static std::intptr_t Proc(void* context, unsigned msg, std::uintptr_t wParam,
                             std::intptr_t lParam) {
     auto* self = static_cast<NotifyWindow*>(context);
+    if (msg == kDestroyMessage) {
+      platform::win32::DestroyNotifyWindow(wParam);
+      self->Close();
+      return 0;
+    }
+    if (self->silenced_) return 0;
     TMessage m{msg, wParam, lParam, 0};
     ++self->depth_;
     if (self->method_) platform::Guarded([&] { self->method_(m); });
@@ -44,11 +53,14 @@ class NotifyWindow {
     else
       closed_ = true;
   }
+  // From another thread: the procedure is called no more.
+  void Silence() { silenced_ = true; }
 
  private:
   TWndMethod method_;
   int depth_ = 0;
   bool closed_ = false;
+  std::atomic<bool> silenced_{false};
 };
 
 std::mutex windows_lock;
@@ -139,6 +151,12 @@ void DeallocateHWnd(HWND wnd) {
     if (it == windows.end()) return;
     w = it->second;
     windows.erase(it);
+  }
+  if (!platform::win32::OwnedByThisThread(wnd)) {
+    // Its own thread destroys it; where that thread is gone, so is the window.
+    w->Silence();
+    platform::win32::Post(wnd, kDestroyMessage, wnd, 0);
+    return;
   }
   platform::win32::DestroyNotifyWindow(wnd);
   w->Close();

@@ -91,6 +91,10 @@ bool IsNotifyWindow(std::uintptr_t wnd) {
   return wnd != 0 && IsWindow(Handle(wnd));
 }
 
+bool OwnedByThisThread(std::uintptr_t wnd) {
+  return GetWindowThreadProcessId(Handle(wnd), nullptr) == GetCurrentThreadId();
+}
+
 bool Post(std::uintptr_t wnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
   return wnd != 0 && PostMessageA(Handle(wnd), msg, wParam, lParam) != FALSE;
 }

@@ -21,6 +21,8 @@ std::uintptr_t ProcessWindowOrDesktop();
 // Destroys it; its posted messages go with it. The creating thread only.
 void DestroyNotifyWindow(std::uintptr_t wnd);
 bool IsNotifyWindow(std::uintptr_t wnd);
+// Whether the calling thread made the window (and alone may destroy it).
+bool OwnedByThisThread(std::uintptr_t wnd);
 bool Post(std::uintptr_t wnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
 std::intptr_t Send(std::uintptr_t wnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
 // Removes the calling thread's posted messages of one kind for one window.
