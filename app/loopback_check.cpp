@@ -16,11 +16,11 @@ namespace {
 constexpr std::int32_t kRate = 44100;
 
 // Pumps the GUI thread until done() holds or ms have passed, or a failure was
-// reported, looking every step_ms.
+// reported.
 template <typename Done>
-void PumpUntil(Done done, std::int64_t ms, const std::string& reported, unsigned step_ms = 5) {
+void PumpUntil(Done done, std::int64_t ms, const std::string& reported) {
   const std::int64_t limit = NowMicroseconds() + ms * 1000;
-  while (!done() && reported.empty() && NowMicroseconds() < limit) WaitAndPump(step_ms, true);
+  while (!done() && reported.empty() && NowMicroseconds() < limit) WaitAndPump(5, true);
 }
 
 }  // namespace
@@ -85,10 +85,7 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
       recorded_before_play = recorded.Frames();
       player.Play();
       // While the sound plays: how far the input had recorded when the
-      // output had played how much, at the same moment. Read every
-      // millisecond: the reading just after a position moved is what places
-      // it, and a coarser look can miss that moment by up to its own step in
-      // every window of a run alike.
+      // output had played how much, at the same moment.
       const std::int32_t length_ms = player.AudioFile()->GetLength();
       PumpUntil(
           [&] {
@@ -105,7 +102,7 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
             }
             return ended;
           },
-          length_ms + 30000, reported, 1);
+          length_ms + 30000, reported);
       if (reported.empty() && !ended) reported = "the sound did not end";
       // What was heard last may still be on its way to the input.
       if (reported.empty()) {
