@@ -12,11 +12,11 @@
 #include "platform/mmtimer/timer_service.h"
 #include "platform/mmtimer/win32/system_timers.h"
 
-// The timers run on the system's multimedia timer thread, woken by the system's one-shot
-// timers. The system serves only a few timers at once (Wine: 16), fewer than the outputs
-// keep (one per waiting buffer), so every timer of the process is kept here and the system
-// is asked for one wake-up at the earliest time any of them is due. The system's timer
-// thread then calls each due timer in turn, as it would call its own.
+// The timers run on a thread of our own. The system's multimedia timer callback may make
+// almost no system calls (our timers lock sound buffers and write files), so the system is
+// asked only to set an event at the earliest time any timer is due; the thread waits for
+// that event and calls each due timer in turn. One wake-up at a time is asked for, as the
+// system serves only a few timers at once (Wine: 16), fewer than the outputs keep.
 
 namespace {
 
@@ -24,13 +24,14 @@ using Clock = platform::TimerSchedule::Clock;
 
 // The system's longest delay.
 constexpr auto kLongestWake = std::chrono::milliseconds(65535);
-
-void Wake(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+constexpr DWORD kInfinite = 0xFFFFFFFF;
+constexpr int kTimeCriticalPriority = 15;
 
 class TimerService {
  public:
   UINT Add(UINT delay, LPTIMECALLBACK proc, DWORD_PTR user, bool periodic) {
     std::lock_guard lock(mutex_);
+    if (!Started()) return 0;
     const UINT id = schedule_.Add(delay, proc, user, periodic);
     if (!WakeBy(schedule_.NextDue())) {
       schedule_.Remove(id);
@@ -43,7 +44,7 @@ class TimerService {
     std::unique_lock lock(mutex_);
     if (!schedule_.Remove(id)) return false;
     // Waits for a running call of this timer to end, unless this is that call.
-    done_.wait(lock, [&] { return running_ != id || std::this_thread::get_id() == timer_thread_; });
+    done_.wait(lock, [&] { return running_ != id || std::this_thread::get_id() == thread_id_; });
     return true;
   }
 
@@ -52,17 +53,41 @@ class TimerService {
     return schedule_.Count();
   }
 
-  // Called by the system on its timer thread: calls the due timers, then asks for the
-  // next wake-up.
-  void Run(UINT wake) {
+ private:
+  // The event and the thread, made with the first timer. False when the system refuses.
+  bool Started() {
+    if (thread_.joinable()) return true;
+    if (!event_) event_ = platform::kernel32::CreateEventW(nullptr, 0, 0, nullptr);
+    if (!event_) return false;
+    thread_ = std::thread([this] { Run(); });
+    thread_id_ = thread_.get_id();
+    return true;
+  }
+
+  // The timer thread: calls the due timers, then waits for the system's wake-up.
+  void Run() {
+    // As urgent as the system's own timer thread: the outputs feed their devices here.
+    platform::kernel32::SetThreadPriority(platform::kernel32::GetCurrentThread(),
+                                          kTimeCriticalPriority);
     std::unique_lock lock(mutex_);
-    if (wake == armed_) armed_ = 0;
-    timer_thread_ = std::this_thread::get_id();
-    while (!schedule_.Empty()) {
+    for (;;) {
       platform::TimerSchedule::Call call;
-      if (!schedule_.TakeDue(Clock::now(), call)) {
-        WakeBy(schedule_.NextDue());
-        return;
+      if (schedule_.Empty() || !schedule_.TakeDue(Clock::now(), call)) {
+        // A wake-up the system refused is made up for by the wait's own limit, which is
+        // coarser (the system's tick).
+        DWORD limit = kInfinite;
+        if (!schedule_.Empty()) {
+          const Clock::time_point due = schedule_.NextDue();
+          WakeBy(due);
+          limit = static_cast<DWORD>(Delay(due).count());
+        }
+        lock.unlock();
+        platform::kernel32::WaitForSingleObject(event_, limit);
+        lock.lock();
+        // Which wake-up set the event is not told: the next one is asked for afresh (one
+        // still on its way finds nothing due and is harmless).
+        armed_ = 0;
+        continue;
       }
       running_ = call.id;
       lock.unlock();
@@ -73,16 +98,20 @@ class TimerService {
     }
   }
 
- private:
-  // Makes sure that the system wakes the timer thread by `due`: a new one-shot wake-up
-  // when none is asked for that early (one asked for later still comes, finds nothing due
-  // and is harmless). False when the system refuses.
+  static std::chrono::milliseconds Delay(Clock::time_point due) {
+    const auto delay = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+    return std::clamp(delay, std::chrono::milliseconds(1), kLongestWake);
+  }
+
+  // Makes sure that the system sets the event by `due`: a new one-shot wake-up when none
+  // is asked for that early (one asked for later still comes, finds nothing due and is
+  // harmless). False when the system refuses.
   bool WakeBy(Clock::time_point due) {
     if (armed_ != 0 && armed_due_ <= due) return true;
-    auto delay = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
-    delay = std::clamp(delay, std::chrono::milliseconds(1), kLongestWake);
-    const UINT wake =
-        platform::winmm::timeSetEvent(static_cast<UINT>(delay.count()), 1, Wake, 0, TIME_ONESHOT);
+    const std::chrono::milliseconds delay = Delay(due);
+    const UINT wake = platform::winmm::timeSetEvent(
+        static_cast<UINT>(delay.count()), 1, reinterpret_cast<LPTIMECALLBACK>(event_), 0,
+        TIME_ONESHOT | platform::winmm::kTimeCallbackEventSet);
     if (wake == 0) return armed_ != 0;  // the wake-up asked for earlier still comes
     armed_ = wake;
     armed_due_ = Clock::now() + delay;
@@ -92,21 +121,18 @@ class TimerService {
   std::mutex mutex_;
   std::condition_variable done_;
   platform::TimerSchedule schedule_;
-  std::thread::id timer_thread_;
+  void* event_ = nullptr;
+  std::thread thread_;
+  std::thread::id thread_id_;
   UINT running_ = 0;
   UINT armed_ = 0;  // the earliest wake-up asked for, 0 for none
   Clock::time_point armed_due_;
 };
 
-// Never destroyed: a wake-up may come while the process ends.
+// Never destroyed: its thread runs while the process ends.
 TimerService& Service() {
   static auto* service = new TimerService;
   return *service;
-}
-
-// Called by the system on its timer thread.
-void Wake(UINT wake, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
-  Service().Run(wake);
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 
 namespace platform::winmm {
 
+// timeSetEvent's `proc` is an event handle, which the system sets when the timer is due.
+inline constexpr UINT kTimeCallbackEventSet = 0x0010;
+
 extern "C" {
 UINT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK proc, DWORD_PTR user, UINT flags);
 MMRESULT timeKillEvent(UINT id);
@@ -23,6 +26,11 @@ extern "C" {
 // BOOL results; the counts are the system's 64-bit LARGE_INTEGER.
 int QueryPerformanceCounter(std::int64_t* count);
 int QueryPerformanceFrequency(std::int64_t* frequency);
+// Auto-reset or manual events (BOOL flags, a HANDLE result; null on failure).
+void* CreateEventW(void* attributes, int manual_reset, int initial_state, const wchar_t* name);
+DWORD WaitForSingleObject(void* handle, DWORD milliseconds);
+void* GetCurrentThread();
+int SetThreadPriority(void* thread, int priority);
 }  // extern "C"
 
 }  // namespace platform::kernel32
