@@ -34,7 +34,7 @@ std::string StartError(TMMDSWaveOut& out) {
 
 // Windows' own service needs a window for the device's cooperative level: the
 // form that owns the output, or that owns its owner (the player's output);
-// without a form, the process's first window or else the desktop's.
+// without a form, the process's first shown window or else the desktop's.
 TEST_F(DSWaveOutTest, CooperativeLevelIsSetWithTheOwningFormsWindow) {
   const WAVEFORMATEX stereo = playtest::Stereo16();
   TForm form(nullptr);
@@ -54,6 +54,12 @@ TEST_F(DSWaveOutTest, CooperativeLevelIsSetWithTheOwningFormsWindow) {
   EXPECT_EQ(lone.Context()->cooperative_window, ProcessWindowOrDesktop());
 #ifdef _WIN32
   EXPECT_NE(lone.Context()->cooperative_window, 0u);
+  // Only a window that is shown and owned by none is taken: a hidden one
+  // would never be in front, where a buffer without global focus is heard.
+  EXPECT_NE(ProcessWindowOrDesktop(), window);
+  form.Show();
+  EXPECT_EQ(ProcessWindowOrDesktop(), window);
+  form.Hide();
 #endif
   for (TMMDSWaveOut* out : {owned, nested, &lone}) out->Close();
   EXPECT_EQ(DSOpenContextCount(), 0);

@@ -171,7 +171,11 @@ std::uintptr_t ProcessWindowOrDesktop() {
       [](HWND hwnd, LPARAM result) -> BOOL {
         DWORD process = 0;
         GetWindowThreadProcessId(hwnd, &process);
-        if (process != GetCurrentProcessId()) return TRUE;
+        // Not a hidden helper window (input method, tool tips): a buffer that
+        // loses its global focus is heard only while its window is in front.
+        if (process != GetCurrentProcessId() || !IsWindowVisible(hwnd) ||
+            GetWindow(hwnd, GW_OWNER) != nullptr)
+          return TRUE;
         *reinterpret_cast<HWND*>(result) = hwnd;
         return FALSE;
       },

@@ -16,7 +16,8 @@ using NativeProc = std::intptr_t (*)(void* context, unsigned msg, std::uintptr_t
 // A hidden message-only window whose messages from the WM_USER range on, and the
 // multimedia ones (MM_*, below WM_USER), go to proc with context; 0 on failure.
 std::uintptr_t CreateNotifyWindow(NativeProc proc, void* context);
-// The first top-level window of this process in the system's order, else the desktop's.
+// The first visible, unowned top-level window of this process in the system's order,
+// else the desktop's.
 std::uintptr_t ProcessWindowOrDesktop();
 // Destroys it; its posted messages go with it. The creating thread only.
 void DestroyNotifyWindow(std::uintptr_t wnd);
