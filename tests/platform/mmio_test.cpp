@@ -314,6 +314,33 @@ TEST(Mmio, ExistDeleteParseAndOpenErrors) {
   std::filesystem::remove(path);
 }
 
+// A file whose full name is longer than Windows' classic limit of 259
+// characters is written, found, read and deleted like any other, also named
+// through "..".
+TEST(Mmio, FilesWithLongNamesAreWrittenReadAndDeleted) {
+  const std::filesystem::path top = TempPath("deep");
+  const std::filesystem::path deep = top / std::string(120, 'd') / std::string(120, 'e');
+  std::filesystem::create_directories(deep);
+  std::string far = (deep / ".." / std::string(120, 'e') / "long name.wav").string();
+  ASSERT_GT(far.size(), 300u);
+  HMMIO h = mmioOpenA(far.data(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(mmioWrite(h, "RIFF", 4), 4);
+  ASSERT_EQ(mmioClose(h, 0), MMSYSERR_NOERROR);
+  EXPECT_EQ(mmioOpenA(far.data(), nullptr, MMIO_EXIST), MMIO_SUCCESS_HANDLE);
+  h = mmioOpenA(far.data(), nullptr, MMIO_READ);
+  ASSERT_NE(h, nullptr);
+  char riff[4] = {};
+  EXPECT_EQ(mmioRead(h, riff, 4), 4);
+  EXPECT_EQ(std::string(riff, 4), "RIFF");
+  mmioClose(h, 0);
+  EXPECT_EQ(mmioOpenA(far.data(), nullptr, MMIO_DELETE), MMIO_SUCCESS_HANDLE);
+  EXPECT_EQ(mmioOpenA(far.data(), nullptr, MMIO_EXIST), nullptr);
+  std::error_code ignored;
+  for (auto folder = deep; folder != top.parent_path(); folder = folder.parent_path())
+    std::filesystem::remove(folder, ignored);
+}
+
 TEST(Resources, RegisteredDataIsFoundByNameAndTypeInAnyCase) {
   static const char kBytes[] = "resource bytes";
   static platform::ResourceRegistration registration("TestSound", "wave", kBytes, sizeof(kBytes));

@@ -39,9 +39,23 @@ OVERLAPPED At(std::int64_t offset) {
   return at;
 }
 
-// File names are UTF-8; the system's wide-character calls take them.
+// File names are UTF-8; the system's wide-character calls take them. A name
+// of MAX_PATH characters or more reaches the system as a full path marked as
+// long ("\\?\"), which it then takes as it stands: made absolute, with its
+// "." and ".." resolved and '\' for '/' first.
 std::wstring Wide(const char* name) {
-  return WideFromUtf8(name);
+  std::wstring wide = WideFromUtf8(name);
+  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0)
+    return wide;
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return wide;
+  full.resize(length);
+  // A share's path ("\\server\share\...") is marked "\\?\UNC\server\...".
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
 }
 
 // The most one call moves.
