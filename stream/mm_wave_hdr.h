@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -61,9 +62,11 @@ inline void ResetDeviceHeader(PWaveHdr h, std::int32_t size) {
 }
 
 // Before a header is unprepared: its WHDR_DONE is polled (65000 times, not
-// sleeping) and set alone where the device never set it.
+// sleeping) and set alone where the device never set it. Each poll reads the
+// flags afresh: the device's thread sets them.
 inline void AwaitHeaderDone(PWaveHdr h) {
-  for (int polls = 0; !(h->dwFlags & WHDR_DONE) && polls < 65000; ++polls) {
+  const std::atomic_ref<DWORD> flags(h->dwFlags);
+  for (int polls = 0; !(flags.load() & WHDR_DONE) && polls < 65000; ++polls) {
   }
-  if (!(h->dwFlags & WHDR_DONE)) h->dwFlags = WHDR_DONE;
+  if (!(flags.load() & WHDR_DONE)) flags.store(WHDR_DONE);
 }
