@@ -201,6 +201,12 @@ void FillAll(PDSWaveOut c) {
 
 void DoneTimerProc(UINT, UINT, DWORD_PTR token, DWORD_PTR, DWORD_PTR);
 
+// A buffer's format, with room for the extensible header it may have been
+// created with: the system's service refuses a smaller place.
+HRESULT ReadFormat(IDirectSoundBuffer* buffer, WAVEFORMATEXTENSIBLE* whole) {
+  return buffer->GetFormat(&whole->Format, sizeof(*whole), nullptr);
+}
+
 // Bytes played that have been heard: an output with a latency of its own
 // plays what passed the play cursor that much later.
 std::uint64_t BytesHeard(PDSWaveOut c) {
@@ -542,10 +548,9 @@ DWORD DSCreatePrimary(PDSWaveOut c, const WAVEFORMATEX* format) {
   if (!Listed(c) || !format || c->primary) return kDSFailed;
   for (PDSWaveOut p = Layer().list; p; p = p->next) {
     if (p == c || p->device != c->device || !p->primary) continue;
-    // Room for an extensible header, as in DSWaveOutGetPosition.
     WAVEFORMATEXTENSIBLE whole{};
-    WAVEFORMATEX& current = whole.Format;
-    if (FAILED(p->primary->GetFormat(&current, sizeof(whole), nullptr))) return kDSFailed;
+    if (FAILED(ReadFormat(p->primary, &whole))) return kDSFailed;
+    const WAVEFORMATEX& current = whole.Format;
     WAVEFORMATEX merged{};
     BuildPCMFormat(merged, std::max(current.wBitsPerSample, format->wBitsPerSample),
                    std::max(current.nChannels, format->nChannels),
@@ -657,11 +662,10 @@ DWORD DSWaveOutGetPosition(PDSWaveOut c, MMTIME& time) {
     time.wType = TIME_SAMPLES;
     return kDSFailed;
   }
-  // Room for the extensible header the buffer may have been created with.
   WAVEFORMATEXTENSIBLE whole{};
-  WAVEFORMATEX& format = whole.Format;
+  const WAVEFORMATEX& format = whole.Format;
   DWORD cursor = 0;
-  if (c->lost || FAILED(c->secondary->GetFormat(&format, sizeof(whole), nullptr)) ||
+  if (c->lost || FAILED(ReadFormat(c->secondary, &whole)) ||
       FAILED(c->secondary->GetCurrentPosition(&cursor, nullptr))) {
     MarkLost(c, call);
     return kDSFailed;

@@ -17,18 +17,16 @@
 // a queue of its own. libpulse recycles its packets and read buffers between
 // main-loop threads through lock-free lists (seen with ALSA's pulse plugin,
 // which runs one main loop per device). The accessibility bridge's bus library
-// guards its connections in ways it cannot follow either. Each is named by
-// the library's own functions, not by the libraries our callbacks run under.
-// The toolkit's threads wake each other through the event library's eventfd
-// under the library's own futex locks: the checker takes the descriptor's
-// creation in one thread and its first use in another for a race, so the
-// library's own calls into the system are not followed.
-// (One list per program, so it is here.)
+// guards its connections in ways it cannot follow either. Each race is named
+// by the library's own functions, not by the libraries our callbacks run
+// under. The toolkit's threads wake each other through the event library's
+// eventfd under that library's own futex locks, so the library's calls into
+// the system are not followed. (One list per program, so it is here.)
 extern "C" const char* __tsan_default_suppressions() {
   return "race:pa_mutex_lock\nrace:pa_iochannel_read_with_ancil_data\nrace:pa_packet_new_data\n"
          "called_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n"
-         "race:libxcb.so\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\ncalled_from_lib:libglib-2.0."
-         "so\n";
+         "called_from_lib:libglib-2.0.so\n"
+         "race:libxcb.so\nrace:libdbus-1.so\ndeadlock:libdbus-1.so\n";
 }
 #endif
 
