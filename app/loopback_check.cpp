@@ -92,9 +92,10 @@ bool RunLoopbackCheck(int output, int input, bool wave, const std::string& sound
             const std::int32_t played_ms = player.GetPosition();
             if (played_ms > 0 && played_ms < length_ms) {
               PositionReading reading;
-              reading.when_us = NowMicroseconds();
+              reading.played_us = NowMicroseconds();
               reading.played_frames = played_ms * (kRate / 1000.0);
               std::int64_t frames = in.RecordedFrames();
+              reading.recorded_us = NowMicroseconds();
               if (frames < 0) frames = static_cast<std::int64_t>(recorded.Frames());
               reading.recorded_frames =
                   static_cast<double>(frames) - static_cast<double>(recorded_before_play);

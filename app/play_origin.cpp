@@ -18,13 +18,12 @@ double Quantile(std::vector<double> values, double share) {
 
 // A device's clock: its position less the frames the wall clock counts, at
 // its freshest in each window, as the upper quartile over the windows.
-double Clock(const std::vector<PositionReading>& readings, double rate,
-             double PositionReading::*position) {
-  const std::int64_t origin = readings.front().when_us;
+double Clock(const std::vector<PositionReading>& readings, double rate, std::int64_t origin,
+             double PositionReading::*position, std::int64_t PositionReading::*when) {
   std::vector<double> freshest;
   std::int64_t window = -1;
   for (const PositionReading& reading : readings) {
-    const double seconds = static_cast<double>(reading.when_us - origin) / 1e6;
+    const double seconds = static_cast<double>(reading.*when - origin) / 1e6;
     const double value = reading.*position - seconds * rate;
     const auto index = static_cast<std::int64_t>(seconds / kWindowSeconds);
     if (index != window) {
@@ -41,6 +40,9 @@ double Clock(const std::vector<PositionReading>& readings, double rate,
 
 double RecordingFrameAtPlayStart(const std::vector<PositionReading>& readings, double rate) {
   if (readings.empty()) return std::numeric_limits<double>::quiet_NaN();
-  return Clock(readings, rate, &PositionReading::recorded_frames) -
-         Clock(readings, rate, &PositionReading::played_frames);
+  const std::int64_t origin = readings.front().recorded_us;
+  return Clock(readings, rate, origin, &PositionReading::recorded_frames,
+               &PositionReading::recorded_us) -
+         Clock(readings, rate, origin, &PositionReading::played_frames,
+               &PositionReading::played_us);
 }

@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <vector>
 
-// Both devices' positions, read at one moment.
+// Both devices' positions, read one after the other, each with the wall
+// clock just after it was read (a read may wait, e.g. for the device's lock,
+// and what it gives is then that much fresher).
 struct PositionReading {
-  std::int64_t when_us = 0;    // the wall clock at the reading
-  double played_frames = 0;    // the output's position: frames heard
+  std::int64_t played_us = 0;
+  double played_frames = 0;  // the output's position: frames heard
+  std::int64_t recorded_us = 0;
   double recorded_frames = 0;  // the input's position: frames recorded
 };
 

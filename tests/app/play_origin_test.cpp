@@ -16,12 +16,14 @@ constexpr double kRate = 44100;
 // played every `report_ms`; the output starts at `start_s` on the input's
 // clock and may stall (run dry) for `stall_ms` at `stall_at_s`, which delays
 // everything it plays after that. Each reading comes 0.5 to 5 ms after the
-// last, and sometimes 30 ms late.
+// last, and sometimes 30 ms late; the input's read sometimes waits 4 ms (for
+// its lock) and gives what it holds at its end.
 std::vector<PositionReading> Readings(double piece, double report_ms, double start_s,
                                       double stall_at_s, double stall_ms, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> gap(0.0005, 0.005);
   std::bernoulli_distribution late(0.05);
+  std::bernoulli_distribution waits(0.2);
   auto played_by = [&](double t) {
     double heard = t - start_s;
     if (t > stall_at_s) heard -= std::min(t - stall_at_s, stall_ms / 1000.0);
@@ -31,8 +33,10 @@ std::vector<PositionReading> Readings(double piece, double report_ms, double sta
   for (double t = start_s + 0.01; t < start_s + 2.2;) {
     t += gap(random) + (late(random) ? 0.03 : 0.0);
     PositionReading reading;
-    reading.when_us = static_cast<std::int64_t>(std::llround(t * 1e6));
-    reading.recorded_frames = std::floor(t * kRate / piece) * piece;
+    reading.played_us = static_cast<std::int64_t>(std::llround(t * 1e6));
+    const double read_at = t + (waits(random) ? 0.004 : 0.0);
+    reading.recorded_us = static_cast<std::int64_t>(std::llround(read_at * 1e6));
+    reading.recorded_frames = std::floor(read_at * kRate / piece) * piece;
     const double report = std::floor(t * 1000.0 / report_ms) * report_ms / 1000.0;
     reading.played_frames = std::floor(played_by(report) / (kRate / 1000.0)) * (kRate / 1000.0);
     readings.push_back(reading);

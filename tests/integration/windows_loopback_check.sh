@@ -34,8 +34,8 @@ start_xvfb 640x480x24 || fail "no X server for Wine"
 "$wine_run" --start "$work/prefix" || fail "Wine did not start"
 
 # Three runs through each output: the verdict each time, and delays within
-# 4 ms of each other (8 ms through the wave output, whose position Wine moves
-# in coarser steps). Wine's streams keep their own period here (the other
+# 4 ms of each other (6 ms through the wave output, whose input and output
+# positions Wine moves in 10 ms steps at irregular times). Wine's streams keep their own period here (the other
 # tests' 100 ms makes Wine's input deliver in bursts of up to a quarter
 # second, which no position can see through).
 export PULSE_LATENCY_MSEC=
@@ -57,7 +57,7 @@ PY
     cat "$work/$output$run.json"
   done
   spread=4
-  [ "$output" = wave ] && spread=8
+  [ "$output" = wave ] && spread=6
   python3 - "$work" "$output" "$spread" <<'PY' || fail "$output: delays spread"
 import json, sys
 delays = [json.load(open(f"{sys.argv[1]}/{sys.argv[2]}{n}.json"))["delay_ms"] for n in (1, 2, 3)]
