@@ -228,9 +228,10 @@ void TForm1::StartInputRows(int n_in) {
       if (!row) continue;
       const std::string key = key_at(now, i - 1);
       if (row->IsOpen()) {
-        // Its label names the device at its index: a row still on that device
-        // runs on untouched.
-        if (!key.empty() && key == device) continue;
+        // Its label names the device at its index: a row still recording that
+        // device runs on untouched. One left open but still (a device lost
+        // while it stopped) starts again.
+        if (!key.empty() && key == device && (row->DeviceState() & dsStarted)) continue;
         row->Close();
       }
       device.clear();

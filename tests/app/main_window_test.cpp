@@ -389,6 +389,17 @@ TEST_F(MainWindowTest, InputRowsCaptureTheirOwnDevicesAndRefreshLeavesThemRunnin
   EXPECT_EQ(reopened, 0);
   for (int k = 0; k < 4; ++k) EXPECT_TRUE(form->In[k]->DeviceState() & dsStarted) << k;
 
+  // A row left open but still, on the same device, records again after a
+  // refresh.
+  form->In[0]->Stop();
+  ASSERT_TRUE(form->In[0]->IsOpen());
+  ASSERT_FALSE(form->In[0]->DeviceState() & dsStarted);
+  form->btn_refresh->Click();
+  EXPECT_EQ(reopened, 1);
+  EXPECT_TRUE(form->In[0]->DeviceState() & dsStarted);
+  EXPECT_TRUE(meters_read({60, 12, 12, 60, 12, 12, 85, 85, 0, 0})) << levels();
+  reopened = 0;
+
   // Mic B is unplugged: after a refresh every row meters the device its label
   // names. Row 1 runs on untouched, row 2 now records Mic C and row 3 Mic D;
   // row 4 has no device any more and stays still.
