@@ -31,8 +31,8 @@ using TWndMethod = std::function<void(TMessage&)>;
 // Creates a notification window; GUI thread only.
 HWND AllocateHWnd(TWndMethod method);
 // The first visible, unowned top-level window of this process, in the
-// system's order, else the desktop's window; 0 where the system has neither (Linux: the stand-in
-// services need no window).
+// system's order, else the desktop's window; 0 where the system has neither
+// (Linux: the stand-in services need no window).
 HWND ProcessWindowOrDesktop();
 // Destroys it and drops its pending messages; nothing for 0. From another
 // thread it returns at once, the GUI thread destroys the window at its next
