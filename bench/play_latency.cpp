@@ -78,7 +78,8 @@ class TMonitor {
     std::string reason;
     stream_ = platform::CurrentAudioBackend()->OpenCapture(
         source, format, 441 * kFrame,
-        {[this](const std::uint8_t* data, std::size_t bytes) { Take(data, bytes); }, nullptr},
+        {[this](const std::uint8_t* data, std::size_t bytes) { Take(data, bytes); }, nullptr,
+         nullptr},
         &reason);
     if (!stream_) {
       std::fprintf(stderr, "bench_play_latency: cannot record %s: %s\n", source.c_str(),

@@ -28,7 +28,7 @@ struct PcmFormat {
   std::size_t FrameBytes() const { return std::size_t{channels} * (bits / 8u); }
 };
 
-// What a capture stream tells its owner. Both run on a back-end thread (or, for
+// What a capture stream tells its owner. All three run on a back-end thread (or, for
 // the virtual back-end's manual clock, on the thread that advances the clock);
 // they must return quickly and never wait on the GUI thread.
 struct CaptureCallbacks {
@@ -36,6 +36,11 @@ struct CaptureCallbacks {
   std::function<void(const std::uint8_t* data, std::size_t bytes)> data;
   // The device went away; the stream delivers nothing more. Called at most once.
   std::function<void()> lost;
+  // Timing, from back-ends that know it: of what the device has recorded by
+  // now, `in_device` bytes (whole frames) come after all those delivered so
+  // far; they wait in the device (a source's buffer, the server's queue).
+  // Reported now and then, on the thread that delivers the data.
+  std::function<void(std::uint64_t in_device)> held;
 };
 
 // An open capture stream; it starts stopped. None of its calls may be made
@@ -45,7 +50,7 @@ class CaptureStream {
   // Closes the stream: once the destructor returns no callback runs any more.
   virtual ~CaptureStream() = default;
   virtual void Start() = 0;
-  // Once Stop returns no data callback runs until the next Start.
+  // Once Stop returns no data or held callback runs until the next Start.
   virtual void Stop() = 0;
 };
 

@@ -21,10 +21,13 @@ class WaveInDevice : public WaveDevice {
   // Under `mutex`:
   std::deque<WAVEHDR*> queue;
   bool started = false;
-  std::uint64_t position = 0;
+  std::uint64_t position = 0;  // bytes delivered
+  std::uint64_t recorded = 0;  // bytes the device had recorded at its last report
 
   bool Queued() const override { return !queue.empty(); }
-  std::uint64_t PositionBytes() const override { return position; }
+  // What the device has recorded, as far as known: the delivered bytes, or
+  // more where the back-end told of bytes still on their way.
+  std::uint64_t PositionBytes() const override { return std::max(position, recorded); }
   void CloseStream() override { stream.reset(); }
 
   // With `mutex` held: the header leaves the queue as done. A full one goes
@@ -55,6 +58,12 @@ class WaveInDevice : public WaveDevice {
         ReturnHeader(header, true);
       }
     }
+  }
+
+  void OnHeld(std::uint64_t in_device) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!started || lost || closed) return;
+    recorded = position + in_device / format.nBlockAlign * format.nBlockAlign;
   }
 
   void OnLost() {
@@ -100,6 +109,7 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, const WAVEFORMATEX* format, D
   WaveInDevice* raw = device.get();
   platform::CaptureCallbacks callbacks;
   callbacks.data = [raw](const std::uint8_t* data, std::size_t bytes) { raw->OnData(data, bytes); };
+  callbacks.held = [raw](std::uint64_t in_device) { raw->OnHeld(in_device); };
   callbacks.lost = [raw] { raw->OnLost(); };
   device->stream = backend->OpenCapture(endpoint_id, pcm, chunk, std::move(callbacks), nullptr);
   if (!device->stream) return MMSYSERR_NODRIVER;
@@ -177,6 +187,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
     if (device->closed) return MMSYSERR_INVALHANDLE;
     device->started = false;
     device->position = 0;
+    device->recorded = 0;
     while (!device->queue.empty()) {
       device->ReturnHeader(device->queue.front());
       device->queue.pop_front();

@@ -202,6 +202,36 @@ TEST_F(WaveInTest, StopReturnsThePartialHeaderResetReturnsAll) {
   EXPECT_EQ(recorder.Count(WIM_CLOSE), 1u);
 }
 
+TEST_F(WaveInTest, PositionCountsWhatTheDeviceStillHolds) {
+  platform::VirtualDeviceSet set;
+  set.inputs.push_back({"Late", true, 440, -6, -6, 25});
+  platform::UseAudioBackend(std::make_shared<platform::VirtualAudioBackend>(set));
+  WAVEFORMATEX f = Pcm(8000, 16, 1);  // 16 bytes per ms
+  HWAVEIN hwi = Open(0, f);
+  Buffer b0(400), b1(400);
+  for (Buffer* b : {&b0, &b1}) Queue(hwi, *b);
+  ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  // Nothing delivered yet, but 10 ms recorded.
+  VirtualClock::Advance(10);
+  EXPECT_EQ(b0.header.dwBytesRecorded, 0u);
+  EXPECT_EQ(Position(hwi, TIME_BYTES), 160u);
+  // 15 ms delivered, 25 ms on their way: the position is the device's.
+  VirtualClock::Advance(30);
+  EXPECT_EQ(b0.header.dwBytesRecorded, 240u);
+  EXPECT_EQ(Position(hwi, TIME_MS), 40u);
+  // What is delivered late is still the signal from its first frame.
+  VirtualClock::Advance(20);
+  ASSERT_TRUE(recorder.WaitFor(WIM_DATA, 1));
+  EXPECT_EQ(Bytes(b0.header), Signal(440, -6, -6, f, 0, 200));
+  EXPECT_EQ(Position(hwi, TIME_BYTES), 960u);
+  ASSERT_EQ(waveInReset(hwi), MMSYSERR_NOERROR);
+  EXPECT_EQ(Position(hwi, TIME_BYTES), 0u);
+  for (Buffer* b : {&b0, &b1}) {
+    EXPECT_EQ(waveInUnprepareHeader(hwi, &b->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  }
+  ASSERT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
+}
+
 TEST_F(WaveInTest, QueryBadFormatsAndBadCalls) {
   WAVEFORMATEX good = Pcm(44100, 16, 2);
   EXPECT_EQ(waveInOpen(nullptr, 0, &good, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);

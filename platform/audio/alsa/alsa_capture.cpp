@@ -99,6 +99,11 @@ class AlsaCaptureStream : public CaptureStream {
         return;
       }
       if (callbacks_.data) callbacks_.data(chunk.data(), static_cast<std::size_t>(got) * frame_);
+      // What the device recorded and has not handed over yet.
+      snd_pcm_sframes_t delay = 0;
+      if (callbacks_.held && snd_pcm_delay(pcm_, &delay) == 0 && delay > 0) {
+        callbacks_.held(static_cast<std::uint64_t>(delay) * frame_);
+      }
     }
   }
 

@@ -415,6 +415,11 @@ class PulseCaptureStream : public CaptureStream {
   void Release() {
     if (stream_ == nullptr) return;
     running_ = false;
+    if (timing_ != nullptr) {
+      pa_operation_cancel(timing_);
+      pa_operation_unref(timing_);
+      timing_ = nullptr;
+    }
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
@@ -449,11 +454,43 @@ class PulseCaptureStream : public CaptureStream {
       pa_stream_drop(stream);
       readable -= std::min(readable, bytes);
     }
+    // Asks where the source stands now that the queue was read; one question
+    // at a time.
+    if (self->running_ && self->timing_ == nullptr && self->callbacks_.held) {
+      self->timing_ = pa_stream_update_timing_info(stream, OnTiming, self);
+    }
+  }
+
+  // The server's answer: the source has recorded what it wrote to the
+  // stream's queue and what it still holds itself, and has gone on recording
+  // since the answer was made. Of that, what the queue and the library gave
+  // this stream so far (the read index) is delivered; the rest is held.
+  static void OnTiming(pa_stream* stream, int success, void* userdata) {
+    auto* self = static_cast<PulseCaptureStream*>(userdata);
+    if (self->timing_ != nullptr) {
+      pa_operation_unref(self->timing_);
+      self->timing_ = nullptr;
+    }
+    const pa_timing_info* info = success ? pa_stream_get_timing_info(stream) : nullptr;
+    if (info == nullptr || !self->running_ || self->lost_ || info->write_index_corrupt ||
+        info->read_index_corrupt || info->write_index < info->read_index) {
+      return;
+    }
+    struct timeval now;
+    pa_gettimeofday(&now);
+    const pa_usec_t made = pa_timeval_load(&info->timestamp);
+    const pa_usec_t since = std::max(pa_timeval_load(&now), made) - made;
+    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
+    const std::size_t frame = pa_frame_size(spec);
+    const std::uint64_t queued = static_cast<std::uint64_t>(info->write_index - info->read_index);
+    const std::uint64_t in_source = pa_usec_to_bytes(info->source_usec + since, spec);
+    self->callbacks_.held((queued + in_source) / frame * frame);
   }
 
   PulseLoop* const mainloop_;
   const CaptureCallbacks callbacks_;
   pa_stream* stream_ = nullptr;
+  pa_operation* timing_ = nullptr;  // the timing question under way
   bool connected_ = false;
   bool running_ = false;
   bool lost_ = false;

@@ -22,6 +22,9 @@ struct VirtualInput {
   double frequency_hz = 0;
   double left_dbfs = 0;
   double right_dbfs = 0;
+  // Delivers what it recorded this much later, as a device with a buffer of
+  // its own does, and reports the frames on their way as held.
+  double latency_ms = 0;
 };
 
 struct VirtualOutput {

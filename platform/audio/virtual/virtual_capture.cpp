@@ -42,14 +42,23 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
 
   // The rest runs with ClockState().mutex held.
 
-  // Delivers every frame owed by the current time of the clock in use.
+  // Delivers every frame recorded by the current time of the clock in use
+  // and no longer held back by the device's latency, then tells how many it
+  // still holds.
   void CatchUp() override {
-    std::uint64_t target = base_frames_ + ElapsedFrames(format_.rate);
+    if (!started_) return;
+    const std::uint64_t recorded = base_frames_ + ElapsedFrames(format_.rate);
+    const auto lag =
+        static_cast<std::uint64_t>(std::llround(input_.latency_ms * format_.rate / 1000));
+    const std::uint64_t target = recorded > lag ? recorded - lag : 0;
     while (started_ && delivered_ < target) {
       std::uint64_t frames = std::min<std::uint64_t>(period_frames_, target - delivered_);
       Fill(frames);
       if (callbacks_.data) callbacks_.data(buffer_.data(), buffer_.size());
       delivered_ += frames;
+    }
+    if (started_ && callbacks_.held && recorded > delivered_) {
+      callbacks_.held((recorded - delivered_) * format_.FrameBytes());
     }
   }
 
