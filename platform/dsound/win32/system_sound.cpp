@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/acm/msacm.h"
 #include "platform/dsound/win32/system_interfaces.h"
 #include "platform/sysinfo/win32/system_library.h"
 #include "platform/text/win32/native_wide_text.h"
@@ -115,11 +116,8 @@ class SystemBuffer : public IDirectSoundBuffer {
     DWORD status = 0;
     // Room for the extensible header the buffer may have been created with:
     // the service refuses a smaller one.
-    struct {
-      WAVEFORMATEX format;
-      unsigned char extension[22];
-    } whole{};
-    WAVEFORMATEX& own = whole.format;
+    WAVEFORMATEXTENSIBLE whole{};
+    WAVEFORMATEX& own = whole.Format;
     if (FAILED(GetStatus(&status)) || (status & DSBSTATUS_PLAYING) == 0 ||
         FAILED(b_->methods->GetFormat(b_, &own, sizeof(whole), nullptr)) || own.nBlockAlign == 0)
       return 0;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/mmtimer/timer_loop.h"
 #include "platform/mmtimer/timer_schedule.h"
 #include "platform/mmtimer/timer_service.h"
 
@@ -16,10 +17,10 @@ using Clock = platform::TimerSchedule::Clock;
 
 const Clock::time_point kProcessStart = Clock::now();
 
-// The one timer thread and the timers it serves.
-class TimerService {
+// The one timer thread, which waits on a condition variable.
+class TimerService : public platform::TimerLoop {
  public:
-  ~TimerService() {
+  ~TimerService() override {
     std::thread t;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -30,64 +31,34 @@ class TimerService {
     if (t.joinable()) t.join();
   }
 
-  UINT Add(UINT delay, LPTIMECALLBACK proc, DWORD_PTR user, bool periodic) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stop_) return 0;
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-    const UINT id = schedule_.Add(delay, proc, user, periodic);
-    wake_.notify_all();
-    return id;
-  }
-
-  bool Kill(UINT id) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!schedule_.Remove(id)) return false;
-    wake_.notify_all();
-    // Wait for a running call of this timer to end, unless we are that call.
-    if (std::this_thread::get_id() != timer_thread_id_)
-      done_.wait(lock, [&] { return running_ != id; });
+ private:
+  bool Ready() override {
+    if (!thread_.joinable()) {
+      thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "mm-timer");  // told apart in measurements
+        Run();
+      });
+    }
     return true;
   }
 
-  int Count() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return schedule_.Count();
+  bool Added() override {
+    wake_.notify_all();
+    return true;
   }
 
- private:
-  void Run() {
-    pthread_setname_np(pthread_self(), "mm-timer");  // told apart in measurements
-    std::unique_lock<std::mutex> lock(mutex_);
-    timer_thread_id_ = std::this_thread::get_id();
-    while (!stop_) {
-      if (schedule_.Empty()) {
-        wake_.wait(lock);
-        continue;
-      }
-      platform::TimerSchedule::Call call;
-      if (!schedule_.TakeDue(Clock::now(), call)) {
-        // A copy: the timer may be killed while this thread waits.
-        const Clock::time_point due = schedule_.NextDue();
-        wake_.wait_until(lock, due);
-        continue;
-      }
-      running_ = call.id;
-      lock.unlock();
-      call.proc(call.id, 0, call.user, 0, 0);
-      lock.lock();
-      running_ = 0;
-      done_.notify_all();
+  void Wait(std::unique_lock<std::mutex>& lock) override {
+    if (schedule_.Empty()) {
+      wake_.wait(lock);
+    } else {
+      // A copy: the timer may be killed while this thread waits.
+      const Clock::time_point due = schedule_.NextDue();
+      wake_.wait_until(lock, due);
     }
   }
 
-  std::mutex mutex_;
   std::condition_variable wake_;
-  std::condition_variable done_;
-  platform::TimerSchedule schedule_;
   std::thread thread_;
-  std::thread::id timer_thread_id_;
-  UINT running_ = 0;
-  bool stop_ = false;
 };
 
 TimerService& Service() {

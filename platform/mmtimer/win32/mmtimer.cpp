@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <utility>
-#include <vector>
 
+#include "platform/mmtimer/timer_loop.h"
 #include "platform/mmtimer/timer_schedule.h"
 #include "platform/mmtimer/timer_service.h"
 #include "platform/mmtimer/win32/system_timers.h"
@@ -15,8 +13,8 @@
 // The timers run on a thread of our own. The system's multimedia timer callback may make
 // almost no system calls (our timers lock sound buffers and write files), so the system is
 // asked only to set an event at the earliest time any timer is due; the thread waits for
-// that event and calls each due timer in turn. One wake-up at a time is asked for, as the
-// system serves only a few timers at once (Wine: 16), fewer than the outputs keep.
+// that event. One wake-up at a time is asked for, as the system serves only a few timers
+// at once (Wine: 16), fewer than the outputs keep.
 
 namespace {
 
@@ -27,75 +25,40 @@ constexpr auto kLongestWake = std::chrono::milliseconds(65535);
 constexpr DWORD kInfinite = 0xFFFFFFFF;
 constexpr int kTimeCriticalPriority = 15;
 
-class TimerService {
- public:
-  UINT Add(UINT delay, LPTIMECALLBACK proc, DWORD_PTR user, bool periodic) {
-    std::lock_guard lock(mutex_);
-    if (!Started()) return 0;
-    const UINT id = schedule_.Add(delay, proc, user, periodic);
-    if (!WakeBy(schedule_.NextDue())) {
-      schedule_.Remove(id);
-      return 0;
-    }
-    return id;
-  }
-
-  bool Kill(UINT id) {
-    std::unique_lock lock(mutex_);
-    if (!schedule_.Remove(id)) return false;
-    // Waits for a running call of this timer to end, unless this is that call.
-    done_.wait(lock, [&] { return running_ != id || std::this_thread::get_id() == thread_id_; });
-    return true;
-  }
-
-  int Count() {
-    std::lock_guard lock(mutex_);
-    return schedule_.Count();
-  }
-
+// The one timer thread, which waits for the event the system sets.
+class TimerService : public platform::TimerLoop {
  private:
-  // The event and the thread, made with the first timer. False when the system refuses.
-  bool Started() {
+  // The event and the thread, made with the first timer.
+  bool Ready() override {
     if (thread_.joinable()) return true;
     if (!event_) event_ = platform::kernel32::CreateEventW(nullptr, 0, 0, nullptr);
     if (!event_) return false;
-    thread_ = std::thread([this] { Run(); });
-    thread_id_ = thread_.get_id();
+    thread_ = std::thread([this] {
+      // As urgent as the system's own timer thread: the outputs feed their devices here.
+      platform::kernel32::SetThreadPriority(platform::kernel32::GetCurrentThread(),
+                                            kTimeCriticalPriority);
+      Run();
+    });
     return true;
   }
 
-  // The timer thread: calls the due timers, then waits for the system's wake-up.
-  void Run() {
-    // As urgent as the system's own timer thread: the outputs feed their devices here.
-    platform::kernel32::SetThreadPriority(platform::kernel32::GetCurrentThread(),
-                                          kTimeCriticalPriority);
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      platform::TimerSchedule::Call call;
-      if (schedule_.Empty() || !schedule_.TakeDue(Clock::now(), call)) {
-        // A wake-up the system refused is made up for by the wait's own limit, which is
-        // coarser (the system's tick).
-        DWORD limit = kInfinite;
-        if (!schedule_.Empty()) {
-          const Clock::time_point due = schedule_.NextDue();
-          WakeBy(due);
-          limit = static_cast<DWORD>(Delay(due).count());
-        }
-        lock.unlock();
-        platform::kernel32::WaitForSingleObject(event_, limit);
-        lock.lock();
-        // Which wake-up set the event is not told: the next one is asked for afresh (one
-        // still on its way finds nothing due and is harmless).
-        armed_ = 0;
-        continue;
-      }
-      running_ = call.id;
-      lock.unlock();
-      call.proc(call.id, 0, call.user, 0, 0);
-      lock.lock();
-      running_ = 0;
-      done_.notify_all();
+  bool Added() override { return WakeBy(schedule_.NextDue()); }
+
+  void Wait(std::unique_lock<std::mutex>& lock) override {
+    // A wake-up the system refused is made up for by the wait's own limit, which is
+    // coarser (the system's tick).
+    DWORD limit = kInfinite;
+    if (!schedule_.Empty()) {
+      const Clock::time_point due = schedule_.NextDue();
+      WakeBy(due);
+      limit = static_cast<DWORD>(Delay(due).count());
     }
+    lock.unlock();
+    platform::kernel32::WaitForSingleObject(event_, limit);
+    lock.lock();
+    // Which wake-up set the event is not told: the next one is asked for afresh (one
+    // still on its way finds nothing due and is harmless).
+    armed_ = 0;
   }
 
   static std::chrono::milliseconds Delay(Clock::time_point due) {
@@ -118,13 +81,8 @@ class TimerService {
     return true;
   }
 
-  std::mutex mutex_;
-  std::condition_variable done_;
-  platform::TimerSchedule schedule_;
   void* event_ = nullptr;
   std::thread thread_;
-  std::thread::id thread_id_;
-  UINT running_ = 0;
   UINT armed_ = 0;  // the earliest wake-up asked for, 0 for none
   Clock::time_point armed_due_;
 };
