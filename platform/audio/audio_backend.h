@@ -36,10 +36,11 @@ struct CaptureCallbacks {
   std::function<void(const std::uint8_t* data, std::size_t bytes)> data;
   // The device went away; the stream delivers nothing more. Called at most once.
   std::function<void()> lost;
-  // Timing, from back-ends that know it: of what the device has recorded by
-  // now, `in_device` bytes (whole frames) come after all those delivered so
-  // far; they wait in the device (a source's buffer, the server's queue).
-  // Reported now and then, on the thread that delivers the data.
+  // Timing, from back-ends that know it, once asked for (ReportHeld): of what
+  // the device has recorded by now, `in_device` bytes (whole frames) come
+  // after all those delivered so far; they wait in the device (a source's
+  // buffer, the server's queue). Reported now and then, on the thread that
+  // delivers the data.
   std::function<void(std::uint64_t in_device)> held;
 };
 
@@ -52,6 +53,10 @@ class CaptureStream {
   virtual void Start() = 0;
   // Once Stop returns no data or held callback runs until the next Start.
   virtual void Stop() = 0;
+  // Reports `held` from now on. Finding it out may cost a question to the
+  // device or the server for each delivery, which streams whose timing nobody
+  // asks about are spared.
+  virtual void ReportHeld() {}
 };
 
 // What a playback stream asks of and tells its owner. All three run on a

@@ -18,6 +18,7 @@ class WaveInDevice : public WaveDevice {
   using WaveDevice::WaveDevice;
 
   std::unique_ptr<CaptureStream> stream;  // under `control`
+  bool held_asked = false;                // under `control`
   // Under `mutex`:
   std::deque<WAVEHDR*> queue;
   bool started = false;
@@ -64,6 +65,15 @@ class WaveInDevice : public WaveDevice {
     std::lock_guard<std::mutex> lock(mutex);
     if (!started || lost || closed) return;
     recorded = position + in_device / format.nBlockAlign * format.nBlockAlign;
+  }
+
+  // The position is asked for: from now on the back-end tells what the device
+  // holds (the first answer may still count only what was delivered).
+  void AskHeld() {
+    std::lock_guard<std::mutex> lock(control);
+    if (!stream || held_asked) return;
+    held_asked = true;
+    stream->ReportHeld();
   }
 
   void OnLost() {
@@ -198,7 +208,9 @@ MMRESULT waveInReset(HWAVEIN hwi) {
 }
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, LPMMTIME time, UINT size) {
-  return platform::WaveGetPosition(Find(hwi), time, size);
+  std::shared_ptr<WaveInDevice> device = Find(hwi);
+  if (device) device->AskHeld();
+  return platform::WaveGetPosition(device, time, size);
 }
 
 MMRESULT waveInGetID(HWAVEIN hwi, UINT* deviceId) {

@@ -211,6 +211,8 @@ TEST_F(WaveInTest, PositionCountsWhatTheDeviceStillHolds) {
   Buffer b0(400), b1(400);
   for (Buffer* b : {&b0, &b1}) Queue(hwi, *b);
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  // The first question asks the back-end to tell what it holds from now on.
+  EXPECT_EQ(Position(hwi, TIME_BYTES), 0u);
   // Nothing delivered yet, but 10 ms recorded.
   VirtualClock::Advance(10);
   EXPECT_EQ(b0.header.dwBytesRecorded, 0u);

@@ -61,6 +61,11 @@ class AlsaCaptureStream : public CaptureStream {
     snd_pcm_drop(pcm_);
   }
 
+  void ReportHeld() override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    report_held_ = true;
+  }
+
  private:
   // With mutex_ held.
   void Lose() {
@@ -101,7 +106,7 @@ class AlsaCaptureStream : public CaptureStream {
       if (callbacks_.data) callbacks_.data(chunk.data(), static_cast<std::size_t>(got) * frame_);
       // What the device recorded and has not handed over yet.
       snd_pcm_sframes_t delay = 0;
-      if (callbacks_.held && snd_pcm_delay(pcm_, &delay) == 0 && delay > 0) {
+      if (report_held_ && callbacks_.held && snd_pcm_delay(pcm_, &delay) == 0 && delay > 0) {
         callbacks_.held(static_cast<std::uint64_t>(delay) * frame_);
       }
     }
@@ -114,6 +119,7 @@ class AlsaCaptureStream : public CaptureStream {
   std::mutex mutex_;
   std::condition_variable idle_;  // a start or a close
   bool running_ = false;
+  bool report_held_ = false;
   bool lost_ = false;
   bool closing_ = false;
   std::thread thread_;

@@ -407,6 +407,12 @@ class PulseCaptureStream : public CaptureStream {
     mainloop_->Unlock();
   }
 
+  void ReportHeld() override {
+    mainloop_->Lock();
+    report_held_ = true;
+    mainloop_->Unlock();
+  }
+
  private:
   static void Forget(pa_operation* op) {
     if (op != nullptr) pa_operation_unref(op);
@@ -456,7 +462,7 @@ class PulseCaptureStream : public CaptureStream {
     }
     // Asks where the source stands now that the queue was read; one question
     // at a time.
-    if (self->running_ && self->timing_ == nullptr && self->callbacks_.held) {
+    if (self->report_held_ && self->running_ && self->timing_ == nullptr && self->callbacks_.held) {
       self->timing_ = pa_stream_update_timing_info(stream, OnTiming, self);
     }
   }
@@ -491,6 +497,7 @@ class PulseCaptureStream : public CaptureStream {
   const CaptureCallbacks callbacks_;
   pa_stream* stream_ = nullptr;
   pa_operation* timing_ = nullptr;  // the timing question under way
+  bool report_held_ = false;
   bool connected_ = false;
   bool running_ = false;
   bool lost_ = false;

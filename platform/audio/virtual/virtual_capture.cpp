@@ -40,6 +40,11 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
     started_ = false;
   }
 
+  void ReportHeld() override {
+    std::lock_guard<std::mutex> lock(ClockState().mutex);
+    report_held_ = true;
+  }
+
   // The rest runs with ClockState().mutex held.
 
   // Delivers every frame recorded by the current time of the clock in use
@@ -57,7 +62,7 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
       if (callbacks_.data) callbacks_.data(buffer_.data(), buffer_.size());
       delivered_ += frames;
     }
-    if (started_ && callbacks_.held && recorded > delivered_) {
+    if (started_ && report_held_ && callbacks_.held && recorded > delivered_) {
       callbacks_.held((recorded - delivered_) * format_.FrameBytes());
     }
   }
@@ -100,6 +105,7 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
   const std::size_t period_frames_;
   const CaptureCallbacks callbacks_;
 
+  bool report_held_ = false;
   std::uint64_t delivered_ = 0;    // frames delivered since the stream was opened
   std::uint64_t base_frames_ = 0;  // frames delivered when the clock was last re-based
   std::vector<std::uint8_t> buffer_;
