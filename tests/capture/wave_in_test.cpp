@@ -116,7 +116,8 @@ enum TDriverCall {
   dcStop,
   dcReset,
   dcUnprepare,
-  dcClose
+  dcClose,
+  dcUnnoticedClose
 };
 std::atomic<TDriverCall> fault_call{dcNone};
 std::atomic<int> fault_skip{0};
@@ -136,8 +137,12 @@ bool Fails(TDriverCall call) {
   return true;
 }
 
+// The window the last device was opened to notify.
+HWND notified_window = 0;
+
 MMRESULT FaultyOpen(LPHWAVEIN h, UINT id, const WAVEFORMATEX* f, DWORD_PTR cb, DWORD_PTR inst,
                     DWORD flags) {
+  if ((flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW) notified_window = static_cast<HWND>(cb);
   if (!(flags & WAVE_FORMAT_QUERY)) {
     if (Fails(dcOpen)) return fault_result;
     // Opens without notifications: the open is never confirmed.
@@ -164,7 +169,11 @@ MMRESULT FaultyReset(HWAVEIN h) {
   return Fails(dcReset) ? fault_result.load() : Real().Reset(h);
 }
 MMRESULT FaultyClose(HWAVEIN h) {
-  return Fails(dcClose) ? fault_result.load() : Real().Close(h);
+  if (Fails(dcClose)) return fault_result;
+  const MMRESULT result = Real().Close(h);
+  // Closed, but its notice never reaches the window.
+  if (Fails(dcUnnoticedClose)) RemovePendingMessages(notified_window, MM_WIM_CLOSE);
+  return result;
 }
 
 class TFaultyWaveIn : public TMMCustomWaveIn {
@@ -609,6 +618,15 @@ TEST_F(WaveInTest, RefusalsLeaveTheDeviceClosedWithTheExactText) {
   faulty.Close();
   EXPECT_EQ(faulty.DeviceState(), static_cast<std::uint32_t>(dsClosed));
   EXPECT_FALSE(sink.IsOpened());
+  // A close the driver made whose notice never came is told of, and the
+  // device counts as closed all the same.
+  faulty.Start();
+  InjectFault(dcUnnoticedClose, MMSYSERR_NOERROR);
+  errors = 0;
+  faulty.Close();
+  EXPECT_EQ(fault_call, dcNone);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(faulty.DeviceState(), static_cast<std::uint32_t>(dsClosed));
   // Nothing half-open stays behind: it records again.
   faulty.Start();
   ASSERT_TRUE(RunUntil([&] { return sink.bytes.size() >= 2048; }));
