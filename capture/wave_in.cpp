@@ -426,12 +426,10 @@ void TMMCustomWaveIn::Close() {
       UnprepareBuffers();
       Check("WaveInClose:", calls_.Close(handle_));
       closed_in_time = WaitForDeviceState(state_, dsClosed, kWaitRounds, WindowDelivery());
-      // The driver closed the device; only its notice is late, and once the
-      // handle is dropped a late notice is not heeded.
-      state_ = dsClosed;
-    } else {
-      state_ = dsClosed;
     }
+    // Closed, also when the driver's notice is late: once the handle is
+    // dropped a late notice is not heeded.
+    state_ = dsClosed;
     TMMCustomSoundComponent::Closed();
     if (callback_mode_ == cmThread)
       StopThread();

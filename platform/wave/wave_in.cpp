@@ -64,7 +64,7 @@ class WaveInDevice : public WaveDevice {
   void OnHeld(std::uint64_t in_device) {
     std::lock_guard<std::mutex> lock(mutex);
     if (!started || lost || closed) return;
-    recorded = position + in_device / format.nBlockAlign * format.nBlockAlign;
+    recorded = position + in_device;
   }
 
   // The position is asked for: from now on the back-end tells what the device

@@ -486,10 +486,10 @@ class PulseCaptureStream : public CaptureStream {
     pa_gettimeofday(&now);
     const pa_usec_t made = pa_timeval_load(&info->timestamp);
     const pa_usec_t since = std::max(pa_timeval_load(&now), made) - made;
-    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
-    const std::size_t frame = pa_frame_size(spec);
+    const pa_sample_spec* sample_format = pa_stream_get_sample_spec(stream);
+    const std::size_t frame = pa_frame_size(sample_format);
     const std::uint64_t queued = static_cast<std::uint64_t>(info->write_index - info->read_index);
-    const std::uint64_t in_source = pa_usec_to_bytes(info->source_usec + since, spec);
+    const std::uint64_t in_source = pa_usec_to_bytes(info->source_usec + since, sample_format);
     self->callbacks_.held((queued + in_source) / frame * frame);
   }
 

@@ -21,6 +21,8 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
         input_(std::move(input)),
         format_(format),
         period_frames_(period_frames),
+        lag_frames_(
+            static_cast<std::uint64_t>(std::llround(input_.latency_ms * format.rate / 1000))),
         callbacks_(std::move(callbacks)) {
     StartThread();
   }
@@ -53,9 +55,7 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
   void CatchUp() override {
     if (!started_) return;
     const std::uint64_t recorded = base_frames_ + ElapsedFrames(format_.rate);
-    const auto lag =
-        static_cast<std::uint64_t>(std::llround(input_.latency_ms * format_.rate / 1000));
-    const std::uint64_t target = recorded > lag ? recorded - lag : 0;
+    const std::uint64_t target = recorded > lag_frames_ ? recorded - lag_frames_ : 0;
     while (started_ && delivered_ < target) {
       std::uint64_t frames = std::min<std::uint64_t>(period_frames_, target - delivered_);
       Fill(frames);
@@ -103,6 +103,7 @@ class VirtualCaptureStream : public CaptureStream, public VirtualStream {
   const VirtualInput input_;
   const PcmFormat format_;
   const std::size_t period_frames_;
+  const std::uint64_t lag_frames_;  // the device's latency
   const CaptureCallbacks callbacks_;
 
   bool report_held_ = false;
