@@ -665,12 +665,16 @@ DWORD DSWaveOutGetPosition(PDSWaveOut c, MMTIME& time) {
   WAVEFORMATEXTENSIBLE whole{};
   const WAVEFORMATEX& format = whole.Format;
   DWORD cursor = 0;
+  DWORD held = 0;
   if (c->lost || FAILED(ReadFormat(c->secondary, &whole)) ||
-      FAILED(c->secondary->GetCurrentPosition(&cursor, nullptr))) {
+      FAILED(c->secondary->GetCursorAndHeld(&cursor, &held))) {
     MarkLost(c, call);
     return kDSFailed;
   }
-  const std::uint64_t bytes = c->bytes_played + CursorAdvance(c, cursor);
+  // What was heard, where the output measures what it holds beyond the play
+  // cursor; else what passed the cursor.
+  std::uint64_t bytes = c->bytes_played + CursorAdvance(c, cursor);
+  bytes -= std::min<std::uint64_t>(bytes, held);
   time.u.sample =
       bytes <= INT32_MAX
           ? static_cast<DWORD>(BytesToSamples(&format, static_cast<std::int32_t>(bytes)))

@@ -119,8 +119,9 @@ DWORD DSWaveOutPause(PDSWaveOut context);
 DWORD DSWaveOutRestart(PDSWaveOut context);
 // Stops, returns every header done (in order), and starts from silence.
 DWORD DSWaveOutReset(PDSWaveOut context);
-// Samples played since the last reset; only TIME_SAMPLES (any other unit is
-// changed to it and the call fails).
+// Samples played since the last reset (heard, where the output measures its
+// own latency; else passed the play cursor); only TIME_SAMPLES (any other
+// unit is changed to it and the call fails).
 DWORD DSWaveOutGetPosition(PDSWaveOut context, MMTIME& time);
 // Resets, closes and frees the context; MM_WOM_CLOSE is the last
 // notification. Every notification is out when it returns.

@@ -95,6 +95,13 @@ class IDirectSoundBuffer : public platform::SoundObject {
   virtual HRESULT Restore() = 0;
   // What platform::OutputLatencyBytes answers for this buffer.
   virtual DWORD HeldByOutput() { return 0; }
+  // The play cursor, as GetCurrentPosition gives it, and with it the bytes
+  // past the cursor that the output still holds, where the output measures
+  // them (a sound server's timing); 0 where it can only estimate them.
+  virtual HRESULT GetCursorAndHeld(DWORD* play, DWORD* held) {
+    *held = 0;
+    return GetCurrentPosition(play, nullptr);
+  }
 };
 using LPDIRECTSOUNDBUFFER = IDirectSoundBuffer*;
 

@@ -81,6 +81,16 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     return DS_OK;
   }
 
+  // Both under one lock: the server's answers move the cursor and what the
+  // output holds together.
+  HRESULT GetCursorAndHeld(DWORD* play, DWORD* held) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lost_) return DSERR_BUFFERLOST;
+    *play = PlayCursor();
+    *held = playing_ ? static_cast<DWORD>(fetched_ - consumed_) : 0;
+    return DS_OK;
+  }
+
   HRESULT GetFormat(LPWAVEFORMATEX format, DWORD size, DWORD* written) override {
     if (format == nullptr) {
       if (written == nullptr) return DSERR_INVALIDPARAM;

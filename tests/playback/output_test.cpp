@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -220,7 +221,8 @@ TYPED_TEST(OutputTest, LoopingWithACountRestartsThePositionAtEachLoopMark) {
 
 // At each buffer's done notice the block the displays are handed (the one
 // after it while there is one, else the buffer itself) is the one the device
-// plays at that moment, also on an output that holds 200 ms of sound itself.
+// plays at that moment, and the position what it has played, also on an
+// output that holds 200 ms of sound itself.
 TYPED_TEST(OutputTest, DisplaysAreHandedTheBufferNowHeard) {
   constexpr std::size_t kBlock = 8196;
   constexpr std::size_t kBlocks = 14;
@@ -253,6 +255,12 @@ TYPED_TEST(OutputTest, DisplaysAreHandedTheBufferNowHeard) {
       if (heard == 0) return;  // silence before the data
       const std::uint8_t handed = static_cast<std::uint8_t>(shown->lpData[0]);
       ++checked;
+      // The position is what was heard too, within a step of the clock.
+      const std::int64_t position = out.GetPosition();
+      if (std::llabs(position - static_cast<std::int64_t>(now)) > 1764) {
+        wrong.push_back("position " + std::to_string(position) + " while " +
+                        std::to_string(now) + " bytes were heard");
+      }
       // Handled within a step of the clock of its notice: the block heard
       // then, or the one it has just begun when the last sample was of the one before.
       if (handed != heard && handed != heard + 1) {
