@@ -596,6 +596,10 @@ TEST_F(MainWindowTest, EachPlayButtonPlaysTheTestSoundOnItsOwnRowsDevice) {
         return form->MMLevel[static_cast<std::size_t>(16 + 2 * k)]->Level() > 0 ||
                form->MMLevel[static_cast<std::size_t>(17 + 2 * k)]->Level() > 0;
       }));
+      // The meters follow the output's timers, and a busy machine may run
+      // those ahead of the device's own thread: its sound is waited for too.
+      EXPECT_TRUE(
+          PumpUntil([&] { return Sounding(backend->Played("out:" + std::to_string(k - 1))); }));
     }
     // Each row's own device played, and no other.
     for (int j = 0; j < n; ++j)
@@ -770,7 +774,9 @@ TEST_F(MainWindowTest, AnOddTestSoundPlaysConvertedOrSaysWhyOnce) {
   // Six channels of 32-bit float at 96 kHz play on the row's device as
   // 16-bit PCM of the same shape, with the row's meters.
   const std::string six = (config_ / "six.wav").string();
-  const std::uint32_t frames = 19200;  // 0.2 s
+  // A second: long enough for the meters to be seen lit before the end
+  // clears them, also on a busy machine.
+  const std::uint32_t frames = 96000;
   WriteFloatWave(six, 6, 96000, frames);
   player->SetFileName(six);
   ASSERT_FALSE(player->AudioFile()->IsEmpty());
