@@ -57,10 +57,9 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     return stream_ != nullptr;
   }
 
-  // What passed the play cursor and is not yet heard.
   DWORD HeldByOutput() override {
     std::lock_guard<std::mutex> lock(mutex_);
-    return playing_ ? static_cast<DWORD>(fetched_ - consumed_) : 0;
+    return Held();
   }
 
   HRESULT GetCaps(LPDSBCAPS caps) override {
@@ -87,7 +86,7 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     std::lock_guard<std::mutex> lock(mutex_);
     if (lost_) return DSERR_BUFFERLOST;
     *play = PlayCursor();
-    *held = playing_ ? static_cast<DWORD>(fetched_ - consumed_) : 0;
+    *held = Held();
     return DS_OK;
   }
 
@@ -268,6 +267,9 @@ class SecondaryBuffer : public IDirectSoundBuffer {
     std::lock_guard<std::mutex> lock(mutex_);
     return lost_;
   }
+
+  // With `mutex_` held: what passed the play cursor and is not yet heard.
+  DWORD Held() const { return playing_ ? static_cast<DWORD>(fetched_ - consumed_) : 0; }
 
   // With `mutex_` held.
   DWORD PlayCursor() const {

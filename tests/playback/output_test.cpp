@@ -258,8 +258,8 @@ TYPED_TEST(OutputTest, DisplaysAreHandedTheBufferNowHeard) {
       // The position is what was heard too, within a step of the clock.
       const std::int64_t position = out.GetPosition();
       if (std::llabs(position - static_cast<std::int64_t>(now)) > 1764) {
-        wrong.push_back("position " + std::to_string(position) + " while " +
-                        std::to_string(now) + " bytes were heard");
+        wrong.push_back("position " + std::to_string(position) + " while " + std::to_string(now) +
+                        " bytes were heard");
       }
       // Handled within a step of the clock of its notice: the block heard
       // then, or the one it has just begun when the last sample was of the one before.
