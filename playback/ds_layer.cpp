@@ -662,12 +662,11 @@ DWORD DSWaveOutGetPosition(PDSWaveOut c, MMTIME& time) {
     time.wType = TIME_SAMPLES;
     return kDSFailed;
   }
-  WAVEFORMATEXTENSIBLE whole{};
-  const WAVEFORMATEX& format = whole.Format;
+  // The buffer's format is the one it was created with.
+  const WAVEFORMATEX& format = c->format;
   DWORD cursor = 0;
   DWORD held = 0;
-  if (c->lost || FAILED(ReadFormat(c->secondary, &whole)) ||
-      FAILED(c->secondary->GetCursorAndHeld(&cursor, &held))) {
+  if (c->lost || FAILED(c->secondary->GetCursorAndHeld(&cursor, &held))) {
     MarkLost(c, call);
     return kDSFailed;
   }
