@@ -1,39 +1,33 @@
 #include "app/play_origin.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstddef>
 #include <limits>
+#include <numeric>
 
 namespace {
 
-// Readings of one window: long enough to hold a few of any device's steps.
-constexpr double kWindowSeconds = 0.1;
-
-// The value below which `share` of `values` lie.
-double Quantile(std::vector<double> values, double share) {
-  const auto at = static_cast<std::ptrdiff_t>(static_cast<double>(values.size() - 1) * share);
-  std::nth_element(values.begin(), values.begin() + at, values.end());
-  return values[static_cast<std::size_t>(at)];
-}
-
-// A device's clock: its position less the frames the wall clock counts, at
-// its freshest in each window, as the upper quartile over the windows.
+// A device's clock, with the wall clock counted from `origin`.
 double Clock(const std::vector<PositionReading>& readings, double rate, std::int64_t origin,
              double PositionReading::*position, std::int64_t PositionReading::*when) {
-  std::vector<double> freshest;
-  std::int64_t window = -1;
-  for (const PositionReading& reading : readings) {
-    const double seconds = static_cast<double>(reading.*when - origin) / 1e6;
-    const double value = reading.*position - seconds * rate;
-    const auto index = static_cast<std::int64_t>(seconds / kWindowSeconds);
-    if (index != window) {
-      freshest.push_back(value);
-      window = index;
-    } else {
-      freshest.back() = std::max(freshest.back(), value);
-    }
+  auto value = [&](const PositionReading& reading) {
+    return reading.*position - static_cast<double>(reading.*when - origin) / 1e6 * rate;
+  };
+  auto wait = [&](std::size_t i) { return readings[i].*when - readings[i - 1].*when; };
+  if (readings.size() < 2) return value(readings.front());
+  std::vector<std::int64_t> waits;
+  for (std::size_t i = 1; i < readings.size(); ++i) waits.push_back(wait(i));
+  const auto usual = waits.begin() + static_cast<std::ptrdiff_t>(waits.size() / 2);
+  std::nth_element(waits.begin(), usual, waits.end());
+  std::vector<double> values;
+  for (std::size_t i = 1; i < readings.size(); ++i) {
+    const bool moved = readings[i].*position != readings[i - 1].*position;
+    if (moved && wait(i) <= 2 * *usual) values.push_back(value(readings[i]));
   }
-  return Quantile(std::move(freshest), 0.75);
+  if (values.empty()) return value(readings.front());
+  const auto top = values.end() - static_cast<std::ptrdiff_t>((values.size() + 3) / 4);
+  std::nth_element(values.begin(), top, values.end());
+  return std::accumulate(top, values.end(), 0.0) / static_cast<double>(values.end() - top);
 }
 
 }  // namespace

@@ -17,12 +17,17 @@ struct PositionReading {
 // from readings taken while it played (both devices at `rate` frames per
 // second).
 //
-// Each position moves in steps (pieces delivered, progress reports) and is
-// seen late, never early, so each device's clock is read from the readings
-// made just after a step: position - rate * time at its highest in each
-// 100 ms window, and the upper quartile of those, so that neither one stray
-// reading nor a device that stalled for a while (an output running dry, an
-// input losing frames: that lowers only its later readings) decides it.
-// Taken apart for each device, neither the other's steps nor the reader's
+// Each device's clock is its position less the frames the wall clock
+// counts, taken at each reading where the position moved (a step: a piece
+// delivered, a progress report) and that came within twice the usual wait
+// between readings (a step seen later says little about when it came), as
+// the mean of the top quarter of those. Positions are seen late, never early,
+// and a device that stalls for a while (an output running dry, an input
+// losing frames) lowers only its later values, so the lower ones are left
+// out; a device that hands on what it records in bursts hands each piece on
+// early or late by up to tens of milliseconds, and the mean averages that
+// instead of following the earliest. Taken the same way for both devices,
+// a stall of the whole system, which lowers both alike, moves neither more
+// than the other; taken apart, neither the other's steps nor the reader's
 // own delays move it. NaN without readings.
 double RecordingFrameAtPlayStart(const std::vector<PositionReading>& readings, double rate);
