@@ -9,7 +9,7 @@ constexpr UINT WM_FOLLOWDEVICES = 0x8011;
 
 }  // namespace
 
-TDeviceFollower::TDeviceFollower(std::function<void()> handler) : handler_(std::move(handler)) {
+TDeviceFollower::TDeviceFollower(std::function<bool()> handler) : handler_(std::move(handler)) {
   window_ = AllocateHWnd([this](TMessage& message) { WndProc(message); });
   backend_ = platform::CurrentAudioBackend();
   if (backend_) {
@@ -24,14 +24,25 @@ TDeviceFollower::~TDeviceFollower() {
   DeallocateHWnd(window_);
 }
 
+void TDeviceFollower::RunLater() {
+  due_ = true;
+  platform::PostMessageAfter(window_, WM_FOLLOWDEVICES, 0, 0, kFollowPause);
+}
+
 void TDeviceFollower::WndProc(TMessage& message) {
   if (message.Msg == WM_DEVICESCHANGED) {
     // Later reports of the same burst ride with the run already on its way.
-    if (due_) return;
-    due_ = true;
-    platform::PostMessageAfter(window_, WM_FOLLOWDEVICES, 0, 0, kFollowPause);
+    if (!due_) RunLater();
   } else if (message.Msg == WM_FOLLOWDEVICES) {
+    if (running_) {
+      RunLater();
+      return;
+    }
     due_ = false;
-    platform::Guarded(handler_);
+    running_ = true;
+    bool done = true;
+    platform::Guarded([this, &done] { done = handler_(); });
+    running_ = false;
+    if (!done && !due_) RunLater();
   }
 }

@@ -227,6 +227,12 @@ void TForm1::StartInputRows(int n_in) {
       auto* row = dynamic_cast<TMMWaveIn*>(FindComponent("In" + std::to_string(i)));
       if (!row) continue;
       const std::string key = key_at(now, i - 1);
+      // A row still closing (a refresh from a message loop inside its close)
+      // is left to the next refresh: one started now would be closed under it.
+      if (row->IsClosing()) {
+        device.clear();
+        continue;
+      }
       if (row->IsOpen()) {
         // Its label names the device at its index: a row still recording that
         // device runs on untouched. One left open but still (a device lost
@@ -256,7 +262,16 @@ void TForm1::btn_refreshClick(TComponent*) {
 }
 
 void TForm1::FollowDevices() {
-  if (!follower_) follower_ = std::make_unique<TDeviceFollower>([this] { btn_refreshClick(this); });
+  if (follower_) return;
+  follower_ = std::make_unique<TDeviceFollower>([this] {
+    // A row's close waits for its driver, and the messages that come
+    // meanwhile (other rows failing with a lost server, the server back) are
+    // handled inside it: the refresh waits until no row is closing.
+    if (std::any_of(In.begin(), In.end(), [](TMMWaveIn* in) { return in->IsClosing(); }))
+      return false;
+    btn_refreshClick(this);
+    return true;
+  });
 }
 
 void TForm1::btn_closeClick(TComponent*) {

@@ -113,6 +113,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // Set of TMMDeviceStateFlag; a closed device holds exactly dsClosed.
   std::uint32_t DeviceState() const { return state_.load(); }
   bool IsOpen() const { return (state_.load() & dsOpen) != 0; }
+  // A close is under way (it may wait for the driver, handling messages).
+  bool IsClosing() const { return handshake_.closing; }
   // The limit in bytes (2147483647 when there is none).
   std::int32_t MaxRecordBytes() const { return max_record_bytes_; }
   MMRESULT LastResult() const { return last_result_; }

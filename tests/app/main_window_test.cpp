@@ -895,7 +895,10 @@ TEST_F(MainWindowTest, TheDeviceFollowerRunsOnceForABurstAndAtMostOncePerPause) 
   platform::UseAudioBackend(backend);
   std::vector<std::int64_t> runs;
   {
-    TDeviceFollower follower([&] { runs.push_back(NowMicroseconds()); });
+    TDeviceFollower follower([&] {
+      runs.push_back(NowMicroseconds());
+      return true;
+    });
     for (int i = 0; i < 5; ++i) {
       backend->RemoveOutput("out:1");
       backend->PlugOutput("out:1");
@@ -913,6 +916,30 @@ TEST_F(MainWindowTest, TheDeviceFollowerRunsOnceForABurstAndAtMostOncePerPause) 
   backend->PlugOutput("out:1");
   WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
   EXPECT_EQ(runs.size(), 2u);
+
+  // A handler that is not ready runs again a pause later; one that handles
+  // messages does not run inside itself when a report comes meanwhile.
+  runs.clear();
+  int depth = 0;
+  bool nested = false;
+  TDeviceFollower follower([&] {
+    nested = nested || depth > 0;
+    ++depth;
+    runs.push_back(NowMicroseconds());
+    if (runs.size() == 2) {
+      backend->RemoveOutput("out:1");
+      WaitAndPump(3 * TDeviceFollower::kFollowPause, true);
+    }
+    --depth;
+    return runs.size() > 1;
+  });
+  backend->PlugOutput("out:1");
+  EXPECT_TRUE(PumpUntil([&] { return runs.size() == 3; }));
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_GE(runs[1] - runs[0], TDeviceFollower::kFollowPause * 1000);
+  EXPECT_FALSE(nested);
+  WaitAndPump(2 * TDeviceFollower::kFollowPause, true);
+  EXPECT_EQ(runs.size(), 3u);
 }
 
 TEST_F(MainWindowTest, KeyboardAndReadersReachEveryRowByItsDevice) {
