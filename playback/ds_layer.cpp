@@ -313,10 +313,14 @@ void Feed(PDSWaveOut c, TLayerCall& call) {
   // there now would never be heard.
   const DWORD lead = write >= cursor ? write - cursor : c->buffer_size - cursor + write;
   if (c->bytes_played + lead > c->bytes_written) {
-    // The cursors overtook what was written: go on from the write cursor, so
-    // that late data follows after a gap instead of being skipped.
-    c->bytes_written = c->bytes_played + lead;
-    c->write_offset = write;
+    // The cursors overtook what was written: go on a chunk past the write
+    // cursor, so that late data follows after a gap instead of being skipped.
+    // The device takes its next piece from the write cursor at any moment,
+    // also while this feed writes, and would take silence instead of what
+    // lands there; what lies past the written data is silence already.
+    const DWORD margin = std::min(c->chunk_size, c->buffer_size / 2);
+    c->bytes_written = c->bytes_played + lead + margin;
+    c->write_offset = (write + margin) % c->buffer_size;
   }
   const std::uint64_t ahead = c->bytes_written - c->bytes_played;
   const std::uint64_t free = c->buffer_size - std::min<std::uint64_t>(ahead, c->buffer_size);
